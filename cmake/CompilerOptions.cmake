@@ -1,0 +1,25 @@
+# Options shared by every target of the project's own code.
+option(QUELLAN_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
+
+function(quellan_target_options target)
+  target_compile_features(${target} PUBLIC cxx_std_20)
+  if(MSVC)
+    # Sources are UTF-8; narrow literals become code page 932, as the program's strings are.
+    target_compile_options(${target} PRIVATE /W4 /permissive- /source-charset:utf-8 /execution-charset:.932)
+    if(QUELLAN_WARNINGS_AS_ERRORS)
+      target_compile_options(${target} PRIVATE /WX)
+    endif()
+  else()
+    target_compile_options(${target} PRIVATE
+      -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+      -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual
+      -finput-charset=UTF-8 -fexec-charset=CP932)
+    if(QUELLAN_WARNINGS_AS_ERRORS)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  endif()
+  if(WIN32)
+    # The ANSI ("A") API throughout; never the wide one by accident.
+    target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX STRICT _WIN32_WINNT=0x0601)
+  endif()
+endfunction()

@@ -1,0 +1,55 @@
+#include "cp932_text.h"
+
+namespace quellan::cp932 {
+
+std::size_t characterLength(std::string_view text, std::size_t index)
+{
+    const bool lead = isLeadByte(static_cast<unsigned char>(text[index]));
+    return lead && index + 1 < text.size() ? 2 : 1;
+}
+
+std::string_view lastCharacter(std::string_view text)
+{
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); i += characterLength(text, i)) {
+        start = i;
+    }
+    return text.substr(start);
+}
+
+std::string upperCaseSingleByte(std::string_view text)
+{
+    std::string result(text);
+    for (std::size_t i = 0; i < result.size(); i += characterLength(result, i)) {
+        if (result[i] >= 'a' && result[i] <= 'z') {
+            result[i] = static_cast<char>(result[i] - 'a' + 'A');
+        }
+    }
+    return result;
+}
+
+bool containsSingleByteOf(std::string_view text, std::string_view chars)
+{
+    for (std::size_t i = 0; i < text.size(); i += characterLength(text, i)) {
+        if (characterLength(text, i) == 1 && chars.find(text[i]) != std::string_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> split(std::string_view text, char separator)
+{
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); i += characterLength(text, i)) {
+        if (text[i] == separator) {
+            pieces.emplace_back(text.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    pieces.emplace_back(text.substr(start));
+    return pieces;
+}
+
+} // namespace quellan::cp932

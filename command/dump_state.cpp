@@ -1,0 +1,106 @@
+#include "dump_state.h"
+
+#include "cp932_text.h"
+#include "dump_option_catalogue.h"
+#include "exception.h"
+
+namespace quellan {
+namespace {
+
+// Blanks split arguments; the rest make cmd.exe run, redirect or pipe
+// something else when they stand outside quotes.
+constexpr std::string_view charactersNeedingQuotes = " \t&|<>^(),;=%!";
+
+} // namespace
+
+std::string commandArgument(std::string_view name)
+{
+    if (cp932::containsSingleByteOf(name, "\"")) {
+        // No quoting can carry a double quote through cmd.exe and the C
+        // runtime's argument splitting intact.
+        throw Exception("ファイル名に二重引用符 (\") は使えません : " + std::string(name));
+    }
+    if (!cp932::containsSingleByteOf(name, charactersNeedingQuotes)) {
+        return std::string(name);
+    }
+    // Inside quotes the C runtime reads backslashes before the closing quote
+    // as escapes, so trailing ones are doubled. Only real backslashes count:
+    // a trail byte 0x5C belongs to its double-byte character.
+    std::size_t trailingBackslashes = 0;
+    for (std::size_t i = 0; i < name.size(); i += cp932::characterLength(name, i)) {
+        const bool backslash = name[i] == '\\';
+        trailingBackslashes = backslash ? trailingBackslashes + 1 : 0;
+    }
+    std::string quoted = "\"";
+    quoted += name;
+    quoted.append(trailingBackslashes, '\\');
+    quoted += '"';
+    return quoted;
+}
+
+std::string DumpState::initialise(std::string workingDirectory)
+{
+    currentSwitch = DumpOptionCatalogue::defaultSwitch();
+    makeTextFile = true;
+    startDirectory = std::move(workingDirectory);
+    return proposedListFileName();
+}
+
+void DumpState::selectSwitch(int row)
+{
+    currentSwitch = DumpOptionCatalogue::passedSwitch(row);
+}
+
+std::string DumpState::setInputFile(std::string path)
+{
+    inputFile = std::move(path);
+    return cp932::upperCaseSingleByte(inputFile);
+}
+
+std::optional<std::string> DumpState::setMakeTextFile(bool on)
+{
+    makeTextFile = on;
+    if (!on) {
+        return std::nullopt;
+    }
+    return proposedListFileName();
+}
+
+void DumpState::setListFileName(std::string text)
+{
+    listFileName = std::move(text);
+}
+
+std::string DumpState::composeDumpCommand(std::string_view interpreterPath) const
+{
+    std::string command(interpreterPath);
+    command += " /C tdump ";
+    command += currentSwitch;
+    command += ' ';
+    command += commandArgument(inputFile);
+    if (makeTextFile) {
+        command += ' ';
+        command += commandArgument(listFileName);
+    }
+    if (command.size() > MaxCommandLineLength) {
+        throw Exception("コマンドラインが長すぎます (" + std::to_string(command.size()) +
+                        " 文字)。実行できるのは " + std::to_string(MaxCommandLineLength) +
+                        " 文字までです。");
+    }
+    return command;
+}
+
+std::optional<std::string> DumpState::composeViewerCommand() const
+{
+    if (!makeTextFile) {
+        return std::nullopt;
+    }
+    return "notepad.exe " + commandArgument(listFileName);
+}
+
+std::string DumpState::proposedListFileName() const
+{
+    return startDirectory + std::string(DefaultListFileName);
+}
+
+} // namespace quellan

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Installs everything Quellan's build and tests need on Debian 12:
+# the native and MinGW-w64 toolchains, Wine with Xvfb, the Japanese locale
+# and fonts, ImageMagick for screenshots and the GoogleTest sources.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+packages=(
+  cmake g++ make ninja-build pkg-config
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64
+  xvfb xauth
+  locales fonts-ipafont-gothic fonts-ipafont-mincho
+  imagemagick
+  googletest
+  clang libclang-rt-14-dev clang-tidy clang-format cppcheck
+  xxd
+)
+
+say() { printf 'setup: %s\n' "$*"; }
+
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  as_root=(sudo)
+else
+  say "not root and no sudo: cannot install packages" >&2
+  exit 1
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  say "installing: ${missing[*]}"
+  "${as_root[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q \
+    --no-install-recommends "${missing[@]}" 2>&1 | grep -vE '^(Get|Selecting|Preparing|Unpacking|Setting up|Processing)' || true
+  # apt-get's own exit status is hidden by the filter above; check the result.
+  for p in "${missing[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' \
+      || { say "failed to install $p" >&2; exit 1; }
+  done
+else
+  say "all packages present"
+fi
+
+# Wine's ANSI code page follows the Unix locale: ja_JP.UTF-8 gives 932.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  say "generating the ja_JP.UTF-8 locale"
+  "${as_root[@]}" sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen \
+    || echo 'ja_JP.UTF-8 UTF-8' | "${as_root[@]}" tee -a /etc/locale.gen >/dev/null
+  "${as_root[@]}" locale-gen >/dev/null
+else
+  say "locale ja_JP.UTF-8 present"
+fi
+
+say "ready"

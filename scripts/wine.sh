@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine the way Quellan is tested: a private
+# prefix inside the build folder, the Japanese locale (so the ANSI code page
+# is 932), no debug chatter, no Mono/Gecko installers, no crash dialog, and a
+# virtual X display when there is none.
+#
+#   wine.sh [--prefix=DIR] [--dpi=N] PROGRAM [ARGS...]   run PROGRAM
+#   wine.sh [--prefix=DIR] [--dpi=N] --prepare           create the prefix only
+#   wine.sh [--prefix=DIR] --shutdown                    stop Wine and our Xvfb
+#
+# --dpi=N uses a sibling prefix whose screen reports N pixels per inch; the
+# resolution is read at process start, so it cannot be changed under tests
+# that run in parallel in one prefix.
+set -euo pipefail
+
+prefix=${QUELLAN_WINEPREFIX:-}
+dpi=
+action=run
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --prefix=*) prefix=${1#--prefix=}; shift ;;
+    --dpi=*) dpi=${1#--dpi=}; shift ;;
+    --prepare) action=prepare; shift ;;
+    --shutdown) action=shutdown; shift ;;
+    *) break ;;
+  esac
+done
+if [ -z "$prefix" ]; then
+  prefix=$(cd "$(dirname "$0")/.." && pwd)/build/windows/wineprefix
+fi
+[ -n "$dpi" ] && prefix=$prefix-dpi$dpi
+mkdir -p "$(dirname "$prefix")"
+prefix=$(cd "$(dirname "$prefix")" && pwd)/$(basename "$prefix")
+
+export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+
+state=$prefix.state
+mkdir -p "$state"
+
+# One virtual display per prefix family, shared by every test that runs in it.
+xvfb_display() {
+  local file=$state/../xvfb.display pid
+  if [ -s "$file" ]; then
+    read -r display pid < "$file"
+    if kill -0 "$pid" 2>/dev/null; then echo "$display"; return; fi
+  fi
+  local fifo; fifo=$(mktemp -u) && mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -nolisten unix \
+       >/dev/null 2>&1 3>"$fifo" &
+  pid=$!
+  read -r display < "$fifo"; rm -f "$fifo"
+  echo ":$display $pid" > "$file"
+  echo ":$display"
+}
+
+if [ "$action" = shutdown ]; then
+  wineserver -k 2>/dev/null || true
+  for f in "$state/../xvfb.display"; do
+    [ -s "$f" ] && { read -r _ pid < "$f"; kill "$pid" 2>/dev/null || true; rm -f "$f"; }
+  done
+  exit 0
+fi
+
+# Everything below runs under one lock, so parallel callers never race on the
+# creation of the prefix or of the display.
+exec 9>"$state/../wine.lock"
+flock 9
+if [ -z "${DISPLAY:-}" ] || [ -n "${QUELLAN_XVFB:-}" ]; then
+  DISPLAY=$(xvfb_display)
+  export DISPLAY
+fi
+if [ ! -e "$state/ready" ]; then
+  echo "wine.sh: preparing Wine prefix $prefix${dpi:+ ($dpi dpi)}" >&2
+  wineboot --init >/dev/null 2>&1 || true
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  if [ -n "$dpi" ]; then
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+  fi
+  wineserver -w
+  touch "$state/ready"
+fi
+flock -u 9
+exec 9>&-
+
+[ "$action" = prepare ] && exit 0
+exec wine "$@"

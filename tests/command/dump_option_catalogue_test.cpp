@@ -1,0 +1,109 @@
+#include "dump_option_catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace quellan {
+namespace {
+
+// Written out independently of the catalogue's own table: the caption as the
+// option button must show it, and the switch that must reach the command.
+struct ExpectedRow {
+    const char* caption;
+    const char* passedSwitch;
+};
+
+const std::vector<ExpectedRow> expected = {
+    {"-a      ASCII file display", "-a"},
+    {"-a7     Display file in 7-Bit mode", "-a7"},
+    {"-b#     Offset into file for display", "-b#"},
+    {"-C      Dump COFF format in OBJ or LIB file", "-C"},
+    {"-d      Dump 32bit debug information in OBJs", "-d"},
+    {"-e      Force Executable file display", "-e"},
+    {"-eiID   Include only .EXE table ID (HDR, OBJ, FIX, NAM, ENT)", "-eiID"},
+    {"-ee[=x] List Exports only from EXE/DLL (opt. string x lists matches only)", "-ee"},
+    {"-em[=x] List Imports only from EXE/DLL (opt. string x lists matches only)", "-em"},
+    {"-em.[x] List Imported modules only from EXE/DLL (opt. search string)", "-em."},
+    {"-ed     Disable EXE debug info display", "-ed"},
+    {"-el     Disable EXE line number display", "-el"},
+    {"-er     Disable EXE relocation record display", "-er"},
+    {"-ex     Disable New Executable Display", "-ex"},
+    {"-h      Force hexadecimal file display", "-h"},
+    {"-iID    Include debug table(s) \"ID\" (ID=[?/abc...rst])", "-iID"},
+    {"-l      Library format file Display", "-l"},
+    {"-li[=x] Dump IMPDEF records (optional string x lists matches only)", "-li"},
+    {"-m      Disable C++ name de-mangling", "-m"},
+    {"-o      Force .OBJ format file display", "-o"},
+    {"-oc     CRC Check .OBJ file records", "-oc"},
+    {"-oiID   Include .OBJ file record \"ID\" (ID=? for a list of record names)", "-oiID"},
+    {"-oxID   Exclude .OBJ file record \"ID\" (ID=? for a list of record names)", "-oxID"},
+    {"-xID    Exclude debug table(s) \"ID\" (ID=[?/abc...rst])", "-xID"},
+    {"-r      Do raw dump of selected record contents", "-r"},
+    {"-R      Dump PE relocation table", "-R"},
+    {"-v      Do verbose dump of selected record contents", "-v"},
+    {"-um     Assume each line in file is a mangled name and unmangle", "-um"},
+};
+
+TEST(DumpOptionCatalogue, EveryRowMatchesTheDesignedCaptionAndSwitch)
+{
+    ASSERT_EQ(DumpOptionCatalogue::rowCount, 28);
+    for (int row = 1; row <= 28; ++row) {
+        SCOPED_TRACE("row " + std::to_string(row));
+        const ExpectedRow& want = expected[static_cast<std::size_t>(row - 1)];
+        EXPECT_EQ(DumpOptionCatalogue::caption(row), want.caption);
+        EXPECT_EQ(DumpOptionCatalogue::passedSwitch(row), want.passedSwitch);
+    }
+}
+
+TEST(DumpOptionCatalogue, IteratesInRowOrderOverExactlyTwentyEightRows)
+{
+    int next = 1;
+    for (const DumpOption& option : DumpOptionCatalogue()) {
+        EXPECT_EQ(option.row, next);
+        ++next;
+    }
+    EXPECT_EQ(next, 29);
+}
+
+TEST(DumpOptionCatalogue, SwitchFormFillsAnEightColumnField)
+{
+    for (const DumpOption& option : DumpOptionCatalogue()) {
+        SCOPED_TRACE(std::string(option.switchForm));
+        ASSERT_LE(option.switchForm.size(), 7u);
+        const std::string caption = DumpOptionCatalogue::caption(option.row);
+        EXPECT_EQ(caption.substr(0, option.switchForm.size()), option.switchForm);
+        EXPECT_EQ(caption.find_first_not_of(' ', option.switchForm.size()), 8u);
+        EXPECT_EQ(caption.substr(8), option.description);
+    }
+    // The longest form is followed by exactly one blank, the shortest by six.
+    EXPECT_EQ(DumpOptionCatalogue::caption(10).substr(0, 9), "-em.[x] L");
+    EXPECT_EQ(DumpOptionCatalogue::caption(1).substr(0, 9), "-a      A");
+}
+
+TEST(DumpOptionCatalogue, PlaceholdersAndOptionalPartsArePassedAsDesigned)
+{
+    EXPECT_EQ(DumpOptionCatalogue::passedSwitch(3), "-b#");   // placeholder kept
+    EXPECT_EQ(DumpOptionCatalogue::passedSwitch(8), "-ee");   // [=x] dropped
+    EXPECT_EQ(DumpOptionCatalogue::passedSwitch(10), "-em."); // [x] dropped
+    EXPECT_EQ(DumpOptionCatalogue::passedSwitch(18), "-li");
+    EXPECT_EQ(DumpOptionCatalogue::passedSwitch(4), "-C");    // case kept
+    EXPECT_EQ(DumpOptionCatalogue::passedSwitch(26), "-R");
+    for (const DumpOption& option : DumpOptionCatalogue()) {
+        const bool optionalPart = option.row == 8 || option.row == 9 || option.row == 10 ||
+                                  option.row == 18;
+        EXPECT_EQ(option.passedSwitch == option.switchForm, !optionalPart) << option.row;
+    }
+}
+
+TEST(DumpOptionCatalogue, DefaultIsRowFifteenAndThereIsNoRowZero)
+{
+    EXPECT_EQ(DumpOptionCatalogue::defaultSwitch(), "-h");
+    EXPECT_EQ(DumpOptionCatalogue::passedSwitch(15), "-h");
+    EXPECT_THROW(DumpOptionCatalogue::passedSwitch(0), std::out_of_range);
+    EXPECT_THROW(DumpOptionCatalogue::caption(29), std::out_of_range);
+}
+
+} // namespace
+} // namespace quellan

@@ -1,0 +1,166 @@
+#include "dump_state.h"
+
+#include "exception.h"
+
+#include <gtest/gtest.h>
+
+namespace quellan {
+namespace {
+
+// A state as the window leaves it after start-up: the proposed name written
+// into the edit box and passed back.
+DumpState initialised(const std::string& directory = "C:\\WORK")
+{
+    DumpState state;
+    state.setListFileName(state.initialise(directory));
+    return state;
+}
+
+TEST(DumpState, StartsEmptyAndInitialisesToTheDefaults)
+{
+    DumpState state;
+    EXPECT_EQ(state.inputFile, "");
+    EXPECT_EQ(state.listFileName, "");
+
+    state.inputFile = "kept.exe";
+    EXPECT_EQ(state.initialise("C:\\WORK"), "C:\\WORK\\Temp.txt");
+    EXPECT_EQ(state.listFileName, "") << "the window, not initialise, sets the name";
+    EXPECT_EQ(state.currentSwitch, "-h");
+    EXPECT_TRUE(state.makeTextFile);
+    EXPECT_EQ(state.startDirectory, "C:\\WORK");
+    EXPECT_EQ(state.inputFile, "kept.exe");
+}
+
+TEST(DumpState, DefaultListFileNameIsAppendedEvenAtADriveRoot)
+{
+    DumpState state;
+    EXPECT_EQ(state.initialise("C:\\"), "C:\\\\Temp.txt");
+}
+
+TEST(DumpState, SelectSwitchTakesTheRowsPassedSwitch)
+{
+    DumpState state = initialised();
+    state.selectSwitch(8);
+    EXPECT_EQ(state.currentSwitch, "-ee");
+    state.selectSwitch(3);
+    EXPECT_EQ(state.currentSwitch, "-b#");
+    state.selectSwitch(26);
+    EXPECT_EQ(state.currentSwitch, "-R");
+}
+
+TEST(DumpState, TextFileOffKeepsTheNameAndOnReproposesTheDefault)
+{
+    DumpState state = initialised();
+    state.setListFileName("D:\\mine.txt");
+
+    EXPECT_EQ(state.setMakeTextFile(false), std::nullopt);
+    EXPECT_FALSE(state.makeTextFile);
+    EXPECT_EQ(state.listFileName, "D:\\mine.txt");
+
+    EXPECT_EQ(state.setMakeTextFile(true), "C:\\WORK\\Temp.txt");
+    EXPECT_TRUE(state.makeTextFile);
+}
+
+TEST(DumpState, StatusTextIsUpperCasedButTheInputFileIsKeptAsChosen)
+{
+    DumpState state = initialised();
+    EXPECT_EQ(state.setInputFile("c:\\work\\app.exe"), "C:\\WORK\\APP.EXE");
+    EXPECT_EQ(state.inputFile, "c:\\work\\app.exe");
+
+    // フ (0x83 0x74) must not turn into サ (0x83 0x54).
+    EXPECT_EQ(state.setInputFile("c:\\フ\\a.exe"), "C:\\フ\\A.EXE");
+    EXPECT_EQ(state.inputFile, "c:\\フ\\a.exe");
+    EXPECT_EQ(state.setInputFile("x\x83"), "X\x83");
+}
+
+TEST(DumpState, ComposesBothFormsOfTheDumpCommand)
+{
+    DumpState state = initialised();
+    state.setInputFile("C:\\WORK\\APP.EXE");
+    EXPECT_EQ(state.composeDumpCommand("C:\\COMMAND.COM"),
+              "C:\\COMMAND.COM /C tdump -h C:\\WORK\\APP.EXE C:\\WORK\\Temp.txt");
+
+    state.selectSwitch(3);
+    state.setMakeTextFile(false);
+    EXPECT_EQ(state.composeDumpCommand("C:\\COMMAND.COM"),
+              "C:\\COMMAND.COM /C tdump -b# C:\\WORK\\APP.EXE");
+    EXPECT_EQ(state.composeViewerCommand(), std::nullopt);
+}
+
+TEST(DumpState, AnEmptyListFileLeavesOneTrailingBlank)
+{
+    DumpState state = initialised();
+    state.setInputFile("a.exe");
+    state.setListFileName("");
+    EXPECT_EQ(state.composeDumpCommand("cmd.exe"), "cmd.exe /C tdump -h a.exe ");
+    EXPECT_EQ(state.composeViewerCommand(), "notepad.exe ");
+}
+
+TEST(DumpState, ViewerCommandNamesTheListFile)
+{
+    DumpState state = initialised();
+    EXPECT_EQ(state.composeViewerCommand(), "notepad.exe C:\\WORK\\Temp.txt");
+    state.setListFileName("C:\\My Files\\out.txt");
+    EXPECT_EQ(state.composeViewerCommand(), "notepad.exe \"C:\\My Files\\out.txt\"");
+}
+
+TEST(DumpState, NamesWithBlanksOrInterpreterSpecialsAreQuoted)
+{
+    DumpState state = initialised();
+    state.setInputFile("C:\\My Files\\a.exe");
+    state.setListFileName("C:\\out&del.txt");
+    EXPECT_EQ(state.composeDumpCommand("cmd.exe"),
+              "cmd.exe /C tdump -h \"C:\\My Files\\a.exe\" \"C:\\out&del.txt\"");
+
+    for (const char* special : {" ", "\t", "&", "|", "<", ">", "^", "(", ")", ",", ";", "=",
+                                "%", "!"}) {
+        EXPECT_EQ(commandArgument(std::string("a") + special + "b"),
+                  std::string("\"a") + special + "b\"")
+            << special;
+    }
+    EXPECT_EQ(commandArgument("a&echo x>pwned.txt"), "\"a&echo x>pwned.txt\"");
+}
+
+TEST(DumpState, TrailBytesThatLookLikeSpecialsDoNotCauseQuoting)
+{
+    // ポ ends in 0x7C ('|'), ソ and 表 in 0x5C ('\').
+    EXPECT_EQ(commandArgument("C:\\ポ\\ソ表.exe"), "C:\\ポ\\ソ表.exe");
+    // A trailing ソ is not a backslash to double inside quotes; a real one is.
+    EXPECT_EQ(commandArgument("C:\\a b\\ソ"), "\"C:\\a b\\ソ\"");
+    EXPECT_EQ(commandArgument("C:\\a b\\"), "\"C:\\a b\\\\\"");
+}
+
+TEST(DumpState, ADoubleQuoteInANameIsRefused)
+{
+    DumpState state = initialised();
+    state.setInputFile("a\"b.exe");
+    EXPECT_THROW(state.composeDumpCommand("cmd.exe"), Exception);
+
+    state.setInputFile("a.exe");
+    state.setListFileName("out\".txt");
+    EXPECT_THROW(state.composeDumpCommand("cmd.exe"), Exception);
+    EXPECT_THROW(state.composeViewerCommand(), Exception);
+    state.setMakeTextFile(false);
+    EXPECT_NO_THROW(state.composeDumpCommand("cmd.exe")) << "the list file is not used";
+}
+
+TEST(DumpState, CommandsOfUpTo260CharactersAreComposedLongerOnesRefused)
+{
+    DumpState state = initialised();
+    state.setMakeTextFile(false);
+    const std::string head = "cmd.exe /C tdump -h ";
+    state.setInputFile(std::string(260 - head.size(), 'x'));
+    EXPECT_EQ(state.composeDumpCommand("cmd.exe").size(), 260u);
+
+    state.setInputFile(std::string(261 - head.size(), 'x'));
+    try {
+        state.composeDumpCommand("cmd.exe");
+        FAIL() << "a 261-character command was composed";
+    } catch (const Exception& failure) {
+        EXPECT_EQ(std::string(failure.what()),
+                  "コマンドラインが長すぎます (261 文字)。実行できるのは 260 文字までです。");
+    }
+}
+
+} // namespace
+} // namespace quellan
