@@ -1,5 +1,19 @@
 # Options shared by every target of the project's own code.
 option(QUELLAN_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
+option(QUELLAN_FUZZ "Build only the libFuzzer targets (clang)" OFF)
+option(QUELLAN_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+
+if(QUELLAN_SANITIZE OR QUELLAN_FUZZ)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# The program's texts are code page 932 bytes. Clang cannot compile literals
+# to it, so clang builds only the fuzz targets, which check structure, not
+# the bytes of the Japanese messages.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND NOT QUELLAN_FUZZ)
+  message(FATAL_ERROR "Build with g++ or MSVC: clang cannot compile narrow literals to code page 932")
+endif()
 
 function(quellan_target_options target)
   target_compile_features(${target} PUBLIC cxx_std_20)
@@ -13,7 +27,10 @@ function(quellan_target_options target)
     target_compile_options(${target} PRIVATE
       -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
       -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual
-      -finput-charset=UTF-8 -fexec-charset=CP932)
+      -finput-charset=UTF-8)
+    if(NOT QUELLAN_FUZZ)
+      target_compile_options(${target} PRIVATE -fexec-charset=CP932)
+    endif()
     if(QUELLAN_WARNINGS_AS_ERRORS)
       target_compile_options(${target} PRIVATE -Werror)
     endif()
