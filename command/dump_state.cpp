@@ -38,6 +38,15 @@ std::string commandArgument(std::string_view name)
     return quoted;
 }
 
+void requireCommandLineLength(std::string_view command)
+{
+    if (command.size() > MaxCommandLineLength) {
+        throw Exception("コマンドラインが長すぎます (" + std::to_string(command.size()) +
+                        " 文字)。実行できるのは " + std::to_string(MaxCommandLineLength) +
+                        " 文字までです。");
+    }
+}
+
 std::string DumpState::initialise(std::string workingDirectory)
 {
     currentSwitch = DumpOptionCatalogue::defaultSwitch();
@@ -82,11 +91,7 @@ std::string DumpState::composeDumpCommand(std::string_view interpreterPath) cons
         command += ' ';
         command += commandArgument(listFileName);
     }
-    if (command.size() > MaxCommandLineLength) {
-        throw Exception("コマンドラインが長すぎます (" + std::to_string(command.size()) +
-                        " 文字)。実行できるのは " + std::to_string(MaxCommandLineLength) +
-                        " 文字までです。");
-    }
+    requireCommandLineLength(command);
     return command;
 }
 

@@ -50,6 +50,9 @@ private:
     std::string proposedListFileName() const;
 };
 
+// Throws Exception when command exceeds MaxCommandLineLength.
+void requireCommandLineLength(std::string_view command);
+
 // A file name as one argument of a command line: quoted when it holds a
 // blank, a tab or a character that the command interpreter treats specially.
 std::string commandArgument(std::string_view name);

@@ -1,0 +1,172 @@
+#include "test_support.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace quellan::test {
+namespace {
+
+std::vector<std::string> splitTabs(const std::string& line, std::size_t maxPieces)
+{
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    while (pieces.size() + 1 < maxPieces) {
+        const std::size_t tab = line.find('\t', start);
+        if (tab == std::string::npos) {
+            break;
+        }
+        pieces.push_back(line.substr(start, tab - start));
+        start = tab + 1;
+    }
+    pieces.push_back(line.substr(start));
+    return pieces;
+}
+
+// The system handle list as ntdll returns it for class 16.
+struct SystemHandleEntry {
+    ULONG ownerPid;
+    BYTE objectType;
+    BYTE flags;
+    USHORT value;
+    PVOID object;
+    ULONG access;
+};
+struct SystemHandleInformation {
+    ULONG count;
+    SystemHandleEntry handles[1];
+};
+using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+constexpr ULONG systemHandleInformationClass = 16;
+constexpr LONG statusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+
+} // namespace
+
+DWORD processHandleCount(DWORD pid)
+{
+    const auto query = reinterpret_cast<NtQuerySystemInformationFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) {
+        return 0;
+    }
+    std::vector<unsigned char> buffer(1 << 16);
+    LONG status = 0;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        ULONG needed = 0;
+        status = query(systemHandleInformationClass, buffer.data(),
+                       static_cast<ULONG>(buffer.size()), &needed);
+        if (status != statusInfoLengthMismatch) {
+            break;
+        }
+        buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed));
+    }
+    if (status != 0) {
+        return 0;
+    }
+    const auto* info = reinterpret_cast<const SystemHandleInformation*>(buffer.data());
+    DWORD count = 0;
+    for (ULONG i = 0; i < info->count; ++i) {
+        count += info->handles[i].ownerPid == pid ? 1 : 0;
+    }
+    return count;
+}
+
+TempDir::TempDir()
+{
+    char base[MAX_PATH];
+    GetTempPathA(MAX_PATH, base);
+    static unsigned counter = 0;
+    path_ = std::string(base) + "quellan-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(++counter);
+    if (!CreateDirectoryA(path_.c_str(), nullptr)) {
+        throw std::runtime_error("cannot create " + path_);
+    }
+}
+
+TempDir::~TempDir()
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((path_ + "\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            DeleteFileA(file(entry.cFileName).c_str());
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryA(path_.c_str());
+}
+
+std::string programFolder()
+{
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string self(path, length);
+    return self.substr(0, self.find_last_of('\\'));
+}
+
+std::vector<RecorderEvent> readRecorderLog(const std::string& path)
+{
+    std::vector<RecorderEvent> events;
+    std::istringstream lines(readFile(path));
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::vector<std::string> f = splitTabs(line, 7);
+        if (f.size() < 4) {
+            continue;
+        }
+        RecorderEvent event;
+        event.kind = f[0];
+        event.role = f[1];
+        event.pid = std::stoul(f[2]);
+        event.timeMicroseconds = std::stoull(f[3]);
+        if (f.size() == 7) {
+            event.show = std::stoi(f[4]);
+            event.directory = f[5];
+            event.commandLine = f[6];
+        }
+        events.push_back(event);
+    }
+    return events;
+}
+
+std::vector<RecorderEvent> waitForRecorderEvents(const std::string& path, const std::string& kind,
+                                                 std::size_t count, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        std::vector<RecorderEvent> matching;
+        for (const RecorderEvent& event : readRecorderLog(path)) {
+            if (event.kind == kind) {
+                matching.push_back(event);
+            }
+        }
+        if (matching.size() >= count || GetTickCount64() >= deadline) {
+            return matching;
+        }
+        Sleep(20);
+    }
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+void writeFile(const std::string& path, const std::string& contents)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << contents;
+}
+
+void copyFile(const std::string& from, const std::string& to)
+{
+    if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
+        throw std::runtime_error("cannot copy " + from + " to " + to);
+    }
+}
+
+} // namespace quellan::test

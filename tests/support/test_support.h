@@ -1,0 +1,56 @@
+#pragma once
+
+// Helpers shared by the Windows test programs: temporary folders, the
+// recorder's log, and starting programs.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quellan::test {
+
+// A fresh folder under the temporary directory, removed with its files.
+class TempDir {
+public:
+    TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir();
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+// The folder of the running test program, where all built programs lie.
+std::string programFolder();
+
+// One start or end of a recorder (see tests/recorder/recorder.cpp).
+struct RecorderEvent {
+    std::string kind; // "start" or "end"
+    std::string role;
+    unsigned long pid = 0;
+    unsigned long long timeMicroseconds = 0;
+    int show = -1;
+    std::string directory;
+    std::string commandLine;
+};
+
+std::vector<RecorderEvent> readRecorderLog(const std::string& path);
+
+// Waits up to timeoutMs for the log to hold count events of kind.
+std::vector<RecorderEvent> waitForRecorderEvents(const std::string& path, const std::string& kind,
+                                                 std::size_t count, DWORD timeoutMs = 10000);
+
+// Open handles of a process, counted in the system's handle list (Wine's
+// GetProcessHandleCount answers 0 for every process). 0 when unavailable.
+DWORD processHandleCount(DWORD pid);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& contents);
+void copyFile(const std::string& from, const std::string& to);
+
+} // namespace quellan::test
