@@ -71,15 +71,26 @@ if [ -z "${DISPLAY:-}" ] || [ -n "${QUELLAN_XVFB:-}" ]; then
   DISPLAY=$(xvfb_display)
   export DISPLAY
 fi
-if [ ! -e "$state/ready" ]; then
+# Bump when the settings below change, so existing prefixes pick them up.
+settings=2
+if [ ! -e "$state/ready-$settings" ]; then
   echo "wine.sh: preparing Wine prefix $prefix${dpi:+ ($dpi dpi)}" >&2
-  wineboot --init >/dev/null 2>&1 || true
-  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  [ -e "$prefix/system.reg" ] || wineboot --init >/dev/null 2>&1 || true
+  reg() { wine reg add "$@" /f >/dev/null 2>&1; }
+  # A crash must end the test, not wait for a click on a dialog.
+  reg 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0
+  # The Japanese system faces are not installed; draw them with the IPA
+  # faces of the same kind (proportional, gothic or serif).
+  reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /t REG_SZ /d IPAPGothic
+  reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐ明朝' /t REG_SZ /d IPAPMincho
+  reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ ゴシック' /t REG_SZ /d IPAGothic
+  reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ 明朝' /t REG_SZ /d IPAMincho
   if [ -n "$dpi" ]; then
-    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+    reg 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi"
   fi
   wineserver -w
-  touch "$state/ready"
+  rm -f "$state"/ready*
+  touch "$state/ready-$settings"
 fi
 flock -u 9
 exec 9>&-
