@@ -56,7 +56,7 @@ int Application::mainFormShowState(const STARTUPINFOA& startup)
     return SW_SHOWNORMAL;
 }
 
-int Application::run(TForm1& mainForm)
+void Application::start(TForm1& mainForm)
 {
     mainForm_ = &mainForm;
     STARTUPINFOA startup{};
@@ -71,7 +71,11 @@ int Application::run(TForm1& mainForm)
                      SWP_SHOWWINDOW | SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER);
         showMainForm(showState);
     }
+}
 
+int Application::run(TForm1& mainForm)
+{
+    start(mainForm);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         if (!mainForm.isDialogKey(message)) {

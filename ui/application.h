@@ -27,8 +27,11 @@ public:
     HWND handle() const { return window_; }
     HINSTANCE instance() const { return instance_; }
 
-    // Shows the main form as the start-up show state asks and dispatches
-    // messages until it is closed. Returns the process's exit code.
+    // Shows the main form as the start-up show state asks.
+    void start(TForm1& mainForm);
+
+    // Starts, then dispatches messages until the main form is closed.
+    // Returns the process's exit code.
     int run(TForm1& mainForm);
 
     void minimize();

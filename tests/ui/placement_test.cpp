@@ -1,0 +1,117 @@
+// How the real program places its window for the show state it is started
+// with: maximised for 3; for 7 not shown until the application is restored.
+
+#include "control_ids.h"
+#include "test_support.h"
+#include "unique_handle.h"
+#include "ui_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace quellan {
+namespace {
+
+HWND findWindowOf(DWORD pid, const char* className, DWORD timeoutMs = 15000)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    do {
+        HWND window = nullptr;
+        while ((window = FindWindowExA(nullptr, window, className, nullptr)) != nullptr) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == pid) {
+                return window;
+            }
+        }
+        Sleep(50);
+    } while (GetTickCount64() < deadline);
+    return nullptr;
+}
+
+class StartedQuellan {
+public:
+    explicit StartedQuellan(WORD show)
+    {
+        std::string line = test::programFolder() + "\\Quellan.exe";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = show;
+        PROCESS_INFORMATION info{};
+        if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           dir_.path().c_str(), &startup, &info)) {
+            process_ = UniqueHandle(info.hProcess);
+            CloseHandle(info.hThread);
+            pid_ = info.dwProcessId;
+            WaitForInputIdle(process_.get(), 15000);
+        }
+    }
+    StartedQuellan(const StartedQuellan&) = delete;
+    StartedQuellan& operator=(const StartedQuellan&) = delete;
+    ~StartedQuellan()
+    {
+        if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_.get(), 1);
+        }
+    }
+
+    DWORD pid() const { return pid_; }
+    HANDLE process() const { return process_.get(); }
+
+private:
+    test::TempDir dir_;
+    UniqueHandle process_;
+    DWORD pid_ = 0;
+};
+
+TEST(Placement, ShowState3StartsMaximised)
+{
+    StartedQuellan quellan(SW_SHOWMAXIMIZED);
+    HWND form = findWindowOf(quellan.pid(), "TForm1");
+    ASSERT_NE(form, nullptr);
+    Sleep(500);
+    EXPECT_TRUE(IsWindowVisible(form));
+    EXPECT_TRUE(IsZoomed(form));
+}
+
+TEST(Placement, ShowState7WaitsForTheFirstRestoreThenShowsNormalAndInitialises)
+{
+    StartedQuellan quellan(SW_SHOWMINNOACTIVE);
+    HWND form = findWindowOf(quellan.pid(), "TForm1");
+    HWND application = findWindowOf(quellan.pid(), "TApplication");
+    ASSERT_NE(form, nullptr);
+    ASSERT_NE(application, nullptr);
+    Sleep(1000);
+    EXPECT_FALSE(IsWindowVisible(form));
+    EXPECT_TRUE(IsIconic(application));
+    EXPECT_EQ(test::windowText(GetDlgItem(form, controls::radioButton(1))), "RadioButton1")
+        << "not initialised before it is first shown";
+
+    // What a click on the task-bar entry does.
+    PostMessageA(application, WM_SYSCOMMAND, SC_RESTORE, 0);
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    while (!IsWindowVisible(form) && GetTickCount64() < deadline) {
+        Sleep(50);
+    }
+    Sleep(500);
+    EXPECT_TRUE(IsWindowVisible(form));
+    EXPECT_FALSE(IsZoomed(form));
+    EXPECT_FALSE(IsIconic(form));
+    EXPECT_EQ(test::windowText(GetDlgItem(form, controls::radioButton(1))),
+              "-a      ASCII file display");
+}
+
+TEST(Placement, ClosingTheWindowEndsTheProcessWithExitCodeZero)
+{
+    StartedQuellan quellan(SW_SHOWNORMAL);
+    HWND form = findWindowOf(quellan.pid(), "TForm1");
+    ASSERT_NE(form, nullptr);
+    PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ASSERT_EQ(WaitForSingleObject(quellan.process(), 15000), WAIT_OBJECT_0);
+    DWORD exitCode = 99;
+    GetExitCodeProcess(quellan.process(), &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+}
+
+} // namespace
+} // namespace quellan

@@ -1,0 +1,99 @@
+#include "ui_test_support.h"
+
+#include <atomic>
+#include <thread>
+
+namespace quellan::test {
+
+void pumpMessages(DWORD forMs)
+{
+    const ULONGLONG until = GetTickCount64() + forMs;
+    do {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (forMs > 0) {
+            Sleep(10);
+        }
+    } while (GetTickCount64() < until);
+}
+
+std::string windowText(HWND window)
+{
+    char buffer[4096];
+    const int length = GetWindowTextA(window, buffer, sizeof buffer);
+    return std::string(buffer, static_cast<std::size_t>(length > 0 ? length : 0));
+}
+
+FormUnderTest::FormUnderTest() : application(GetModuleHandleA(nullptr)), form(application)
+{
+    application.setTitle("Quellan");
+}
+
+std::string FormUnderTest::text(int id) const
+{
+    return windowText(item(id));
+}
+
+RECT FormUnderTest::boundsInClient(int id) const
+{
+    RECT bounds;
+    GetWindowRect(item(id), &bounds);
+    MapWindowPoints(nullptr, form.handle(), reinterpret_cast<POINT*>(&bounds), 2);
+    return bounds;
+}
+
+void FormUnderTest::show()
+{
+    application.start(form);
+    pumpMessages(300);
+}
+
+struct MessageBoxWatcher::State {
+    std::function<void(HWND)> inspect;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> saw{false};
+    std::thread thread;
+};
+
+MessageBoxWatcher::MessageBoxWatcher(std::function<void(HWND box)> inspect)
+    : state_(std::make_unique<State>())
+{
+    state_->inspect = std::move(inspect);
+    State* state = state_.get();
+    const DWORD process = GetCurrentProcessId();
+    state_->thread = std::thread([state, process] {
+        while (!state->stop) {
+            HWND box = nullptr;
+            while ((box = FindWindowExA(nullptr, box, "#32770", "Quellan")) != nullptr) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(box, &owner);
+                if (owner == process && IsWindowVisible(box)) {
+                    break;
+                }
+            }
+            if (box != nullptr) {
+                state->inspect(box);
+                state->saw = true;
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+                return;
+            }
+            Sleep(20);
+        }
+    });
+}
+
+MessageBoxWatcher::~MessageBoxWatcher()
+{
+    state_->stop = true;
+    state_->thread.join();
+}
+
+bool MessageBoxWatcher::sawBox() const
+{
+    return state_->saw;
+}
+
+} // namespace quellan::test

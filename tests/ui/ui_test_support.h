@@ -1,0 +1,50 @@
+#pragma once
+
+// An application and its main window created inside the test process, and
+// a way to let them run until the message queue is empty.
+
+#include "application.h"
+#include "main_window.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace quellan::test {
+
+void pumpMessages(DWORD forMs = 0);
+
+struct FormUnderTest {
+    FormUnderTest();
+    Application application;
+    TForm1 form;
+
+    HWND window() const { return form.handle(); }
+    HWND item(int id) const { return GetDlgItem(form.handle(), id); }
+    std::string text(int id) const;
+    RECT boundsInClient(int id) const;
+    // Shows the form as at start-up and lets it initialise.
+    void show();
+};
+
+// Runs on a second thread while the test thread sits in a modal box: finds
+// this process's box captioned "Quellan", hands it to inspect, then presses
+// OK. Keeps what inspect saw for the test thread.
+class MessageBoxWatcher {
+public:
+    explicit MessageBoxWatcher(std::function<void(HWND box)> inspect);
+    MessageBoxWatcher(const MessageBoxWatcher&) = delete;
+    MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
+    ~MessageBoxWatcher();
+    bool sawBox() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+std::string windowText(HWND window);
+
+} // namespace quellan::test
