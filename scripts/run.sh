@@ -1,16 +1,35 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds the Windows program and starts it under
-# Wine: on your display when there is one, otherwise on a virtual display,
-# from which a screenshot is saved.
+# Wine. With a display (DISPLAY set) the window opens there and the command
+# returns when it is closed. Without one, Quellan starts on a virtual
+# display, a screenshot of it is saved, and it is closed again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 
 bash scripts/setup.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 
-exe=build/windows/ui/Quellan.exe
-if [ ! -f "$exe" ]; then
-  echo "Built the dump command core; the Quellan window arrives in a later version."
-  exit 0
+build=$root/build/windows
+wine=("$root/scripts/wine.sh" "--prefix=$build/wineprefix")
+# Started from the folder that holds tdump.exe, which the command
+# interpreter searches first.
+cd "$build/bin"
+
+if [ -n "${DISPLAY:-}" ]; then
+  echo "Starting Quellan on $DISPLAY"
+  exec "${wine[@]}" Quellan.exe
 fi
+
+"${wine[@]}" --prepare
+"${wine[@]}" Quellan.exe &
+quellan=$!
+sleep 8
+mkdir -p "$build/screenshots"
+shot=$build/screenshots/run.png
+DISPLAY=$(cut -d' ' -f1 "$build/xvfb.display") import -window root -crop 920x980+0+0 "$shot"
+"${wine[@]}" --shutdown
+wait "$quellan" 2>/dev/null || true
+echo "No display here: Quellan ran on a virtual display; screenshot saved to $shot"
+echo "Set DISPLAY (or run on a desktop) to use the window."
