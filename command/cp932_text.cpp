@@ -4,8 +4,10 @@ namespace quellan::cp932 {
 
 std::size_t characterLength(std::string_view text, std::size_t index)
 {
-    const bool lead = isLeadByte(static_cast<unsigned char>(text[index]));
-    return lead && index + 1 < text.size() ? 2 : 1;
+    const bool pair = index + 1 < text.size() &&
+                      isLeadByte(static_cast<unsigned char>(text[index])) &&
+                      isTrailByte(static_cast<unsigned char>(text[index + 1]));
+    return pair ? 2 : 1;
 }
 
 std::string_view lastCharacter(std::string_view text)

@@ -18,8 +18,15 @@ constexpr bool isLeadByte(unsigned char byte)
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-// Length in bytes (1 or 2) of the character that starts at text[index].
-// A lead byte at the very end has no trail byte and counts as one.
+constexpr bool isTrailByte(unsigned char byte)
+{
+    return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
+}
+
+// Length in bytes (1 or 2) of the character that starts at text[index]. A
+// lead byte counts as one when no valid trail byte follows it (at the very
+// end, or before a byte such as '&' or '"'): Windows then reads the next
+// byte as a character of its own, and so must every check here.
 std::size_t characterLength(std::string_view text, std::size_t index);
 
 // The last character of text (one or two bytes); empty for an empty text.

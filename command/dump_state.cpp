@@ -15,6 +15,14 @@ constexpr std::string_view charactersNeedingQuotes = " \t&|<>^(),;=%!";
 
 std::string commandArgument(std::string_view name)
 {
+    // No file name holds a control character, and a line break would end
+    // the interpreter's command early: such a name is refused, not passed.
+    // (A tab, which splits arguments, is quoted like a blank.)
+    for (const char byte : name) {
+        if (static_cast<unsigned char>(byte) < 0x20 && byte != '\t') {
+            throw Exception("ファイル名に制御文字は使えません : " + std::string(name));
+        }
+    }
     if (cp932::containsSingleByteOf(name, "\"")) {
         // No quoting can carry a double quote through cmd.exe and the C
         // runtime's argument splitting intact.

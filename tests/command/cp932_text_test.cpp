@@ -24,6 +24,7 @@ TEST(Cp932Text, LastCharacterTakesADoubleByteCharacterWhole)
     EXPECT_EQ(lastCharacter("aソ"), "ソ");
     EXPECT_EQ(lastCharacter("a\x83"), "\x83"); // lone lead byte at the end
     EXPECT_EQ(lastCharacter("\xB1"), "\xB1");  // half-width katakana is one byte
+    EXPECT_EQ(lastCharacter("\x83."), ".");    // '.' is no trail byte
 }
 
 TEST(Cp932Text, UpperCaseLeavesDoubleByteCharactersAlone)

@@ -130,6 +130,15 @@ TEST(DumpState, TrailBytesThatLookLikeSpecialsDoNotCauseQuoting)
     EXPECT_EQ(commandArgument("C:\\a b\\"), "\"C:\\a b\\\\\"");
 }
 
+TEST(DumpState, ALeadByteWithoutAValidTrailByteHidesNothing)
+{
+    // 0x83 before '&' or '"' is no double-byte character: the '&' still
+    // needs quotes and the '"' is still refused.
+    EXPECT_EQ(commandArgument("a\x83&calc"), "\"a\x83&calc\"");
+    EXPECT_THROW(commandArgument("a\x83\"b"), Exception);
+    EXPECT_EQ(commandArgument("a\x83 b"), "\"a\x83 b\"");
+}
+
 TEST(DumpState, ADoubleQuoteInANameIsRefused)
 {
     DumpState state = initialised();
@@ -142,6 +151,15 @@ TEST(DumpState, ADoubleQuoteInANameIsRefused)
     EXPECT_THROW(state.composeViewerCommand(), Exception);
     state.setMakeTextFile(false);
     EXPECT_NO_THROW(state.composeDumpCommand("cmd.exe")) << "the list file is not used";
+}
+
+TEST(DumpState, ControlCharactersInANameAreRefused)
+{
+    for (const char* name : {"a\nb.txt", "a\rb.txt", "a\x1B.txt"}) {
+        EXPECT_THROW(commandArgument(name), Exception) << name;
+    }
+    EXPECT_THROW(commandArgument(std::string("a\0b", 3)), Exception);
+    EXPECT_EQ(commandArgument("a\tb"), "\"a\tb\"");
 }
 
 TEST(DumpState, CommandsOfUpTo260CharactersAreComposedLongerOnesRefused)

@@ -1,0 +1,211 @@
+// Fuzzes the composition of the dump and viewer commands and the code page
+// 932 helpers. The input is split at NUL bytes into: a selector byte (row
+// and text-file flag), the interpreter path, the input file and the list
+// file name.
+//
+// Invariants:
+// - a command is either refused with the program's Exception or at most 260
+//   characters long;
+// - split as the C runtime splits a command line (double-byte aware), it
+//   yields the interpreter, "/C", "tdump", the switch, the input file and,
+//   when on and not empty, the list file, exactly;
+// - no character that the command interpreter treats specially stands
+//   outside quotes after the switch;
+// - the status text has the path's length and differs only where a
+//   single-byte a..z became A..Z.
+
+#include "cp932_text.h"
+#include "dump_option_catalogue.h"
+#include "dump_state.h"
+#include "exception.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using namespace quellan;
+
+[[noreturn]] void violated(const char* what)
+{
+    __builtin_printf("invariant violated: %s\n", what);
+    std::abort();
+}
+
+// The C runtime's splitting of a command line into arguments (the rules of
+// msvcrt and the UCRT), with a lead byte and its trail byte copied together.
+std::vector<std::string> splitLikeTheRuntime(std::string_view line)
+{
+    std::vector<std::string> args;
+    std::size_t i = 0;
+    // The program name: up to a blank, or quoted, with no escapes.
+    std::string program;
+    bool quoted = false;
+    for (; i < line.size(); ++i) {
+        if (line[i] == '"') {
+            quoted = !quoted;
+        } else if (!quoted && (line[i] == ' ' || line[i] == '\t')) {
+            break;
+        } else {
+            program += line[i];
+        }
+    }
+    args.push_back(program);
+    for (;;) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) {
+            ++i;
+        }
+        if (i >= line.size()) {
+            break;
+        }
+        std::string arg;
+        bool inQuotes = false;
+        while (i < line.size()) {
+            const char c = line[i];
+            if (!inQuotes && (c == ' ' || c == '\t')) {
+                break;
+            }
+            if (c == '\\') {
+                std::size_t count = 0;
+                while (i < line.size() && line[i] == '\\') {
+                    ++count;
+                    ++i;
+                }
+                if (i < line.size() && line[i] == '"') {
+                    arg.append(count / 2, '\\');
+                    if (count % 2 == 1) {
+                        arg += '"';
+                        ++i;
+                    }
+                } else {
+                    arg.append(count, '\\');
+                }
+                continue;
+            }
+            if (c == '"') {
+                if (inQuotes && i + 1 < line.size() && line[i + 1] == '"') {
+                    arg += '"';
+                    i += 2;
+                    continue;
+                }
+                inQuotes = !inQuotes;
+                ++i;
+                continue;
+            }
+            const std::size_t length = cp932::characterLength(line, i);
+            arg.append(line.substr(i, length));
+            i += length;
+        }
+        args.push_back(arg);
+    }
+    return args;
+}
+
+void checkSpecialsAreQuoted(std::string_view command, std::size_t from)
+{
+    bool inQuotes = false;
+    for (std::size_t i = from; i < command.size(); i += cp932::characterLength(command, i)) {
+        if (cp932::characterLength(command, i) == 2) {
+            continue;
+        }
+        if (command[i] == '"') {
+            inQuotes = !inQuotes;
+        } else if (!inQuotes && std::string_view("&|<>^(),;=%!").find(command[i]) != std::string_view::npos) {
+            violated("an interpreter special stands outside quotes");
+        }
+    }
+}
+
+void checkStatusText(const std::string& path, const std::string& status)
+{
+    if (status.size() != path.size()) {
+        violated("status text length differs from the path");
+    }
+    for (std::size_t i = 0; i < path.size(); i += cp932::characterLength(path, i)) {
+        const std::size_t length = cp932::characterLength(path, i);
+        if (length == 2) {
+            if (status.compare(i, 2, path, i, 2) != 0) {
+                violated("a double-byte character changed in the status text");
+            }
+        } else if (status[i] != path[i] && !(path[i] >= 'a' && path[i] <= 'z' && status[i] == path[i] - 32)) {
+            violated("the status text changed something other than a..z");
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    std::vector<std::string> fields = cp932::split(input, '\0');
+    fields.resize(4);
+    const unsigned selector = fields[0].empty() ? 0u : static_cast<unsigned char>(fields[0][0]);
+    const int row = static_cast<int>(selector % 28) + 1;
+    const bool makeTextFile = (selector & 0x80) != 0;
+    // The interpreter path is composed as it stands; keep it one plain word.
+    std::string interpreter = fields[1].empty() ? "cmd.exe" : fields[1];
+    for (char& c : interpreter) {
+        if (c == ' ' || c == '\t' || c == '"' || static_cast<unsigned char>(c) < 0x20) {
+            c = 'x';
+        }
+    }
+    const std::string& inputFile = fields[2];
+    const std::string& listFile = fields[3];
+
+    DumpState state;
+    state.setListFileName(state.initialise("C:\\WORK"));
+    state.selectSwitch(row);
+    checkStatusText(inputFile, state.setInputFile(inputFile));
+    state.setMakeTextFile(makeTextFile);
+    state.setListFileName(listFile);
+
+    // Splitting at "|" and joining again gives the text back.
+    const std::vector<std::string> pieces = cp932::split(inputFile, '|');
+    std::string joined;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        joined += i == 0 ? "" : "|";
+        joined += pieces[i];
+    }
+    if (joined != inputFile) {
+        violated("split and join do not give the text back");
+    }
+
+    std::string command;
+    try {
+        command = state.composeDumpCommand(interpreter);
+    } catch (const Exception&) {
+        return 0; // refused: a double quote, a control character, or too long
+    }
+    if (command.size() > MaxCommandLineLength) {
+        violated("a command over 260 characters was composed");
+    }
+    std::vector<std::string> expected = {interpreter, "/C", "tdump",
+                                         std::string(DumpOptionCatalogue::passedSwitch(row))};
+    if (!inputFile.empty()) {
+        expected.push_back(inputFile);
+    }
+    if (makeTextFile && !listFile.empty()) {
+        expected.push_back(listFile);
+    }
+    if (splitLikeTheRuntime(command) != expected) {
+        violated("the command does not split into the expected arguments");
+    }
+    const std::size_t afterSwitch = interpreter.size() + 10 + DumpOptionCatalogue::passedSwitch(row).size();
+    checkSpecialsAreQuoted(command, afterSwitch);
+
+    if (const auto viewer = state.composeViewerCommand()) {
+        std::vector<std::string> viewerExpected = {"notepad.exe"};
+        if (!listFile.empty()) {
+            viewerExpected.push_back(listFile);
+        }
+        if (splitLikeTheRuntime(*viewer) != viewerExpected) {
+            violated("the viewer command does not split into notepad.exe and the list file");
+        }
+        checkSpecialsAreQuoted(*viewer, 12);
+    }
+    return 0;
+}
