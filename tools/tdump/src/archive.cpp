@@ -1,0 +1,472 @@
+#include "archive.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "coff.h"
+#include "demangle.h"
+#include "names.h"
+
+namespace tdump {
+namespace {
+
+constexpr std::uint64_t headerSize = 60;
+constexpr std::size_t maxNameLength = 4096;
+constexpr std::uint32_t maxIndexSymbols = 1u << 22;
+constexpr std::uint32_t maxMembers = 1u << 22;
+
+std::string trimmed(std::string_view text)
+{
+    const auto end = text.find_last_not_of(' ');
+    return std::string(end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1));
+}
+
+std::optional<std::uint64_t> decimalField(std::string_view text)
+{
+    const std::string digits = trimmed(text);
+    if (digits.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9' || value > (~std::uint64_t{0} - 9) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value;
+}
+
+std::string_view memberKind(View data)
+{
+    if (isImportObject(data)) {
+        return "import (short)";
+    }
+    if (readBigObjHeader(data)) {
+        return "COFF object (extended)";
+    }
+    if (looksLikeCoffObject(data)) {
+        return "COFF object";
+    }
+    if (data.u32(0) == 0x464C457F) {
+        return "ELF object";
+    }
+    return "data";
+}
+
+struct ImportFields {
+    std::uint16_t machine = 0;
+    std::uint32_t timeStamp = 0;
+    std::uint32_t dataSize = 0;
+    std::uint16_t ordinalOrHint = 0;
+    unsigned type = 0;      // code, data, const
+    unsigned nameType = 0;  // ordinal, name, no prefix, undecorate, export-as
+    std::string symbol;
+    std::string dll;
+    std::string exportAs;
+    std::string problem;
+};
+
+ImportFields readImportObject(View view)
+{
+    ImportFields f;
+    std::array<std::uint8_t, 20> raw{};
+    if (!view.read(0, raw)) {
+        f.problem = "the import header is truncated";
+        return f;
+    }
+    f.machine = le16(&raw[6]);
+    f.timeStamp = le32(&raw[8]);
+    f.dataSize = le32(&raw[12]);
+    f.ordinalOrHint = le16(&raw[16]);
+    const std::uint16_t bits = le16(&raw[18]);
+    f.type = bits & 3u;
+    f.nameType = (bits >> 2) & 7u;
+    const View data = view.sub(20, f.dataSize);
+    if (f.dataSize > view.size() - 20) {
+        f.problem = "the import data size " + std::to_string(f.dataSize) + " runs past the end of the member";
+    }
+    const auto symbol = data.string(0, maxNameLength);
+    const auto dll = symbol ? data.string(symbol->text.size() + 1, maxNameLength) : std::nullopt;
+    if (!symbol || !symbol->terminated || !dll || !dll->terminated) {
+        f.problem = "the import names are missing or not terminated";
+    }
+    f.symbol = symbol ? symbol->text : "";
+    f.dll = dll ? dll->text : "";
+    if (f.nameType == 4 && dll) {
+        const auto exportAs = data.string(symbol->text.size() + dll->text.size() + 2, maxNameLength);
+        f.exportAs = exportAs ? exportAs->text : "";
+    }
+    return f;
+}
+
+// The name the DLL exports for an import member, from the symbol name and
+// the name type.
+std::string exportedName(const ImportFields& f)
+{
+    std::string name = f.symbol;
+    switch (f.nameType) {
+    case 2:  // no prefix: drop one leading ?, @ or _
+        if (!name.empty() && (name[0] == '?' || name[0] == '@' || name[0] == '_')) {
+            name.erase(0, 1);
+        }
+        break;
+    case 3: {  // undecorate: also cut at the first @
+        if (!name.empty() && (name[0] == '?' || name[0] == '@' || name[0] == '_')) {
+            name.erase(0, 1);
+        }
+        const auto at = name.find('@');
+        if (at != std::string::npos) {
+            name.erase(at);
+        }
+        break;
+    }
+    case 4: return f.exportAs;
+    default: break;
+    }
+    return name;
+}
+
+} // namespace
+
+bool isArchive(View view)
+{
+    std::array<std::uint8_t, 8> magic{};
+    static constexpr std::array<std::uint8_t, 8> expected = {'!', '<', 'a', 'r', 'c', 'h', '>', '\n'};
+    return view.read(0, magic) && magic == expected;
+}
+
+Archive::Archive(View view) : view_(view)
+{
+    // The symbol indexes and the long name table come first; look at the
+    // first few members for them.
+    int seen = 0;
+    walk(nullptr, [&](const Member& m) {
+        if (m.name == "/") {
+            (firstIndex_ ? secondIndex_ : firstIndex_) = m;
+        } else if (m.name == "//") {
+            longNames_ = m;
+        } else if (m.name == "/SYM64/") {
+            index64_ = m;
+        }
+        return ++seen < 4;
+    });
+}
+
+std::string Archive::resolveName(std::string_view raw) const
+{
+    if (raw == "/" || raw == "//" || raw == "/SYM64/" || raw == "/<ECSYMBOLS>/" || raw == "/<HYBRIDMAP>/") {
+        return std::string(raw);
+    }
+    if (raw.size() > 1 && raw[0] == '/' && raw[1] >= '0' && raw[1] <= '9') {
+        const auto offset = decimalField(raw.substr(1));
+        if (!longNames_ || !offset || *offset >= longNames_->size) {
+            return std::string(raw) + " (long name out of range)";
+        }
+        // GNU ends long names with "/\n", Microsoft with a NUL.
+        const View table = view_.sub(longNames_->dataOffset, longNames_->size);
+        auto text = table.string(*offset, maxNameLength);
+        std::string name = text ? text->text : "";
+        name = name.substr(0, name.find('\n'));
+        if (!name.empty() && name.back() == '/') {
+            name.pop_back();
+        }
+        return name;
+    }
+    std::string name(raw);
+    if (!name.empty() && name.back() == '/') {
+        name.pop_back();
+    }
+    return name;
+}
+
+std::optional<Member> Archive::memberAt(std::uint64_t headerOffset, std::string* problem) const
+{
+    std::array<std::uint8_t, headerSize> raw{};
+    if (!view_.read(headerOffset, raw)) {
+        *problem = "the member header is truncated";
+        return std::nullopt;
+    }
+    const std::string_view text(reinterpret_cast<const char*>(raw.data()), raw.size());
+    if (text.substr(58, 2) != "`\n") {
+        *problem = "the member header does not end in `\\n";
+        return std::nullopt;
+    }
+    const auto size = decimalField(text.substr(48, 10));
+    if (!size) {
+        *problem = "the member size \"" + trimmed(text.substr(48, 10)) + "\" is not a number";
+        return std::nullopt;
+    }
+    Member m;
+    m.headerOffset = headerOffset;
+    m.dataOffset = headerOffset + headerSize;
+    m.size = *size;
+    m.date = trimmed(text.substr(16, 12));
+    m.mode = trimmed(text.substr(40, 8));
+    const std::string rawName = trimmed(text.substr(0, 16));
+    if (rawName.starts_with("#1/")) {
+        // BSD: the name is the first bytes of the data.
+        const auto length = decimalField(std::string_view(rawName).substr(3));
+        const auto name = length && *length <= m.size ? view_.sub(m.dataOffset, *length).string(0, maxNameLength)
+                                                      : std::nullopt;
+        m.name = name ? name->text : rawName;
+        if (length && *length <= m.size) {
+            m.dataOffset += *length;
+            m.size -= *length;
+        }
+    } else {
+        m.name = resolveName(rawName);
+    }
+    m.special = m.name == "/" || m.name == "//" || m.name == "/SYM64/" || m.name == "/<ECSYMBOLS>/" ||
+                m.name == "/<HYBRIDMAP>/";
+    if (!view_.has(m.dataOffset, m.size)) {
+        *problem = "member " + m.name + " claims " + std::to_string(m.size) + " bytes, past the end of the file";
+        m.size = view_.size() - std::min(view_.size(), m.dataOffset);
+    }
+    return m;
+}
+
+void Archive::walk(Output* out, const std::function<bool(const Member&)>& visit) const
+{
+    std::uint64_t at = 8;
+    for (std::uint32_t count = 0; at < view_.size(); ++count) {
+        if (count == maxMembers) {
+            if (out) {
+                report(*out, "more members than the limit of " + std::to_string(maxMembers), view_.base() + at);
+            }
+            return;
+        }
+        std::string problem;
+        const auto member = memberAt(at, &problem);
+        if (!problem.empty() && out) {
+            report(*out, problem, view_.base() + at);
+        }
+        if (!member || !visit(*member)) {
+            return;
+        }
+        const std::uint64_t end = member->dataOffset + member->size;
+        at = end + (end % 2);
+        if (!problem.empty()) {
+            return;  // the member ran past the end: nothing follows it
+        }
+    }
+}
+
+void Archive::listLibrary(Output& out, const Options& options) const
+{
+    heading(out, "Library members");
+    out << "  #      Header at   Size        Kind                     Name\n";
+    std::uint32_t number = 0;
+    walk(&out, [&](const Member& m) {
+        ++number;
+        const View data = view_.sub(m.dataOffset, m.size);
+        out << "  " << dec(number, 5) << "  " << hex(view_.base() + m.headerOffset) << "  " << dec(m.size, 10) << "  "
+            << column(m.special ? std::string_view("(archive index)") : memberKind(data), 23) << "  " << m.name;
+        if (options.verbose()) {
+            out << "  date " << m.date << " mode " << m.mode;
+        }
+        out << '\n';
+        return true;
+    });
+    listSymbolIndex(out, options);
+}
+
+void Archive::listSymbolIndex(Output& out, const Options& options) const
+{
+    heading(out, "Symbol index");
+    const auto memberName = [&](std::uint64_t headerOffset) {
+        std::string problem;
+        const auto m = headerOffset < view_.size() ? memberAt(headerOffset, &problem) : std::nullopt;
+        return m ? m->name : "** no member header at 0x" + toHex(headerOffset);
+    };
+    if (secondIndex_) {
+        // Microsoft second linker member: little-endian, sorted by name.
+        const View data = view_.sub(secondIndex_->dataOffset, secondIndex_->size);
+        const std::uint32_t members = data.u32(0).value_or(0);
+        const std::uint64_t symbolsAt = 4 + std::uint64_t{members} * 4;
+        const auto symbols = data.u32(symbolsAt);
+        if (!symbols) {
+            report(out, "the second linker member is truncated", view_.base() + secondIndex_->dataOffset);
+            return;
+        }
+        out << "  " << dec(*symbols) << " symbols in " << dec(members) << " members (second linker member)\n";
+        std::uint64_t nameAt = symbolsAt + 4 + std::uint64_t{*symbols} * 2;
+        for (std::uint32_t i = 0; i < std::min(*symbols, maxIndexSymbols); ++i) {
+            const auto memberIndex = data.u16(symbolsAt + 4 + std::uint64_t{i} * 2);
+            const auto name = data.string(nameAt, maxNameLength);
+            if (!memberIndex || !name) {
+                report(out, "the second linker member ends after " + std::to_string(i) + " symbols",
+                       view_.base() + secondIndex_->dataOffset);
+                return;
+            }
+            nameAt += name->text.size() + 1;
+            const auto offset = *memberIndex >= 1 && *memberIndex <= members
+                                    ? data.u32(4 + std::uint64_t{*memberIndex - 1u} * 4)
+                                    : std::nullopt;
+            out << "  " << column(displayName(name->text, options.demangle()), 40) << "  "
+                << (offset ? memberName(*offset) : "** member index " + std::to_string(*memberIndex) + " out of range")
+                << '\n';
+        }
+        return;
+    }
+    const std::optional<Member>& index = index64_ ? index64_ : firstIndex_;
+    if (!index) {
+        out << "  (the library has no symbol index)\n";
+        return;
+    }
+    // GNU (and Microsoft first) linker member: big-endian offsets.
+    const bool wide = index64_.has_value();
+    const std::uint64_t width = wide ? 8 : 4;
+    const View data = view_.sub(index->dataOffset, index->size);
+    const auto count = wide ? data.u64be(0) : std::optional<std::uint64_t>(data.u32be(0));
+    if (!count) {
+        report(out, "the symbol index is truncated", view_.base() + index->dataOffset);
+        return;
+    }
+    out << "  " << dec(*count) << " symbols\n";
+    if (*count > data.size() / width) {
+        report(out, "the symbol count " + std::to_string(*count) + " does not fit in the index",
+               view_.base() + index->dataOffset);
+        return;
+    }
+    std::uint64_t nameAt = width + *count * width;
+    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(*count, maxIndexSymbols); ++i) {
+        const auto offset =
+            wide ? data.u64be(width + i * width) : std::optional<std::uint64_t>(data.u32be(width + i * width));
+        const auto name = data.string(nameAt, maxNameLength);
+        if (!offset || !name) {
+            report(out, "the symbol index ends after " + std::to_string(i) + " names",
+                   view_.base() + index->dataOffset + std::min(nameAt, data.size()));
+            return;
+        }
+        nameAt += name->text.size() + 1;
+        out << "  " << column(displayName(name->text, options.demangle()), 40) << "  " << memberName(*offset) << '\n';
+    }
+}
+
+void Archive::listMembers(Output& out, const std::function<void(const Member&, View)>& show) const
+{
+    std::uint32_t number = 0;
+    walk(&out, [&](const Member& m) {
+        ++number;
+        if (m.special) {
+            return true;
+        }
+        out << "\n==== Member " << dec(number) << ": " << m.name << " (" << dec(m.size)
+            << " bytes at file offset 0x" << hex(view_.base() + m.dataOffset, 1) << ")\n";
+        show(m, view_.sub(m.dataOffset, m.size));
+        return true;
+    });
+}
+
+void Archive::listImpdef(Output& out, const Options& options) const
+{
+    heading(out, "Module definition (IMPDEF)");
+    // Lines grouped by DLL, in the order the DLLs first appear.
+    std::vector<std::pair<std::string, std::string>> modules;  // DLL, its lines
+    const auto add = [&](const std::string& dll, const std::string& line) {
+        auto it = std::find_if(modules.begin(), modules.end(), [&](const auto& m) { return m.first == dll; });
+        if (it == modules.end()) {
+            modules.emplace_back(dll, std::string());
+            it = std::prev(modules.end());
+        }
+        it->second += line;
+    };
+    // Import libraries made by GNU dlltool hold ordinary objects: the DLL
+    // name sits in an .idata$7 section, each import's hint and name in .idata$6.
+    std::string gnuDll;
+    std::vector<std::string> gnuLines;
+    walk(&out, [&](const Member& m) {
+        if (m.special) {
+            return true;
+        }
+        const View data = view_.sub(m.dataOffset, m.size);
+        if (isImportObject(data)) {
+            const ImportFields f = readImportObject(data);
+            if (!f.problem.empty()) {
+                report(out, f.problem, view_.base() + m.dataOffset);
+            }
+            const std::string name = exportedName(f);
+            if (!matchesFilter(name, options.impdefFilter)) {
+                return true;
+            }
+            std::string line = "    " + name;
+            if (f.nameType == 0) {
+                line += " @" + std::to_string(f.ordinalOrHint);
+            }
+            if (f.type == 1) {
+                line += " DATA";
+            } else if (f.type == 2) {
+                line += " CONSTANT";
+            }
+            add(f.dll, line + "\n");
+            return true;
+        }
+        const auto header = readCoffHeader(data, 0);
+        if (!header || !looksLikeCoffObject(data)) {
+            return true;
+        }
+        const CoffFile object(data, *header);
+        for (const SectionHeader& s : object.sections()) {
+            if (!data.has(s.rawPointer, s.rawSize)) {
+                continue;
+            }
+            if (s.name == ".idata$7" && s.rawSize > 4) {
+                const auto dll = data.string(s.rawPointer, std::min<std::size_t>(s.rawSize, maxNameLength));
+                if (dll && !dll->text.empty()) {
+                    gnuDll = dll->text;
+                }
+            } else if (s.name == ".idata$6" && s.rawSize > 2) {
+                const auto name = data.sub(s.rawPointer, s.rawSize).string(2, maxNameLength);
+                if (name && matchesFilter(name->text, options.impdefFilter)) {
+                    gnuLines.push_back("    " + name->text + "\n");
+                }
+            } else if (s.name == ".idata$4" && s.rawSize >= 4) {
+                // No hint/name entry: imported by ordinal, the flag in the top bit.
+                const auto entry = s.rawSize >= 8 ? data.u64(s.rawPointer) : std::optional<std::uint64_t>(data.u32(s.rawPointer));
+                const std::uint64_t flag = s.rawSize >= 8 ? std::uint64_t{1} << 63 : std::uint64_t{1} << 31;
+                const bool hasName = std::any_of(object.sections().begin(), object.sections().end(),
+                                                 [](const SectionHeader& o) { return o.name == ".idata$6"; });
+                if (entry && (*entry & flag) != 0 && !hasName && options.impdefFilter.empty()) {
+                    gnuLines.push_back("    @" + std::to_string(*entry & 0xFFFF) + " NONAME\n");
+                }
+            }
+        }
+        return true;
+    });
+    for (const std::string& line : gnuLines) {
+        add(gnuDll.empty() ? std::string("(DLL name not found)") : gnuDll, line);
+    }
+    if (modules.empty()) {
+        out << "  (no import members)\n";
+    }
+    for (const auto& [dll, lines] : modules) {
+        out << "LIBRARY     " << dll << "\nEXPORTS\n" << lines;
+    }
+}
+
+void listImportObject(View view, Output& out, const Options& options)
+{
+    const ImportFields f = readImportObject(view);
+    static constexpr std::array<std::string_view, 4> types = {"code", "data", "const", "unrecognised type"};
+    static constexpr std::array<std::string_view, 8> nameTypes = {
+        "ordinal", "name", "name without prefix", "undecorated name", "export-as name",
+        "unrecognised", "unrecognised", "unrecognised"};
+    out << "  Import object: " << machineName(f.machine) << ", " << types[f.type] << ", by "
+        << nameTypes[f.nameType] << '\n';
+    out << "    symbol   " << displayName(f.symbol, options.demangle()) << '\n';
+    out << "    DLL      " << f.dll << '\n';
+    out << "    " << (f.nameType == 0 ? "ordinal  " : "hint     ") << dec(f.ordinalOrHint) << '\n';
+    if (f.nameType != 0) {
+        out << "    exported as " << exportedName(f) << '\n';
+    }
+    if (options.verbose()) {
+        out << "    time stamp " << hex(f.timeStamp) << ", data size " << dec(f.dataSize) << '\n';
+    }
+    if (!f.problem.empty()) {
+        report(out, f.problem, view.base());
+    }
+}
+
+} // namespace tdump

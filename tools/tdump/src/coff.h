@@ -1,0 +1,121 @@
+#pragma once
+
+// COFF: the object file format, and the file header, section table and
+// symbol table that PE images share with it.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "options.h"
+#include "output.h"
+
+namespace tdump {
+
+struct CoffHeader {
+    std::uint16_t machine = 0;
+    std::uint32_t sectionCount = 0;
+    std::uint32_t timeDateStamp = 0;
+    std::uint32_t symbolTableOffset = 0;
+    std::uint32_t symbolCount = 0;
+    std::uint16_t optionalHeaderSize = 0;
+    std::uint16_t characteristics = 0;
+    bool bigobj = false;  // the extended object format with 32-bit section numbers
+    std::uint64_t headerOffset = 0;
+    std::uint64_t sectionTableOffset = 0;
+
+    std::uint32_t symbolRecordSize() const { return bigobj ? 20 : 18; }
+};
+
+// The 20-byte file header at offset (of an object, or after "PE\0\0").
+std::optional<CoffHeader> readCoffHeader(View view, std::uint64_t offset);
+// The header of an object in the extended ("bigobj") format, if view holds one.
+std::optional<CoffHeader> readBigObjHeader(View view);
+// Whether view starts with a short import header (an import library member).
+bool isImportObject(View view);
+// Whether view plausibly holds a COFF object: a known machine, no optional
+// header, and a section table inside the file.
+bool looksLikeCoffObject(View view);
+
+struct SectionHeader {
+    std::string name;  // long names resolved through the string table
+    std::uint32_t virtualSize = 0;
+    std::uint32_t virtualAddress = 0;
+    std::uint32_t rawSize = 0;
+    std::uint32_t rawPointer = 0;
+    std::uint32_t relocPointer = 0;
+    std::uint32_t linePointer = 0;
+    std::uint16_t relocCount = 0;
+    std::uint16_t lineCount = 0;
+    std::uint32_t characteristics = 0;
+    std::uint64_t headerOffset = 0;  // in the view
+};
+
+struct Problem {
+    std::string what;
+    std::uint64_t fileOffset;
+};
+
+// An object file, or the COFF part of a PE image. Construction reads the
+// section table and locates the string table; what is wrong with them is
+// kept as problems, which the section listing reports where they belong.
+class CoffFile {
+public:
+    CoffFile(View view, const CoffHeader& header);
+
+    const CoffHeader& header() const { return header_; }
+    const std::vector<SectionHeader>& sections() const { return sections_; }
+    const std::vector<Problem>& problems() const { return problems_; }
+    View view() const { return view_; }
+
+    void listFileHeader(Output& out, const Options& options) const;
+    // The section table; with relocations and line numbers of each section
+    // when asked for.
+    void listSections(Output& out, const Options& options, bool relocations, bool lineNumbers) const;
+    void listRelocations(Output& out, const Options& options) const;
+    void listSymbols(Output& out, const Options& options) const;
+    void listRawContents(Output& out, const Options& options) const;
+    // Verifies the checksums that section definition symbols carry.
+    void listChecksums(Output& out, const Options& options) const;
+    // The debug sections (.debug*) and, for CodeView ones, their records.
+    void listDebugSections(Output& out, const Options& options) const;
+
+    // The name of symbol index, or nullopt when it is outside the table.
+    std::optional<std::string> symbolName(std::uint32_t index) const;
+
+private:
+    struct Symbol {
+        std::string name;
+        std::uint32_t value = 0;
+        std::int32_t section = 0;
+        std::uint16_t type = 0;
+        std::uint8_t storageClass = 0;
+        std::uint8_t auxCount = 0;
+    };
+
+    std::optional<Symbol> readSymbol(std::uint32_t index) const;
+    std::uint64_t symbolOffset(std::uint32_t index) const;
+    std::optional<std::string> stringAt(std::uint32_t offset) const;
+    std::string sectionName(const std::uint8_t* raw) const;
+    std::string sectionLabel(std::int32_t number) const;
+    void listAux(Output& out, const Options& options, const Symbol& symbol, std::uint32_t index) const;
+    void listSectionRelocations(Output& out, const Options& options, const SectionHeader& section) const;
+    void listSectionLines(Output& out, const Options& options, const SectionHeader& section) const;
+
+    View view_;
+    CoffHeader header_;
+    std::vector<SectionHeader> sections_;
+    std::vector<Problem> problems_;
+    std::uint64_t stringTableOffset_ = 0;
+    std::uint32_t stringTableSize_ = 0;  // 0: none usable
+};
+
+// Checksum of COMDAT section contents: CRC-32 starting from 0, no final inversion.
+std::uint32_t sectionCrc(View view, std::uint64_t offset, std::uint32_t size);
+
+// Seconds since 1970 as "YYYY-MM-DD hh:mm:ss UTC".
+std::string timeText(std::uint32_t seconds);
+
+} // namespace tdump

@@ -1,0 +1,23 @@
+#pragma once
+
+// Displays of the file's bytes as they are, whatever its type: hexadecimal
+// (-h, and raw section contents) and text (-a, -a7).
+
+#include "bytes.h"
+#include "output.h"
+
+#include <cstdint>
+
+namespace tdump {
+
+// Lines of 16 bytes from [from, to) of the view: file offset, the bytes in
+// hexadecimal, the bytes as characters.
+void hexDisplay(View view, std::uint64_t from, std::uint64_t to, Output& out);
+
+// The bytes as text, one row per line of the file (long lines wrap), each
+// row headed by its file offset. Control bytes show as '.'. With sevenBit the
+// high bit of every byte is dropped first; otherwise whole code page 932
+// characters are kept, so Japanese text reads as text in the listing.
+void textDisplay(View view, std::uint64_t from, bool sevenBit, Output& out);
+
+} // namespace tdump

@@ -1,0 +1,110 @@
+#pragma once
+
+// The listing is built in one large buffer and handed to its sink in big
+// chunks: a hex display of a large file is tens of millions of short pieces,
+// which would be far too slow through per-piece stream formatting.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tdump {
+
+class Sink {
+public:
+    virtual ~Sink() = default;
+    virtual void write(std::string_view data) = 0;
+};
+
+class StringSink final : public Sink {
+public:
+    void write(std::string_view data) override { text.append(data); }
+    std::string text;
+};
+
+// Writes to a stream the caller owns; remembers whether any write failed.
+class FileSink final : public Sink {
+public:
+    explicit FileSink(std::FILE* file) : file_(file) {}
+    void write(std::string_view data) override;
+    bool failed() const { return failed_; }
+
+private:
+    std::FILE* file_;
+    bool failed_ = false;
+};
+
+struct Hex {
+    std::uint64_t value;
+    int digits;  // at least this many, more when the value needs them
+};
+inline Hex hex(std::uint64_t value, int digits = 8) { return {value, digits}; }
+
+struct Dec {
+    std::uint64_t magnitude;
+    bool negative;
+    int width;  // right-aligned in this many columns
+};
+inline Dec dec(std::uint64_t value, int width = 0) { return {value, false, width}; }
+inline Dec sdec(std::int64_t value, int width = 0)
+{
+    const bool negative = value < 0;
+    const std::uint64_t magnitude = negative ? ~static_cast<std::uint64_t>(value) + 1 : static_cast<std::uint64_t>(value);
+    return {magnitude, negative, width};
+}
+
+// Text left-aligned in a column of width characters (never cut).
+struct Column {
+    std::string_view text;
+    std::size_t width;
+};
+inline Column column(std::string_view text, std::size_t width) { return {text, width}; }
+
+class Output {
+public:
+    static constexpr std::size_t defaultCapacity = std::size_t{1} << 20;
+
+    explicit Output(Sink& sink, std::size_t capacity = defaultCapacity);
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+    ~Output();
+
+    Output& operator<<(std::string_view text);
+    Output& operator<<(const char* text) { return *this << std::string_view(text); }
+    Output& operator<<(const std::string& text) { return *this << std::string_view(text); }
+    Output& operator<<(char c);
+    Output& operator<<(Hex value);
+    Output& operator<<(Dec value);
+    Output& operator<<(Column value);
+
+    // Direct access for the hot loops of the file displays: room for n bytes
+    // (n at most the capacity), then commit how many were written.
+    char* reserve(std::size_t n);
+    void commit(std::size_t n) { used_ += n; }
+
+    void flush();
+
+private:
+    Sink& sink_;
+    std::vector<char> buffer_;
+    std::size_t used_ = 0;
+};
+
+// The value in hexadecimal digits, for building message texts.
+std::string toHex(std::uint64_t value, int digits = 1);
+
+// An inline report of a malformed structure: what is wrong and where, so the
+// reader can look at the bytes; the listing goes on after it.
+void report(Output& out, std::string_view what, std::uint64_t fileOffset);
+void report(Output& out, std::string_view what);
+
+// Section heading of the listing.
+void heading(Output& out, std::string_view title);
+
+// "  Label ............ value" lines of the header displays.
+Output& label(Output& out, std::string_view name);
+
+} // namespace tdump

@@ -1,0 +1,840 @@
+#include "pe.h"
+
+#include <algorithm>
+#include <array>
+
+#include "demangle.h"
+#include "file_display.h"
+#include "names.h"
+
+namespace tdump {
+namespace {
+
+constexpr std::uint16_t magicPe32 = 0x10B;
+constexpr std::uint16_t magicPe32Plus = 0x20B;
+constexpr std::size_t maxNameLength = 4096;
+// Caps on table walks: well past anything a real image has, low enough that
+// a forged count cannot make a listing run for ever.
+constexpr std::uint32_t maxExports = 1u << 20;
+constexpr std::uint32_t maxImportModules = 65536;
+constexpr std::uint32_t maxThunks = 1u << 20;
+constexpr std::uint32_t maxDebugEntries = 4096;
+constexpr std::uint32_t maxRelocationBlocks = 1u << 20;
+
+struct OptionalField {
+    std::string_view name;
+    std::uint32_t offset32;
+    std::uint32_t size32;  // 0: not in a PE32 header
+    std::uint32_t offset64;
+    std::uint32_t size64;  // 0: not in a PE32+ header
+};
+
+constexpr OptionalField optionalFields[] = {
+    {"Magic", 0, 2, 0, 2},
+    {"Major linker version", 2, 1, 2, 1},
+    {"Minor linker version", 3, 1, 3, 1},
+    {"Size of code", 4, 4, 4, 4},
+    {"Size of initialised data", 8, 4, 8, 4},
+    {"Size of uninitialised data", 12, 4, 12, 4},
+    {"Entry point RVA", 16, 4, 16, 4},
+    {"Base of code", 20, 4, 20, 4},
+    {"Base of data", 24, 4, 0, 0},
+    {"Image base", 28, 4, 24, 8},
+    {"Section alignment", 32, 4, 32, 4},
+    {"File alignment", 36, 4, 36, 4},
+    {"Major OS version", 40, 2, 40, 2},
+    {"Minor OS version", 42, 2, 42, 2},
+    {"Major image version", 44, 2, 44, 2},
+    {"Minor image version", 46, 2, 46, 2},
+    {"Major subsystem version", 48, 2, 48, 2},
+    {"Minor subsystem version", 50, 2, 50, 2},
+    {"Win32 version value", 52, 4, 52, 4},
+    {"Size of image", 56, 4, 56, 4},
+    {"Size of headers", 60, 4, 60, 4},
+    {"Checksum", 64, 4, 64, 4},
+    {"Subsystem", 68, 2, 68, 2},
+    {"DLL characteristics", 70, 2, 70, 2},
+    {"Size of stack reserve", 72, 4, 72, 8},
+    {"Size of stack commit", 76, 4, 80, 8},
+    {"Size of heap reserve", 80, 4, 88, 8},
+    {"Size of heap commit", 84, 4, 96, 8},
+    {"Loader flags", 88, 4, 104, 4},
+    {"Number of RVAs and sizes", 92, 4, 108, 4},
+};
+
+constexpr std::uint32_t directoriesOffset32 = 96;
+constexpr std::uint32_t directoriesOffset64 = 112;
+constexpr std::uint32_t checksumFieldOffset = 64;
+
+std::string quoteName(const CString& text)
+{
+    return text.terminated ? text.text : text.text + " ** (not terminated)";
+}
+
+} // namespace
+
+bool hasDosHeader(View view) { return view.u16(0) == 0x5A4D && view.size() >= 64; }
+
+std::optional<PeImage> PeImage::open(View view)
+{
+    if (!hasDosHeader(view)) {
+        return std::nullopt;
+    }
+    const auto lfanew = view.u32(0x3C);
+    if (!lfanew || view.u32(*lfanew) != 0x00004550) {
+        return std::nullopt;
+    }
+    const auto header = readCoffHeader(view, std::uint64_t{*lfanew} + 4);
+    if (!header) {
+        // The signature is there but the file header is cut off: still a PE
+        // file, with an empty header, so the listing can say what is missing.
+        CoffHeader empty;
+        empty.headerOffset = std::uint64_t{*lfanew} + 4;
+        empty.sectionTableOffset = view.size();
+        return PeImage(view, *lfanew, CoffFile(view, empty));
+    }
+    return PeImage(view, *lfanew, CoffFile(view, *header));
+}
+
+PeImage::PeImage(View view, std::uint32_t peOffset, CoffFile coff)
+    : view_(view), peOffset_(peOffset), coff_(std::move(coff))
+{
+    optionalOffset_ = std::uint64_t{peOffset_} + 24;
+    const std::uint64_t declared = coff_.header().optionalHeaderSize;
+    optionalSize_ = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(declared, view_.size() > optionalOffset_ ? view_.size() - optionalOffset_ : 0));
+    magic_ = static_cast<std::uint16_t>(optionalField(0, 2).value_or(0));
+    pe32Plus_ = magic_ == magicPe32Plus;
+    imageBase_ = pe32Plus_ ? optionalField(24, 8).value_or(0) : optionalField(28, 4).value_or(0);
+    sizeOfHeaders_ = static_cast<std::uint32_t>(optionalField(60, 4).value_or(0));
+    const std::uint32_t dirOffset = pe32Plus_ ? directoriesOffset64 : directoriesOffset32;
+    const std::uint32_t declaredCount =
+        static_cast<std::uint32_t>(optionalField(pe32Plus_ ? 108 : 92, 4).value_or(0));
+    const std::uint32_t fitting = optionalSize_ > dirOffset ? (optionalSize_ - dirOffset) / 8 : 0;
+    directoryCount_ = std::min({declaredCount, fitting, std::uint32_t{16}});
+}
+
+std::optional<std::uint64_t> PeImage::optionalField(std::uint32_t offset, std::uint32_t size) const
+{
+    if (offset + size > optionalSize_) {
+        return std::nullopt;
+    }
+    switch (size) {
+    case 1: return view_.u8(optionalOffset_ + offset);
+    case 2: return view_.u16(optionalOffset_ + offset);
+    case 4: return view_.u32(optionalOffset_ + offset);
+    default: return view_.u64(optionalOffset_ + offset);
+    }
+}
+
+std::optional<PeImage::Directory> PeImage::directory(std::size_t index) const
+{
+    if (index >= directoryCount_) {
+        return std::nullopt;
+    }
+    const std::uint32_t at = (pe32Plus_ ? directoriesOffset64 : directoriesOffset32) + static_cast<std::uint32_t>(index) * 8;
+    const auto rva = optionalField(at, 4);
+    const auto size = optionalField(at + 4, 4);
+    if (!rva || !size) {
+        return std::nullopt;
+    }
+    return Directory{static_cast<std::uint32_t>(*rva), static_cast<std::uint32_t>(*size)};
+}
+
+std::optional<PeImage::Mapped> PeImage::map(std::uint32_t rva) const
+{
+    for (const SectionHeader& s : coff_.sections()) {
+        const std::uint32_t extent = s.virtualSize != 0 ? s.virtualSize : s.rawSize;
+        if (rva < s.virtualAddress || rva - s.virtualAddress >= extent) {
+            continue;
+        }
+        const std::uint32_t within = rva - s.virtualAddress;
+        if (within >= s.rawSize) {
+            return std::nullopt;  // in the zero-filled tail: no bytes in the file
+        }
+        const std::uint64_t offset = std::uint64_t{s.rawPointer} + within;
+        if (offset >= view_.size()) {
+            return std::nullopt;
+        }
+        return Mapped{view_.sub(offset, s.rawSize - within), view_.base() + offset};
+    }
+    // The headers are mapped at RVA 0 as they are in the file.
+    if (rva < sizeOfHeaders_ && rva < view_.size()) {
+        return Mapped{view_.sub(rva, sizeOfHeaders_ - rva), view_.base() + rva};
+    }
+    return std::nullopt;
+}
+
+std::string PeImage::whyUnmapped(std::uint32_t rva) const
+{
+    const std::string text = "RVA 0x" + toHex(rva);
+    for (const SectionHeader& s : coff_.sections()) {
+        const std::uint32_t extent = s.virtualSize != 0 ? s.virtualSize : s.rawSize;
+        if (rva >= s.virtualAddress && rva - s.virtualAddress < extent) {
+            return text + " lies in section " + s.name + " beyond the data in the file";
+        }
+    }
+    return text + " lies outside every section and the headers";
+}
+
+std::optional<std::string> PeImage::nameAt(std::uint32_t rva) const
+{
+    const auto mapped = map(rva);
+    if (!mapped) {
+        return std::nullopt;
+    }
+    const auto text = mapped->view.string(0, maxNameLength);
+    if (!text) {
+        return std::nullopt;
+    }
+    return quoteName(*text);
+}
+
+std::string PeImage::sectionOf(std::uint32_t rva) const
+{
+    for (const SectionHeader& s : coff_.sections()) {
+        const std::uint32_t extent = std::max(s.virtualSize, s.rawSize);
+        if (rva >= s.virtualAddress && rva - s.virtualAddress < extent) {
+            return s.name;
+        }
+    }
+    return rva < sizeOfHeaders_ ? "(headers)" : "";
+}
+
+std::optional<PeImage::Mapped> PeImage::mapDirectory(Output& out, std::size_t index, std::string_view what) const
+{
+    const auto dir = directory(index);
+    if (!dir || dir->rva == 0) {
+        out << "  (no " << what << ")\n";
+        return std::nullopt;
+    }
+    auto mapped = map(dir->rva);
+    if (!mapped) {
+        const std::uint64_t entry = optionalOffset_ + (pe32Plus_ ? directoriesOffset64 : directoriesOffset32) + index * 8;
+        report(out, "the " + std::string(dataDirectoryName(index)) + " directory: " + whyUnmapped(dir->rva),
+               view_.base() + entry);
+        return std::nullopt;
+    }
+    return mapped;
+}
+
+std::string PeImage::description() const
+{
+    std::string text = magic_ == magicPe32Plus ? "PE32+ image" : magic_ == magicPe32 ? "PE32 image" : "PE image";
+    text += isDll() ? " (DLL), " : " (executable), ";
+    text += machineName(coff_.header().machine);
+    return text;
+}
+
+void listDosHeader(View view, Output& out, const Options& options)
+{
+    heading(out, "MS-DOS header");
+    static constexpr std::pair<std::string_view, std::uint32_t> fields[] = {
+        {"Magic (e_magic)", 0x00},           {"Bytes on last page", 0x02}, {"Pages in file", 0x04},
+        {"Relocations", 0x06},               {"Header paragraphs", 0x08},  {"Minimum extra paragraphs", 0x0A},
+        {"Maximum extra paragraphs", 0x0C},  {"Initial SS", 0x0E},         {"Initial SP", 0x10},
+        {"Checksum", 0x12},                  {"Initial IP", 0x14},         {"Initial CS", 0x16},
+        {"Relocation table offset", 0x18},   {"Overlay number", 0x1A},     {"OEM identifier", 0x24},
+        {"OEM information", 0x26},
+    };
+    for (const auto& [name, offset] : fields) {
+        label(out, name) << hex(view.u16(offset).value_or(0), 4) << '\n';
+    }
+    const std::uint32_t lfanew = view.u32(0x3C).value_or(0);
+    label(out, "PE header offset (e_lfanew)") << hex(lfanew) << '\n';
+    if (options.verbose() && lfanew > 0x40) {
+        out << "\n  MS-DOS stub program:\n";
+        hexDisplay(view, 0x40, std::min<std::uint64_t>(lfanew, 0x40 + 4096), out);
+    }
+}
+
+void PeImage::listHeaders(Output& out, const Options& options) const
+{
+    listDosHeader(view_, out, options);
+    if (options.has(Switch::NoNewExe)) {
+        return;
+    }
+    heading(out, "PE signature");
+    label(out, "File offset") << "0x" << hex(view_.base() + peOffset_, 1) << '\n';
+    if (!view_.has(coff_.header().headerOffset, 20)) {
+        report(out, "the COFF file header after the PE signature is truncated", view_.base() + peOffset_ + 4);
+        return;
+    }
+    coff_.listFileHeader(out, options);
+    listOptionalHeader(out, options);
+    listDataDirectories(out);
+}
+
+void PeImage::listOptionalHeader(Output& out, const Options& options) const
+{
+    heading(out, "Optional header");
+    const std::uint32_t declared = coff_.header().optionalHeaderSize;
+    if (declared == 0) {
+        report(out, "the image has no optional header", view_.base() + coff_.header().headerOffset + 16);
+        return;
+    }
+    if (magic_ != magicPe32 && magic_ != magicPe32Plus) {
+        report(out, "unrecognised optional header magic 0x" + toHex(magic_) + "; the fields are read as PE32",
+               view_.base() + optionalOffset_);
+    }
+    for (const OptionalField& f : optionalFields) {
+        const std::uint32_t offset = pe32Plus_ ? f.offset64 : f.offset32;
+        const std::uint32_t size = pe32Plus_ ? f.size64 : f.size32;
+        if (size == 0) {
+            continue;
+        }
+        const auto value = optionalField(offset, size);
+        if (!value) {
+            report(out, "the optional header ends before " + std::string(f.name) + " (" +
+                            std::to_string(optionalSize_) + " of the " + std::to_string(declared) +
+                            " bytes it declares are in the file)",
+                   view_.base() + optionalOffset_ + offset);
+            return;
+        }
+        label(out, f.name) << hex(*value, static_cast<int>(2 * size));
+        if (f.name == "Magic") {
+            out << "  " << (pe32Plus_ ? "PE32+" : "PE32");
+        } else if (f.name == "Subsystem") {
+            out << "  " << subsystemName(static_cast<std::uint16_t>(*value));
+        } else if (f.name == "DLL characteristics") {
+            out << "  " << flagNames(static_cast<std::uint32_t>(*value), dllCharacteristicFlags());
+        } else if (f.name == "Number of RVAs and sizes" && *value > 16) {
+            out << "  ** more than the 16 known; the first 16 are used";
+        } else if (options.verbose() && size == 4 && f.name != "Checksum" && *value >= 10) {
+            out << "  (" << dec(*value) << ')';
+        }
+        out << '\n';
+    }
+}
+
+void PeImage::listDataDirectories(Output& out) const
+{
+    heading(out, "Data directories");
+    out << "  #   Directory         RVA       Size      Section\n";
+    for (std::size_t i = 0; i < directoryCount_; ++i) {
+        const auto dir = directory(i);
+        if (!dir) {
+            break;
+        }
+        out << "  " << dec(i, 2) << "  " << column(dataDirectoryName(i), 16) << "  " << hex(dir->rva) << "  "
+            << hex(dir->size) << "  ";
+        if (dir->rva == 0 && dir->size == 0) {
+            out << '\n';
+            continue;
+        }
+        if (i == 4) {
+            // The certificate table is found by file offset, not RVA.
+            out << "(file offset)";
+            if (!view_.has(dir->rva, dir->size)) {
+                out << "  ** past the end of the file";
+            }
+        } else {
+            out << sectionOf(dir->rva);
+            if (!map(dir->rva)) {
+                out << "  ** " << whyUnmapped(dir->rva);
+            }
+        }
+        out << '\n';
+    }
+    const std::uint32_t declared = static_cast<std::uint32_t>(optionalField(pe32Plus_ ? 108 : 92, 4).value_or(0));
+    if (directoryCount_ < std::min(declared, std::uint32_t{16})) {
+        report(out, std::to_string(declared) + " directories declared, only " + std::to_string(directoryCount_) +
+                        " fit in the optional header",
+               view_.base() + optionalOffset_);
+    }
+}
+
+void PeImage::listSections(Output& out, const Options& options) const
+{
+    coff_.listSections(out, options, false, false);
+    const std::uint32_t count = coff_.header().sectionCount;
+    if (count == 0) {
+        out << "  (no sections)\n";
+    }
+}
+
+template <typename Visit>
+bool PeImage::walkExports(Output& out, std::string& dllName, Visit visit) const
+{
+    const auto dir = directory(0);
+    const auto mapped = mapDirectory(out, 0, "export directory");
+    if (!mapped) {
+        return false;
+    }
+    std::array<std::uint8_t, 40> raw{};
+    if (!mapped->view.read(0, raw)) {
+        report(out, "the export directory is truncated", mapped->fileOffset);
+        return false;
+    }
+    const std::uint32_t nameRva = le32(&raw[12]);
+    const std::uint32_t base = le32(&raw[16]);
+    std::uint32_t functionCount = le32(&raw[20]);
+    std::uint32_t nameCount = le32(&raw[24]);
+    const std::uint32_t functionsRva = le32(&raw[28]);
+    const std::uint32_t namesRva = le32(&raw[32]);
+    const std::uint32_t ordinalsRva = le32(&raw[36]);
+    const auto name = nameAt(nameRva);
+    dllName = name.value_or("");
+    if (!name) {
+        report(out, "the DLL name: " + whyUnmapped(nameRva), mapped->fileOffset + 12);
+    }
+    out << "  DLL name " << dllName << ", ordinal base " << dec(base) << ", " << dec(functionCount)
+        << " functions, " << dec(nameCount) << " names, time stamp " << hex(le32(&raw[4])) << '\n';
+    if (functionCount > maxExports || nameCount > maxExports) {
+        report(out, "more exports than the limit of " + std::to_string(maxExports) + "; only that many are read",
+               mapped->fileOffset + 20);
+        functionCount = std::min(functionCount, maxExports);
+        nameCount = std::min(nameCount, maxExports);
+    }
+    // Names come sorted by name; pair them with their function index so the
+    // listing can go by ordinal.
+    struct Named {
+        std::uint32_t functionIndex;
+        std::uint32_t nameRva;
+        std::uint64_t pointerOffset;  // where the name pointer is, for reports
+    };
+    std::vector<Named> named;
+    if (nameCount != 0) {
+        const auto names = map(namesRva);
+        const auto ordinals = map(ordinalsRva);
+        if (!names || !ordinals) {
+            report(out, "the export name tables: " + whyUnmapped(!names ? namesRva : ordinalsRva),
+                   mapped->fileOffset + (!names ? 32 : 36));
+        } else {
+            for (std::uint32_t i = 0; i < nameCount; ++i) {
+                const auto pointer = names->view.u32(std::uint64_t{i} * 4);
+                const auto index = ordinals->view.u16(std::uint64_t{i} * 2);
+                if (!pointer || !index) {
+                    report(out, "the export name tables end after " + std::to_string(i) + " of " +
+                                    std::to_string(nameCount) + " entries",
+                           (!pointer ? names->fileOffset : ordinals->fileOffset));
+                    break;
+                }
+                if (*index >= functionCount) {
+                    report(out, "export name " + std::to_string(i) + " refers to function index " +
+                                    std::to_string(*index) + ", beyond the " + std::to_string(functionCount) +
+                                    " functions",
+                           ordinals->fileOffset + std::uint64_t{i} * 2);
+                    continue;
+                }
+                named.push_back({*index, *pointer, names->fileOffset + std::uint64_t{i} * 4});
+            }
+        }
+    }
+    std::stable_sort(named.begin(), named.end(),
+                     [](const Named& a, const Named& b) { return a.functionIndex < b.functionIndex; });
+    const auto functions = map(functionsRva);
+    if (!functions && functionCount != 0) {
+        report(out, "the export address table: " + whyUnmapped(functionsRva), mapped->fileOffset + 28);
+        return true;
+    }
+    auto next = named.begin();
+    for (std::uint32_t i = 0; i < functionCount; ++i) {
+        const auto rva = functions->view.u32(std::uint64_t{i} * 4);
+        if (!rva) {
+            report(out, "the export address table ends after " + std::to_string(i) + " of " +
+                            std::to_string(functionCount) + " entries",
+                   functions->fileOffset);
+            return true;
+        }
+        ExportEntry entry{base + i, *rva, {}, {}};
+        if (dir && *rva >= dir->rva && *rva - dir->rva < dir->size) {
+            entry.forwarder = nameAt(*rva).value_or("** forwarder name unreadable");
+        }
+        bool any = false;
+        for (; next != named.end() && next->functionIndex == i; ++next) {
+            const auto exportName = nameAt(next->nameRva);
+            if (!exportName) {
+                report(out, "the name of export " + std::to_string(entry.ordinal) + ": " + whyUnmapped(next->nameRva),
+                       next->pointerOffset);
+            }
+            entry.name = exportName.value_or("** name unreadable");
+            visit(entry);
+            any = true;
+        }
+        if (!any && *rva != 0) {
+            visit(entry);
+        }
+    }
+    return true;
+}
+
+void PeImage::listExports(Output& out, const Options& options, std::string_view filter) const
+{
+    heading(out, "Exports");
+    std::string dllName;
+    bool header = false;
+    std::size_t shown = 0;
+    walkExports(out, dllName, [&](const ExportEntry& e) {
+        if (!filter.empty() && (e.name.empty() || !matchesFilter(e.name, filter))) {
+            return;
+        }
+        if (!header) {
+            out << "  Ordinal  RVA       Name\n";
+            header = true;
+        }
+        out << "  " << dec(e.ordinal, 7) << "  " << hex(e.rva) << "  "
+            << (e.name.empty() ? std::string("(by ordinal only)") : displayName(e.name, options.demangle()));
+        if (!e.forwarder.empty()) {
+            out << "  -> " << e.forwarder;
+        }
+        out << '\n';
+        ++shown;
+    });
+    if (!filter.empty()) {
+        out << "  " << dec(shown) << " export(s) match \"" << filter << "\"\n";
+    }
+}
+
+void PeImage::listImpdef(Output& out, const Options& options) const
+{
+    heading(out, "Module definition (IMPDEF)");
+    StringSink lines;
+    std::string dllName;
+    {
+        Output text(lines);
+        walkExports(out, dllName, [&](const ExportEntry& e) {
+            if (!options.impdefFilter.empty() && (e.name.empty() || !matchesFilter(e.name, options.impdefFilter))) {
+                return;
+            }
+            text << "    " << column(e.name.empty() ? std::string_view("") : std::string_view(e.name), 32) << " @"
+                 << dec(e.ordinal);
+            if (e.name.empty()) {
+                text << " NONAME";
+            }
+            if (!e.forwarder.empty()) {
+                text << "  ; forwarded to " << e.forwarder;
+            }
+            text << '\n';
+        });
+    }
+    out << "LIBRARY     " << dllName << "\nEXPORTS\n" << lines.text;
+}
+
+void PeImage::listImports(Output& out, const Options& options, bool modulesOnly, std::string_view filter) const
+{
+    heading(out, modulesOnly ? "Imported modules" : "Imports");
+    const auto mapped = mapDirectory(out, 1, "import directory");
+    if (!mapped) {
+        return;
+    }
+    for (std::uint32_t i = 0;; ++i) {
+        if (i == maxImportModules) {
+            report(out, "more import descriptors than the limit of " + std::to_string(maxImportModules),
+                   mapped->fileOffset);
+            return;
+        }
+        std::array<std::uint8_t, 20> raw{};
+        if (!mapped->view.read(std::uint64_t{i} * 20, raw)) {
+            report(out, "the import descriptors run past the end of their section without the closing empty one",
+                   mapped->fileOffset + std::uint64_t{i} * 20);
+            return;
+        }
+        if (std::all_of(raw.begin(), raw.end(), [](std::uint8_t b) { return b == 0; })) {
+            return;
+        }
+        const std::uint32_t lookupRva = le32(&raw[0]);
+        const std::uint32_t nameRva = le32(&raw[12]);
+        const std::uint32_t addressRva = le32(&raw[16]);
+        const std::uint64_t descriptorOffset = mapped->fileOffset + std::uint64_t{i} * 20;
+        const auto name = nameAt(nameRva);
+        const std::string moduleName = name.value_or("");
+        const bool moduleMatches = matchesFilter(moduleName, filter);
+        if (modulesOnly) {
+            if (moduleMatches) {
+                out << "  " << (name ? moduleName : std::string("** name unreadable")) << '\n';
+            }
+        } else {
+            out << "\n  Module " << (name ? moduleName : std::string("** name unreadable")) << '\n';
+            out << "    lookup table " << hex(lookupRva) << ", address table " << hex(addressRva)
+                << ", time stamp " << hex(le32(&raw[4])) << ", forwarder chain " << hex(le32(&raw[8])) << '\n';
+        }
+        if (!name) {
+            report(out, "the module name: " + whyUnmapped(nameRva), descriptorOffset + 12);
+        }
+        if (!modulesOnly) {
+            listThunks(out, options, lookupRva != 0 ? lookupRva : addressRva, filter, moduleMatches, 0);
+        }
+    }
+}
+
+void PeImage::listDelayImports(Output& out, const Options& options, bool modulesOnly, std::string_view filter) const
+{
+    const auto dir = directory(13);
+    if (!dir || dir->rva == 0) {
+        return;  // most images have none; the heading would only be noise
+    }
+    heading(out, modulesOnly ? "Delay-loaded modules" : "Delay-load imports");
+    const auto mapped = mapDirectory(out, 13, "delay-load directory");
+    if (!mapped) {
+        return;
+    }
+    for (std::uint32_t i = 0;; ++i) {
+        if (i == maxImportModules) {
+            report(out, "more delay-load descriptors than the limit", mapped->fileOffset);
+            return;
+        }
+        std::array<std::uint8_t, 32> raw{};
+        if (!mapped->view.read(std::uint64_t{i} * 32, raw)) {
+            report(out, "the delay-load descriptors run past the end of their section without the closing empty one",
+                   mapped->fileOffset + std::uint64_t{i} * 32);
+            return;
+        }
+        if (std::all_of(raw.begin(), raw.end(), [](std::uint8_t b) { return b == 0; })) {
+            return;
+        }
+        // Old images store virtual addresses rather than RVAs (attribute bit 0 clear).
+        const bool rvaBased = (le32(&raw[0]) & 1) != 0;
+        const std::uint64_t subtract = rvaBased ? 0 : imageBase_;
+        const auto toRva = [&](std::uint32_t value) -> std::uint32_t {
+            return value >= subtract ? static_cast<std::uint32_t>(value - subtract) : 0xFFFFFFFFu;
+        };
+        const std::uint32_t nameRva = toRva(le32(&raw[4]));
+        const std::uint32_t namesTable = toRva(le32(&raw[16]));
+        const auto name = nameAt(nameRva);
+        const std::string moduleName = name.value_or("");
+        const bool moduleMatches = matchesFilter(moduleName, filter);
+        if (modulesOnly) {
+            if (moduleMatches) {
+                out << "  " << (name ? moduleName : std::string("** name unreadable")) << "  (delay-loaded)\n";
+            }
+        } else {
+            out << "\n  Module " << (name ? moduleName : std::string("** name unreadable")) << " (delay-loaded)\n";
+            out << "    name table " << hex(le32(&raw[16])) << ", address table " << hex(le32(&raw[12]))
+                << ", module handle " << hex(le32(&raw[8])) << (rvaBased ? "" : ", addresses are VAs") << '\n';
+        }
+        if (!name) {
+            report(out, "the module name: " + whyUnmapped(nameRva), mapped->fileOffset + std::uint64_t{i} * 32 + 4);
+        }
+        if (!modulesOnly) {
+            listThunks(out, options, namesTable, filter, moduleMatches, subtract);
+        }
+    }
+}
+
+void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tableRva, std::string_view filter,
+                         bool moduleMatches, std::uint64_t imageBaseToSubtract) const
+{
+    const auto table = map(tableRva);
+    if (!table) {
+        report(out, "the lookup table: " + whyUnmapped(tableRva));
+        return;
+    }
+    const std::uint64_t width = pe32Plus_ ? 8 : 4;
+    const std::uint64_t ordinalFlag = pe32Plus_ ? (std::uint64_t{1} << 63) : (std::uint64_t{1} << 31);
+    bool header = false;
+    for (std::uint32_t i = 0; i < maxThunks; ++i) {
+        const auto entry =
+            pe32Plus_ ? table->view.u64(i * width) : std::optional<std::uint64_t>(table->view.u32(i * width));
+        if (!entry) {
+            report(out, "the lookup table is not terminated before the end of its section",
+                   table->fileOffset + i * width);
+            return;
+        }
+        if (*entry == 0) {
+            return;
+        }
+        if (!header) {
+            out << "    Hint  Name\n";
+            header = true;
+        }
+        if ((*entry & ordinalFlag) != 0) {
+            if (filter.empty() || moduleMatches) {
+                out << "          ordinal " << dec(*entry & 0xFFFF) << '\n';
+            }
+            continue;
+        }
+        const std::uint64_t value = *entry - std::min(*entry, imageBaseToSubtract);
+        const auto hintName = value <= 0xFFFFFFFFu ? map(static_cast<std::uint32_t>(value)) : std::nullopt;
+        const auto hint = hintName ? hintName->view.u16(0) : std::nullopt;
+        const auto text = hintName ? hintName->view.string(2, maxNameLength) : std::nullopt;
+        if (!hint || !text) {
+            report(out, "import " + std::to_string(i) + ": the hint/name entry: " +
+                            (value <= 0xFFFFFFFFu ? whyUnmapped(static_cast<std::uint32_t>(value))
+                                                  : "0x" + toHex(value) + " is beyond 32 bits"),
+                   table->fileOffset + i * width);
+            continue;
+        }
+        if (!filter.empty() && !moduleMatches && !matchesFilter(text->text, filter)) {
+            continue;
+        }
+        out << "    " << hex(*hint, 4) << "  " << displayName(quoteName(*text), options.demangle()) << '\n';
+    }
+    report(out, "more than " + std::to_string(maxThunks) + " imports from one module; the rest is skipped",
+           table->fileOffset);
+}
+
+void PeImage::listDebugDirectory(Output& out, const Options& options) const
+{
+    heading(out, "Debug directory");
+    const auto dir = directory(6);
+    const auto mapped = mapDirectory(out, 6, "debug directory");
+    if (!mapped || !dir) {
+        return;
+    }
+    std::uint32_t count = dir->size / 28;
+    if (count > maxDebugEntries) {
+        report(out, "the debug directory size claims more entries than the limit of " +
+                        std::to_string(maxDebugEntries),
+               mapped->fileOffset);
+        count = maxDebugEntries;
+    }
+    out << "  Type                   Size      RVA       File ptr  Time stamp  Version\n";
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::array<std::uint8_t, 28> raw{};
+        if (!mapped->view.read(std::uint64_t{i} * 28, raw)) {
+            report(out, "the debug directory is truncated: entry " + std::to_string(i) + " of " +
+                            std::to_string(count) + " lies past the end of its section",
+                   mapped->fileOffset + std::uint64_t{i} * 28);
+            return;
+        }
+        const std::uint32_t type = le32(&raw[12]);
+        if (!options.debugTypeSelected(type)) {
+            continue;
+        }
+        const std::uint32_t size = le32(&raw[16]);
+        const std::uint32_t pointer = le32(&raw[24]);
+        out << "  " << dec(type, 2) << ' ' << column(debugTypeName(type), 20) << hex(size) << "  "
+            << hex(le32(&raw[20])) << "  " << hex(pointer) << "  " << hex(le32(&raw[4])) << "    "
+            << dec(le16(&raw[8])) << '.' << dec(le16(&raw[10])) << '\n';
+        if (size != 0 && !view_.has(pointer, size)) {
+            report(out, "the debug data lies (partly) past the end of the file",
+                   mapped->fileOffset + std::uint64_t{i} * 28 + 24);
+            continue;
+        }
+        if (type == 2) {  // CodeView: where the program database is
+            const auto signature = view_.u32(pointer);
+            if (signature == 0x53445352 && size >= 24) {  // "RSDS"
+                std::array<std::uint8_t, 20> guid{};
+                view_.read(std::uint64_t{pointer} + 4, guid);
+                out << "     PDB signature {";
+                out << hex(le32(&guid[0]), 8) << '-' << hex(le16(&guid[4]), 4) << '-' << hex(le16(&guid[6]), 4) << '-';
+                for (std::size_t b = 8; b < 16; ++b) {
+                    out << hex(guid[b], 2) << (b == 9 ? "-" : "");
+                }
+                out << "}, age " << dec(le32(&guid[16]));
+                const auto path = view_.sub(pointer, size).string(24, maxNameLength);
+                out << ", " << (path ? quoteName(*path) : std::string("(no path)")) << '\n';
+            } else if (signature == 0x3031424E && size >= 16) {  // "NB10"
+                const auto path = view_.sub(pointer, size).string(16, maxNameLength);
+                out << "     NB10, time stamp " << hex(view_.u32(std::uint64_t{pointer} + 8).value_or(0)) << ", age "
+                    << dec(view_.u32(std::uint64_t{pointer} + 12).value_or(0)) << ", "
+                    << (path ? quoteName(*path) : std::string("(no path)")) << '\n';
+            }
+        }
+        if (options.has(Switch::Raw) && size != 0) {
+            hexDisplay(view_, pointer, std::uint64_t{pointer} + size, out);
+        }
+    }
+    if (dir->size % 28 != 0) {
+        report(out, "the debug directory size " + std::to_string(dir->size) + " is not a multiple of 28",
+               mapped->fileOffset);
+    }
+}
+
+void PeImage::listBaseRelocations(Output& out, bool entries) const
+{
+    heading(out, "Base relocations");
+    const auto dir = directory(5);
+    const auto mapped = mapDirectory(out, 5, "base relocations");
+    if (!mapped || !dir) {
+        return;
+    }
+    std::uint64_t size = dir->size;
+    if (size > mapped->view.size()) {
+        report(out, "the base relocation directory size runs past the end of its section; read up to there",
+               mapped->fileOffset);
+        size = mapped->view.size();
+    }
+    if (!entries) {
+        out << "  Page RVA  Block size  Entries\n";
+    }
+    std::uint64_t total = 0;
+    std::uint32_t blocks = 0;
+    for (std::uint64_t at = 0; at + 8 <= size; ++blocks) {
+        if (blocks == maxRelocationBlocks) {
+            report(out, "more relocation blocks than the limit", mapped->fileOffset + at);
+            return;
+        }
+        const std::uint32_t page = mapped->view.u32(at).value_or(0);
+        const std::uint32_t blockSize = mapped->view.u32(at + 4).value_or(0);
+        const std::uint64_t blockOffset = mapped->fileOffset + at;
+        if (blockSize < 8) {
+            report(out, "relocation block of size " + std::to_string(blockSize) +
+                            " (a block is at least 8 bytes); the rest of the table is skipped",
+                   blockOffset + 4);
+            return;
+        }
+        std::uint64_t length = blockSize;
+        if (length > size - at) {
+            report(out, "relocation block of size " + std::to_string(blockSize) +
+                            " runs past the end of the table; read up to there",
+                   blockOffset + 4);
+            length = size - at;
+        }
+        const std::uint64_t count = (length - 8) / 2;
+        total += count;
+        if (!entries) {
+            out << "  " << hex(page) << "  " << hex(blockSize) << "  " << dec(count, 7) << '\n';
+        } else {
+            out << "\n  Page " << hex(page) << ", block size " << dec(blockSize) << ", " << dec(count)
+                << " entries\n";
+            for (std::uint64_t e = 0; e < count; ++e) {
+                const std::uint16_t value = mapped->view.u16(at + 8 + e * 2).value_or(0);
+                const unsigned type = value >> 12u;
+                const std::uint32_t offset = value & 0xFFFu;
+                out << "    " << hex(offset, 3) << "  " << hex(std::uint64_t{page} + offset) << "  "
+                    << baseRelocationTypeName(coff_.header().machine, type) << '\n';
+                if (type == 4 && e + 1 < count) {  // HIGHADJ carries its low half in the next entry
+                    ++e;
+                    out << "          (low half " << hex(mapped->view.u16(at + 8 + e * 2).value_or(0), 4) << ")\n";
+                }
+            }
+        }
+        at += length;
+        at += at % 2;
+    }
+    out << "  " << dec(blocks) << " blocks, " << dec(total) << " entries\n";
+}
+
+void PeImage::listChecksum(Output& out) const
+{
+    heading(out, "Image checksum");
+    const auto stored = optionalField(checksumFieldOffset, 4);
+    if (!stored) {
+        report(out, "the optional header is too short to hold a checksum", view_.base() + optionalOffset_);
+        return;
+    }
+    // 16-bit one's-complement style sum over the file with the checksum field
+    // taken as zero, folded, plus the file length.
+    const std::uint64_t fieldOffset = optionalOffset_ + checksumFieldOffset;
+    std::uint64_t sum = 0;
+    std::vector<std::uint8_t> chunk(64 * 1024);
+    const std::uint64_t size = view_.size();
+    for (std::uint64_t at = 0; at < size;) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), size - at));
+        if (view_.reader().readSome(view_.base() + at, std::span(chunk.data(), want)) != want) {
+            report(out, "the file could not be read to its end", view_.base() + at);
+            return;
+        }
+        for (std::size_t i = 0; i < want; i += 2) {
+            const std::uint64_t position = at + i;
+            const auto byte = [&](std::size_t k) -> std::uint32_t {
+                const bool inField = position + k >= fieldOffset && position + k < fieldOffset + 4;
+                return i + k < want && !inField ? chunk[i + k] : 0u;
+            };
+            sum += byte(0) | (byte(1) << 8);
+            sum = (sum & 0xFFFF) + (sum >> 16);
+        }
+        at += want;
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    const std::uint64_t computed = (sum & 0xFFFF) + size;
+    label(out, "Stored") << hex(*stored) << (*stored == 0 ? "  (not set)" : "") << '\n';
+    label(out, "Computed") << hex(computed & 0xFFFFFFFFu) << '\n';
+    if (*stored != 0) {
+        out << "  " << ((computed & 0xFFFFFFFFu) == *stored ? "ok" : "** MISMATCH") << '\n';
+    }
+}
+
+} // namespace tdump

@@ -1,0 +1,96 @@
+#pragma once
+
+// PE images (EXE, DLL): the MS-DOS header, the PE headers and the tables the
+// data directories point at.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "coff.h"
+#include "options.h"
+#include "output.h"
+
+namespace tdump {
+
+// Whether view starts with an MS-DOS ("MZ") header.
+bool hasDosHeader(View view);
+void listDosHeader(View view, Output& out, const Options& options);
+
+class PeImage {
+public:
+    // nullopt unless view holds an MZ header whose e_lfanew leads to "PE\0\0".
+    static std::optional<PeImage> open(View view);
+
+    bool pe32Plus() const { return pe32Plus_; }
+    bool isDll() const { return (coff_.header().characteristics & 0x2000) != 0; }
+    // e.g. "PE32+ image (DLL), x86-64 (AMD64)"
+    std::string description() const;
+    const CoffFile& coff() const { return coff_; }
+
+    void listHeaders(Output& out, const Options& options) const;
+    void listSections(Output& out, const Options& options) const;
+    void listExports(Output& out, const Options& options, std::string_view filter) const;
+    void listImports(Output& out, const Options& options, bool modulesOnly, std::string_view filter) const;
+    void listDelayImports(Output& out, const Options& options, bool modulesOnly, std::string_view filter) const;
+    void listDebugDirectory(Output& out, const Options& options) const;
+    // Block by block; with entries, every relocation of every block.
+    void listBaseRelocations(Output& out, bool entries) const;
+    // The exports as the lines of a module definition file.
+    void listImpdef(Output& out, const Options& options) const;
+    // The stored image checksum against the one computed over the file.
+    void listChecksum(Output& out) const;
+
+private:
+    struct Directory {
+        std::uint32_t rva = 0;
+        std::uint32_t size = 0;
+    };
+    // Where an RVA's bytes are: the part of the file from there to the end of
+    // its section's data.
+    struct Mapped {
+        View view;
+        std::uint64_t fileOffset;
+    };
+
+    PeImage(View view, std::uint32_t peOffset, CoffFile coff);
+
+    std::optional<std::uint64_t> optionalField(std::uint32_t offset, std::uint32_t size) const;
+    std::optional<Directory> directory(std::size_t index) const;
+    std::optional<Mapped> map(std::uint32_t rva) const;
+    std::string whyUnmapped(std::uint32_t rva) const;
+    std::optional<std::string> nameAt(std::uint32_t rva) const;
+    std::string sectionOf(std::uint32_t rva) const;
+    // The directory, mapped, or a report of why not (and nullopt).
+    std::optional<Mapped> mapDirectory(Output& out, std::size_t index, std::string_view what) const;
+
+    void listOptionalHeader(Output& out, const Options& options) const;
+    void listDataDirectories(Output& out) const;
+    void listThunks(Output& out, const Options& options, std::uint32_t tableRva, std::string_view filter,
+                    bool moduleMatches, std::uint64_t imageBaseToSubtract) const;
+
+    struct ExportEntry {
+        std::uint32_t ordinal;
+        std::uint32_t rva;
+        std::string name;       // empty: exported by ordinal only
+        std::string forwarder;  // non-empty: forwarded to another DLL
+    };
+    // Calls back for each export; reports what is malformed as it goes.
+    template <typename Visit>
+    bool walkExports(Output& out, std::string& dllName, Visit visit) const;
+
+    View view_;
+    std::uint32_t peOffset_;
+    CoffFile coff_;
+    bool pe32Plus_ = false;
+    std::uint16_t magic_ = 0;
+    std::uint64_t optionalOffset_ = 0;
+    std::uint32_t optionalSize_ = 0;  // the part of the optional header inside the file
+    std::uint64_t imageBase_ = 0;
+    std::uint32_t sizeOfHeaders_ = 0;
+    std::uint32_t directoryCount_ = 0;
+};
+
+} // namespace tdump
