@@ -5,6 +5,7 @@
 namespace quellan {
 namespace {
 
+// clang-format off
 constexpr std::array<DumpOption, DumpOptionCatalogue::rowCount> rows{{
     {1, "-a", "ASCII file display", "-a"},
     {2, "-a7", "Display file in 7-Bit mode", "-a7"},
@@ -35,14 +36,21 @@ constexpr std::array<DumpOption, DumpOptionCatalogue::rowCount> rows{{
     {27, "-v", "Do verbose dump of selected record contents", "-v"},
     {28, "-um", "Assume each line in file is a mangled name and unmangle", "-um"},
 }};
+// clang-format on
 
 // Every switch form fits in 7 characters, so at least one blank follows it.
 constexpr std::size_t switchFieldWidth = 8;
 
 } // namespace
 
-const DumpOption* DumpOptionCatalogue::begin() { return rows.data(); }
-const DumpOption* DumpOptionCatalogue::end() { return rows.data() + rows.size(); }
+const DumpOption* DumpOptionCatalogue::begin()
+{
+    return rows.data();
+}
+const DumpOption* DumpOptionCatalogue::end()
+{
+    return rows.data() + rows.size();
+}
 
 const DumpOption& DumpOptionCatalogue::at(int row)
 {
@@ -61,8 +69,14 @@ std::string DumpOptionCatalogue::caption(int row)
     return text;
 }
 
-std::string_view DumpOptionCatalogue::passedSwitch(int row) { return at(row).passedSwitch; }
+std::string_view DumpOptionCatalogue::passedSwitch(int row)
+{
+    return at(row).passedSwitch;
+}
 
-std::string_view DumpOptionCatalogue::defaultSwitch() { return passedSwitch(defaultRow); }
+std::string_view DumpOptionCatalogue::defaultSwitch()
+{
+    return passedSwitch(defaultRow);
+}
 
 } // namespace quellan

@@ -8,8 +8,8 @@ namespace quellan {
 
 // One row of the catalogue: what its option button shows and what it passes.
 struct DumpOption {
-    int row;                       // 1..28, the N-th option button
-    std::string_view switchForm;   // the switch as shown, placeholders included
+    int row;                     // 1..28, the N-th option button
+    std::string_view switchForm; // the switch as shown, placeholders included
     std::string_view description;
     std::string_view passedSwitch; // the text written into the dump command
 };

@@ -18,11 +18,11 @@ inline constexpr std::string_view DefaultListFileName = "\\Temp.txt";
 inline constexpr std::size_t MaxCommandLineLength = 260;
 
 struct DumpState {
-    std::string inputFile;       // as the open-file dialog returned it
-    std::string currentSwitch;   // the chosen catalogue row's passed switch
-    bool makeTextFile = false;   // listing written to listFileName and viewed
-    std::string listFileName;    // always the text of the list file edit box
-    std::string startDirectory;  // working directory at initialisation
+    std::string inputFile;      // as the open-file dialog returned it
+    std::string currentSwitch;  // the chosen catalogue row's passed switch
+    bool makeTextFile = false;  // listing written to listFileName and viewed
+    std::string listFileName;   // always the text of the list file edit box
+    std::string startDirectory; // working directory at initialisation
 
     // Sets the defaults and returns the proposed list file name, which the
     // window writes into its edit box (and so back into listFileName).

@@ -35,7 +35,8 @@ std::string ChildProcessLauncher::interpreterPath()
     const DWORD length =
         GetEnvironmentVariableA("Comspec", buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) {
-        throw Exception("環境変数 Comspec が設定されていません。コマンドインタプリタを起動できません。");
+        throw Exception(
+            "環境変数 Comspec が設定されていません。コマンドインタプリタを起動できません。");
     }
     if (length >= buffer.size()) {
         // The call reported the size it needs and left the buffer unfilled.

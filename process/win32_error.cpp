@@ -23,9 +23,9 @@ std::string trimSystemErrorText(std::string text)
 std::string systemErrorText(DWORD code)
 {
     std::array<char, 256> buffer{};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, buffer.data(),
-                                        static_cast<DWORD>(buffer.size()), nullptr);
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                       buffer.data(), static_cast<DWORD>(buffer.size()), nullptr);
     return trimSystemErrorText(std::string(buffer.data(), length));
 }
 

@@ -25,8 +25,9 @@ Application::Application(HINSTANCE instance) : instance_(instance)
     // without ever showing a window of its own.
     const int x = GetSystemMetrics(SM_CXSCREEN) / 2;
     const int y = GetSystemMetrics(SM_CYSCREEN) / 2;
-    window_ = CreateWindowExA(0, applicationClass, "", WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS |
-                              WS_SYSMENU | WS_MINIMIZEBOX, x, y, 0, 0, nullptr, nullptr, instance, this);
+    window_ = CreateWindowExA(0, applicationClass, "",
+                              WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                              x, y, 0, 0, nullptr, nullptr, instance, this);
     if (window_ == nullptr) {
         throw Exception("アプリケーションウィンドウを作成できません。");
     }
@@ -108,7 +109,8 @@ LRESULT CALLBACK Application::windowProc(HWND window, UINT message, WPARAM wPara
 {
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* self = reinterpret_cast<Application*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (self == nullptr || self->window_ != window) {

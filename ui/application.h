@@ -57,8 +57,7 @@ private:
 // Runs the work of a window procedure so that no C++ exception ever unwinds
 // through the system's frames: a failure is shown in the box instead, and
 // the program carries on.
-template <typename Work>
-LRESULT guardedCall(const Application& application, Work&& work) noexcept
+template <typename Work> LRESULT guardedCall(const Application& application, Work&& work) noexcept
 {
     try {
         return work();

@@ -17,8 +17,17 @@ constexpr int Edit1 = 135;
 constexpr int Button4 = 136;
 constexpr int RichEdit1 = 137;
 
-constexpr int radioButton(int row) { return RadioButton1 + row - 1; }
-constexpr bool isRadioButton(int id) { return id >= RadioButton1 && id < RadioButton1 + 28; }
-constexpr int radioRow(int id) { return id - RadioButton1 + 1; }
+constexpr int radioButton(int row)
+{
+    return RadioButton1 + row - 1;
+}
+constexpr bool isRadioButton(int id)
+{
+    return id >= RadioButton1 && id < RadioButton1 + 28;
+}
+constexpr int radioRow(int id)
+{
+    return id - RadioButton1 + 1;
+}
 
 } // namespace quellan::controls

@@ -24,7 +24,7 @@ struct FontDesign {
 struct ControlDesign {
     int id;
     ControlKind kind;
-    RECT bounds;                        // left, top, right, bottom
+    RECT bounds; // left, top, right, bottom
     const char* caption;
     std::optional<FontDesign> font;     // none: the window's font
     std::optional<COLORREF> textColour; // set where the window paints the text

@@ -9,12 +9,14 @@
 
 namespace quellan {
 
-template <typename Handle>
-class UniqueGdiObject {
+template <typename Handle> class UniqueGdiObject {
 public:
     UniqueGdiObject() = default;
     explicit UniqueGdiObject(Handle handle) : handle_(handle) {}
-    UniqueGdiObject(UniqueGdiObject&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    UniqueGdiObject(UniqueGdiObject&& other) noexcept
+        : handle_(std::exchange(other.handle_, nullptr))
+    {
+    }
     UniqueGdiObject& operator=(UniqueGdiObject&& other) noexcept
     {
         if (this != &other) {

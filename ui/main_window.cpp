@@ -21,6 +21,7 @@ using layout::ControlKind;
 constexpr char formClass[] = "TForm1";
 
 // Nine lines joined by CR LF; lines 6 and 7 begin with an ideographic space.
+// clang-format off
 constexpr char usageText[] =
     " *** 使用法 ***\r\n"
     "\r\n"
@@ -32,6 +33,7 @@ constexpr char usageText[] =
     "　※指定ファイル名は、必要により変更可能。\r\n"
     "4.[再表示]でダンプ結果を再表示する。\r\n"
     "5.[終了]で終わる。";
+// clang-format on
 
 constexpr int scrollLine = 16;
 
@@ -72,7 +74,8 @@ WindowStyle styleFor(const ControlDesign& design)
     case ControlKind::Edit:
         return {"EDIT", common | group | tabStop | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
     case ControlKind::RichEdit:
-        return {"RICHEDIT", common | group | tabStop | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL,
+        return {"RICHEDIT",
+                common | group | tabStop | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL,
                 WS_EX_CLIENTEDGE};
     }
     return {"STATIC", common, 0};
@@ -89,8 +92,7 @@ RECT windowRectInParent(HWND control)
 } // namespace
 
 TForm1::TForm1(Application& application)
-    : application_(application),
-      tealBrush_(CreateSolidBrush(layout::teal)),
+    : application_(application), tealBrush_(CreateSolidBrush(layout::teal)),
       whiteBrush_(CreateSolidBrush(layout::white))
 {
     INITCOMMONCONTROLSEX commonControls{sizeof commonControls, ICC_BAR_CLASSES};
@@ -179,14 +181,14 @@ void TForm1::createControls()
 
     for (const ControlDesign& design : layout::controls()) {
         const bool statusBar = design.kind == ControlKind::StatusBar;
-        const RECT bounds = scaled && !statusBar ? layout::scaleBounds(design.bounds, textHeight)
-                                                 : design.bounds;
+        const RECT bounds =
+            scaled && !statusBar ? layout::scaleBounds(design.bounds, textHeight) : design.bounds;
         const WindowStyle style = styleFor(design);
-        HWND control = CreateWindowExA(
-            style.exStyle, style.className, design.caption, style.style, bounds.left, bounds.top,
-            bounds.right - bounds.left, bounds.bottom - bounds.top, window_,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)), application_.instance(),
-            nullptr);
+        HWND control = CreateWindowExA(style.exStyle, style.className, design.caption, style.style,
+                                       bounds.left, bounds.top, bounds.right - bounds.left,
+                                       bounds.bottom - bounds.top, window_,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)),
+                                       application_.instance(), nullptr);
         // A later control lies above an earlier one where they overlap: the
         // text box covers the right ends of the lower option buttons.
         SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -195,10 +197,11 @@ void TForm1::createControls()
         if (statusBar) {
             font = statusBarFont_.get();
         } else if (design.font) {
-            const int height = scaled ? layout::scaleFontHeight(design.font->height, pixelsPerInch,
-                                                                 textHeight)
-                                      : design.font->height;
-            font = fontFor(height, design.font->bold, design.font->face == layout::FontFace::Mincho);
+            const int height =
+                scaled ? layout::scaleFontHeight(design.font->height, pixelsPerInch, textHeight)
+                       : design.font->height;
+            font =
+                fontFor(height, design.font->bold, design.font->face == layout::FontFace::Mincho);
         }
         SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
@@ -313,14 +316,24 @@ void TForm1::onCommand(int id, int notification)
         }
         return;
     }
-    switch (id) {
-    case Button1: if (notification == BN_CLICKED) Button1Click(); break;
-    case Button2: if (notification == BN_CLICKED) Button2Click(); break;
-    case Button3: if (notification == BN_CLICKED) SelectFile(); break;
-    case Button4: if (notification == BN_CLICKED) Button4Click(); break;
-    case CheckBox1: if (notification == BN_CLICKED) CheckBox1Click(); break;
-    case Edit1: if (notification == EN_CHANGE) Edit1Change(); break;
-    default: break;
+    struct Route {
+        int control;
+        int notification;
+        void (TForm1::*handler)();
+    };
+    static constexpr Route routes[] = {
+        {Button1, BN_CLICKED, &TForm1::Button1Click},
+        {Button2, BN_CLICKED, &TForm1::Button2Click},
+        {Button3, BN_CLICKED, &TForm1::SelectFile},
+        {Button4, BN_CLICKED, &TForm1::Button4Click},
+        {CheckBox1, BN_CLICKED, &TForm1::CheckBox1Click},
+        {Edit1, EN_CHANGE, &TForm1::Edit1Change},
+    };
+    for (const Route& route : routes) {
+        if (route.control == id && route.notification == notification) {
+            (this->*route.handler)();
+            return;
+        }
     }
 }
 
@@ -381,9 +394,16 @@ bool TForm1::isDialogKey(const MSG& message)
     if (isRadioButton(focusId) && !control && !alt) {
         int step = 0;
         switch (message.wParam) {
-        case VK_UP: case VK_LEFT: step = -1; break;
-        case VK_DOWN: case VK_RIGHT: step = 1; break;
-        default: return false;
+        case VK_UP:
+        case VK_LEFT:
+            step = -1;
+            break;
+        case VK_DOWN:
+        case VK_RIGHT:
+            step = 1;
+            break;
+        default:
+            return false;
         }
         const int row = (radioRow(focusId) - 1 + step + 28) % 28 + 1;
         // A click, so the check, the tab stop and the handler follow as with the mouse.
@@ -483,14 +503,30 @@ void TForm1::onScroll(int bar, int request)
     int position = info.nPos;
     const int page = static_cast<int>(info.nPage);
     switch (request) {
-    case SB_LINEUP: position -= scrollLine; break;
-    case SB_LINEDOWN: position += scrollLine; break;
-    case SB_PAGEUP: position -= page; break;
-    case SB_PAGEDOWN: position += page; break;
-    case SB_THUMBTRACK: case SB_THUMBPOSITION: position = info.nTrackPos; break;
-    case SB_TOP: position = info.nMin; break;
-    case SB_BOTTOM: position = info.nMax; break;
-    default: return;
+    case SB_LINEUP:
+        position -= scrollLine;
+        break;
+    case SB_LINEDOWN:
+        position += scrollLine;
+        break;
+    case SB_PAGEUP:
+        position -= page;
+        break;
+    case SB_PAGEDOWN:
+        position += page;
+        break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION:
+        position = info.nTrackPos;
+        break;
+    case SB_TOP:
+        position = info.nMin;
+        break;
+    case SB_BOTTOM:
+        position = info.nMax;
+        break;
+    default:
+        return;
     }
     info.fMask = SIF_POS;
     info.nPos = position;
@@ -551,7 +587,8 @@ void TForm1::checkRadioButton(int row)
 void TForm1::Form1Create()
 {
     for (const DumpOption& option : DumpOptionCatalogue()) {
-        SetWindowTextA(item(radioButton(option.row)), DumpOptionCatalogue::caption(option.row).c_str());
+        SetWindowTextA(item(radioButton(option.row)),
+                       DumpOptionCatalogue::caption(option.row).c_str());
     }
     const std::string proposedListFile = state_.initialise(currentDirectory());
     EnableWindow(item(Label1), TRUE);
@@ -570,7 +607,8 @@ void TForm1::SelectFile()
         return;
     }
     const std::string status = state_.setInputFile(openDialog1_.fileName);
-    SendMessageA(item(StatusBar1), SB_SETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(status.c_str()));
+    SendMessageA(item(StatusBar1), SB_SETTEXTA, SB_SIMPLEID,
+                 reinterpret_cast<LPARAM>(status.c_str()));
     EnableWindow(item(Button1), TRUE);
 }
 

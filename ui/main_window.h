@@ -82,8 +82,8 @@ private:
     std::vector<CachedFont> fonts_;
     UniqueFont statusBarFont_;
     LoadedLibrary richEditLibrary_{"RICHED32.DLL"}; // registers the RICHEDIT class
-    SIZE extent_{};   // the controls' extent, which the scroll bars cover
-    POINT scroll_{};  // how far the controls are scrolled
+    SIZE extent_{};  // the controls' extent, which the scroll bars cover
+    POINT scroll_{}; // how far the controls are scrolled
     bool updatingScrollRange_ = false;
     bool activatedOnce_ = false;
     HWND lastFocus_ = nullptr;

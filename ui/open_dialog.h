@@ -11,9 +11,9 @@ namespace quellan {
 class OpenDialog {
 public:
     std::string title;
-    std::string filter;      // description|pattern pairs separated by "|"
-    std::string fileName;    // the last confirmed choice
-    DWORD filterIndex = 1;   // 1-based, as the dialog counts
+    std::string filter;    // description|pattern pairs separated by "|"
+    std::string fileName;  // the last confirmed choice
+    DWORD filterIndex = 1; // 1-based, as the dialog counts
 
     // Shows the dialog owned by owner, placed on the monitor nearest to
     // placeNear. True when the user confirmed a file; a cancelled dialog

@@ -88,11 +88,11 @@ TEST(DumpOptionCatalogue, PlaceholdersAndOptionalPartsArePassedAsDesigned)
     EXPECT_EQ(DumpOptionCatalogue::passedSwitch(8), "-ee");   // [=x] dropped
     EXPECT_EQ(DumpOptionCatalogue::passedSwitch(10), "-em."); // [x] dropped
     EXPECT_EQ(DumpOptionCatalogue::passedSwitch(18), "-li");
-    EXPECT_EQ(DumpOptionCatalogue::passedSwitch(4), "-C");    // case kept
+    EXPECT_EQ(DumpOptionCatalogue::passedSwitch(4), "-C"); // case kept
     EXPECT_EQ(DumpOptionCatalogue::passedSwitch(26), "-R");
     for (const DumpOption& option : DumpOptionCatalogue()) {
-        const bool optionalPart = option.row == 8 || option.row == 9 || option.row == 10 ||
-                                  option.row == 18;
+        const bool optionalPart =
+            option.row == 8 || option.row == 9 || option.row == 10 || option.row == 18;
         EXPECT_EQ(option.passedSwitch == option.switchForm, !optionalPart) << option.row;
     }
 }

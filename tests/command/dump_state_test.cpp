@@ -112,8 +112,8 @@ TEST(DumpState, NamesWithBlanksOrInterpreterSpecialsAreQuoted)
     EXPECT_EQ(state.composeDumpCommand("cmd.exe"),
               "cmd.exe /C tdump -h \"C:\\My Files\\a.exe\" \"C:\\out&del.txt\"");
 
-    for (const char* special : {" ", "\t", "&", "|", "<", ">", "^", "(", ")", ",", ";", "=",
-                                "%", "!"}) {
+    for (const char* special :
+         {" ", "\t", "&", "|", "<", ">", "^", "(", ")", ",", ";", "=", "%", "!"}) {
         EXPECT_EQ(commandArgument(std::string("a") + special + "b"),
                   std::string("\"a") + special + "b\"")
             << special;

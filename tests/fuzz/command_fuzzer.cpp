@@ -113,7 +113,8 @@ void checkSpecialsAreQuoted(std::string_view command, std::size_t from)
         }
         if (command[i] == '"') {
             inQuotes = !inQuotes;
-        } else if (!inQuotes && std::string_view("&|<>^(),;=%!").find(command[i]) != std::string_view::npos) {
+        } else if (!inQuotes &&
+                   std::string_view("&|<>^(),;=%!").find(command[i]) != std::string_view::npos) {
             violated("an interpreter special stands outside quotes");
         }
     }
@@ -130,7 +131,8 @@ void checkStatusText(const std::string& path, const std::string& status)
             if (status.compare(i, 2, path, i, 2) != 0) {
                 violated("a double-byte character changed in the status text");
             }
-        } else if (status[i] != path[i] && !(path[i] >= 'a' && path[i] <= 'z' && status[i] == path[i] - 32)) {
+        } else if (status[i] != path[i] &&
+                   !(path[i] >= 'a' && path[i] <= 'z' && status[i] == path[i] - 32)) {
             violated("the status text changed something other than a..z");
         }
     }
@@ -194,7 +196,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (splitLikeTheRuntime(command) != expected) {
         violated("the command does not split into the expected arguments");
     }
-    const std::size_t afterSwitch = interpreter.size() + 10 + DumpOptionCatalogue::passedSwitch(row).size();
+    const std::size_t afterSwitch =
+        interpreter.size() + 10 + DumpOptionCatalogue::passedSwitch(row).size();
     checkSpecialsAreQuoted(command, afterSwitch);
 
     if (const auto viewer = state.composeViewerCommand()) {

@@ -25,7 +25,8 @@ protected:
     {
         SetEnvironmentVariableA("QUELLAN_RECORDER_SLEEP_MS", nullptr);
         // Let detached recorders finish before their folder goes away.
-        test::waitForRecorderEvents(log, "end", test::waitForRecorderEvents(log, "start", 0).size());
+        test::waitForRecorderEvents(log, "end",
+                                    test::waitForRecorderEvents(log, "start", 0).size());
     }
 
     std::vector<RecorderEvent> started() { return test::waitForRecorderEvents(log, "start", 1); }
@@ -66,8 +67,8 @@ TEST(Platform, AnsiCodePageIs932)
 
 TEST_F(ChildProcessLauncherTest, CommandLineReachesTheChildByteForByte)
 {
-    const std::string command = recorder + " /C tdump -ee \"C:\\My Files\\フ表.exe\" " +
-                                "C:\\ポ\\Temp.txt";
+    const std::string command =
+        recorder + " /C tdump -ee \"C:\\My Files\\フ表.exe\" " + "C:\\ポ\\Temp.txt";
     ChildProcessLauncher::runAndWait(command);
     const std::vector<RecorderEvent> events = started();
     ASSERT_EQ(events.size(), 1u);
@@ -222,8 +223,9 @@ TEST(InterpreterPath, UnsetOrEmptyComspecIsAClearFailure)
             ChildProcessLauncher::interpreterPath();
             FAIL() << "no failure raised";
         } catch (const Exception& failure) {
-            EXPECT_EQ(std::string(failure.what()),
-                      "環境変数 Comspec が設定されていません。コマンドインタプリタを起動できません。");
+            EXPECT_EQ(
+                std::string(failure.what()),
+                "環境変数 Comspec が設定されていません。コマンドインタプリタを起動できません。");
         }
     }
 }

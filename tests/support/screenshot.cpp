@@ -43,7 +43,8 @@ void writeChunk(std::ofstream& file, const char* type, const std::vector<unsigne
     chunk.insert(chunk.end(), type, type + 4);
     chunk.insert(chunk.end(), data.begin(), data.end());
     putBigEndian(chunk, crc32(chunk.data() + 4, chunk.size() - 4));
-    file.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
+    file.write(reinterpret_cast<const char*>(chunk.data()),
+               static_cast<std::streamsize>(chunk.size()));
 }
 
 } // namespace
@@ -54,7 +55,8 @@ void writePng(const std::string& path, int width, int height, const unsigned cha
     std::vector<unsigned char> raw;
     for (int y = 0; y < height; ++y) {
         raw.push_back(0);
-        const unsigned char* row = bgr + static_cast<std::ptrdiff_t>(y) * stride;
+        const unsigned char* row =
+            bgr + static_cast<std::ptrdiff_t>(y) * static_cast<std::ptrdiff_t>(stride);
         for (int x = 0; x < width; ++x) {
             raw.push_back(row[3 * x + 2]);
             raw.push_back(row[3 * x + 1]);
@@ -126,7 +128,7 @@ std::string saveScreenshot(HWND window, const std::string& name)
     HGDIOBJ previous = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, width, height, screen, bounds.left, bounds.top, SRCCOPY);
     GdiFlush();
-    const std::string path = std::string(folder) + "\\" + name + ".png";
+    std::string path = std::string(folder) + "\\" + name + ".png";
     writePng(path, width, height, static_cast<const unsigned char*>(bits), (width * 3 + 3) & ~3);
     SelectObject(memory, previous);
     DeleteObject(bitmap);

@@ -12,7 +12,6 @@ namespace quellan::test {
 std::string saveScreenshot(HWND window, const std::string& name);
 
 // Writes 24-bit pixels (rows top-down, each pixel blue, green, red) as PNG.
-void writePng(const std::string& path, int width, int height, const unsigned char* bgr,
-              int stride);
+void writePng(const std::string& path, int width, int height, const unsigned char* bgr, int stride);
 
 } // namespace quellan::test

@@ -45,8 +45,8 @@ constexpr LONG statusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 
 DWORD processHandleCount(DWORD pid)
 {
-    const auto query = reinterpret_cast<NtQuerySystemInformationFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    const auto query = reinterpret_cast<NtQuerySystemInformationFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
     if (query == nullptr) {
         return 0;
     }
@@ -110,7 +110,7 @@ std::vector<RecorderEvent> readRecorderLog(const std::string& path)
     std::vector<RecorderEvent> events;
     std::istringstream lines(readFile(path));
     std::string line;
-    while (std::getline(lines, line)) {
+    while (std::getline(lines, line)) { // NOLINT(bugprone-infinite-loop): getline advances
         const std::vector<std::string> f = splitTabs(line, 7);
         if (f.size() < 4) {
             continue;

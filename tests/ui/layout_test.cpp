@@ -26,7 +26,7 @@ struct Designed {
     int fontHeight; // 0: the window's font
     bool bold;
     bool mincho;
-    COLORREF text;  // CLR_INVALID: not painted by the window
+    COLORREF text; // CLR_INVALID: not painted by the window
     std::string caption;
 };
 
@@ -174,7 +174,8 @@ TEST_F(Layout, Label1IsSizedToItsCaption)
 {
     HWND label = ui.item(Label1);
     HDC dc = GetDC(label);
-    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
+    HGDIOBJ previous =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
     RECT text{};
     DrawTextA(dc, "FileName =", -1, &text, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
     SelectObject(dc, previous);
@@ -192,8 +193,9 @@ TEST_F(Layout, FontsAreTheDesignedFacesAndHeights)
         }
         SCOPED_TRACE("control " + std::to_string(d.id));
         LOGFONTA font{};
-        ASSERT_TRUE(GetObjectA(reinterpret_cast<HFONT>(SendMessageA(ui.item(d.id), WM_GETFONT, 0, 0)),
-                               sizeof font, &font));
+        ASSERT_TRUE(
+            GetObjectA(reinterpret_cast<HFONT>(SendMessageA(ui.item(d.id), WM_GETFONT, 0, 0)),
+                       sizeof font, &font));
         EXPECT_EQ(font.lfHeight, -expectedFontHeight(d, screen));
         EXPECT_EQ(font.lfWeight, d.bold ? FW_BOLD : FW_NORMAL);
         EXPECT_EQ(font.lfCharSet, SHIFTJIS_CHARSET);
@@ -209,7 +211,8 @@ TEST_F(Layout, RichEditTakesTheWindowFont)
 {
     CHARFORMATA format{};
     format.cbSize = sizeof format;
-    SendMessageA(ui.item(RichEdit1), EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+    SendMessageA(ui.item(RichEdit1), EM_GETCHARFORMAT, SCF_DEFAULT,
+                 reinterpret_cast<LPARAM>(&format));
     EXPECT_STREQ(format.szFaceName, "ＭＳ Ｐゴシック");
     EXPECT_EQ(format.yHeight, screen.windowFont * 1440 / screen.dpi);
     EXPECT_EQ(format.dwEffects & CFE_BOLD, 0u);
@@ -243,8 +246,9 @@ TEST_F(Layout, ColoursAreTealYellowWhiteAndRedOnWhite)
             continue;
         }
         SCOPED_TRACE("control " + std::to_string(d.id));
-        const auto result = SendMessageA(ui.window(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                                         reinterpret_cast<LPARAM>(ui.item(d.id)));
+        const auto result =
+            SendMessageA(ui.window(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                         reinterpret_cast<LPARAM>(ui.item(d.id)));
         EXPECT_EQ(GetTextColor(dc), d.text);
         const COLORREF back = d.id == Label2 ? white : RGB(0, 128, 128);
         EXPECT_EQ(GetBkColor(dc), back);
@@ -294,9 +298,11 @@ TEST_F(Layout, LaterControlsLieAboveEarlierOnes)
 TEST_F(Layout, ScreenshotOfTheInitialisedWindow)
 {
     ui.show();
-    RedrawWindow(ui.window(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RedrawWindow(ui.window(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     test::pumpMessages(300);
-    const std::string path = test::saveScreenshot(ui.window(), "window-" + std::to_string(screen.dpi) + "dpi");
+    const std::string path =
+        test::saveScreenshot(ui.window(), "window-" + std::to_string(screen.dpi) + "dpi");
     RecordProperty("screenshot", path);
 }
 

@@ -195,8 +195,8 @@ TEST(ErrorDisplayText, FullStopIsAddedAfterAnyCharacterThatSortsAfterIt)
         {"Win32 エラー。コード : 2.\nファイルが見つかりません。",
          "Win32 エラー。コード : 2.\nファイルが見つかりません。."},
         {"Win32 エラー。コード : 536936447.\n", "Win32 エラー。コード : 536936447.\n"},
-        {"x\xB1", "x\xB1."},  // half-width katakana: one byte above "."
-        {"x\x83", "x\x83."},  // a lone lead byte at the end
+        {"x\xB1", "x\xB1."}, // half-width katakana: one byte above "."
+        {"x\x83", "x\x83."}, // a lone lead byte at the end
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ErrorDisplay::withFullStop(c.message), c.shown) << c.message;
@@ -215,7 +215,7 @@ TEST_F(MainWindow, ErrorBoxIsCaptionedOwnedModalAndGivesTheWindowBack)
             mainDisabled = !IsWindowEnabled(ui.window());
             owner = GetWindow(box, GW_OWNER);
             // The box's icon is a static showing the system's stop icon.
-            const HICON stop = LoadIconA(nullptr, MAKEINTRESOURCEA(32513)); // IDI_HAND
+            HICON stop = LoadIconA(nullptr, MAKEINTRESOURCEA(32513)); // IDI_HAND
             for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
                  child = GetWindow(child, GW_HWNDNEXT)) {
                 if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
@@ -250,7 +250,8 @@ TEST_F(MainWindow, AFailureInAHandlerEndsInTheBoxAndKeepsTheState)
         EXPECT_TRUE(watcher.sawBox());
     }
     SetEnvironmentVariableA("Comspec", length > 0 ? saved : nullptr);
-    EXPECT_EQ(text, "環境変数 Comspec が設定されていません。コマンドインタプリタを起動できません。.");
+    EXPECT_EQ(text,
+              "環境変数 Comspec が設定されていません。コマンドインタプリタを起動できません。.");
     EXPECT_TRUE(IsWindow(ui.window()));
     EXPECT_EQ(ui.form.dumpState().currentSwitch, "-em.");
     EXPECT_FALSE(IsWindowEnabled(ui.item(Button4))) << "the failed run enabled nothing";
@@ -263,9 +264,12 @@ TEST(StartUpShowState, MaximisedAndMinimisedWithoutActivationAreTheOnlyException
     EXPECT_EQ(Application::mainFormShowState(startup), SW_SHOWNORMAL);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     const std::pair<WORD, int> cases[] = {
-        {SW_HIDE, SW_SHOWNORMAL},           {SW_SHOWNORMAL, SW_SHOWNORMAL},
-        {SW_SHOWMINIMIZED, SW_SHOWNORMAL},  {SW_SHOWMAXIMIZED, SW_SHOWMAXIMIZED},
-        {SW_SHOWMINNOACTIVE, SW_SHOWMINNOACTIVE}, {SW_SHOWDEFAULT, SW_SHOWNORMAL},
+        {SW_HIDE, SW_SHOWNORMAL},
+        {SW_SHOWNORMAL, SW_SHOWNORMAL},
+        {SW_SHOWMINIMIZED, SW_SHOWNORMAL},
+        {SW_SHOWMAXIMIZED, SW_SHOWMAXIMIZED},
+        {SW_SHOWMINNOACTIVE, SW_SHOWMINNOACTIVE},
+        {SW_SHOWDEFAULT, SW_SHOWNORMAL},
     };
     for (const auto& [show, expected] : cases) {
         startup.wShowWindow = show;
