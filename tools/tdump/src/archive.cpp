@@ -262,7 +262,11 @@ void Archive::listLibrary(Output& out, const Options& options) const
         ++number;
         const View data = view_.sub(m.dataOffset, m.size);
         out << "  " << dec(number, 5) << "  " << hex(view_.base() + m.headerOffset) << "  " << dec(m.size, 10) << "  "
-            << column(m.special ? std::string_view("(archive index)") : memberKind(data), 23) << "  " << m.name;
+            << column(m.name == "//" ? std::string_view("(long name table)")
+                      : m.special      ? std::string_view("(symbol index)")
+                                       : memberKind(data),
+                      23)
+            << "  " << m.name;
         if (options.verbose()) {
             out << "  date " << m.date << " mode " << m.mode;
         }

@@ -130,8 +130,7 @@ bool looksLikeCoffObject(View view)
 {
     const auto h = readCoffHeader(view, 0);
     return h && h->machine != 0 && isKnownMachine(h->machine) && h->optionalHeaderSize == 0 &&
-           view.has(h->sectionTableOffset, std::uint64_t{h->sectionCount} * sectionHeaderSize) &&
-           (h->symbolTableOffset == 0 || h->symbolTableOffset <= view.size());
+           view.has(h->sectionTableOffset, std::uint64_t{h->sectionCount} * sectionHeaderSize);
 }
 
 CoffFile::CoffFile(View view, const CoffHeader& header) : view_(view), header_(header)

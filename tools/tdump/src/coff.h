@@ -36,7 +36,8 @@ std::optional<CoffHeader> readBigObjHeader(View view);
 // Whether view starts with a short import header (an import library member).
 bool isImportObject(View view);
 // Whether view plausibly holds a COFF object: a known machine, no optional
-// header, and a section table inside the file.
+// header, and a section table inside the file. The symbol table may be
+// broken: that is reported in the listing.
 bool looksLikeCoffObject(View view);
 
 struct SectionHeader {

@@ -16,11 +16,6 @@ namespace {
 constexpr int maxDepth = 256;
 constexpr std::size_t maxCopied = 256 * 1024;
 
-bool endsWithAny(const std::string& text, std::string_view chars)
-{
-    return !text.empty() && chars.find(text.back()) != std::string_view::npos;
-}
-
 // A type being built, kept in two halves so that declarators can wrap it:
 // "int (*" + ")(char)" becomes "int (**" + ")(char)" under another pointer.
 struct Node {
@@ -28,13 +23,15 @@ struct Node {
     std::string head;
     std::string tail;
     Shape shape = Shape::plain;
-    std::string baseName;  // for class names: the name a constructor takes
-    std::string fullForm;  // for std::string and the like: the spelled-out template
+    std::string baseName;    // for class names: the name a constructor takes
+    bool openDeclarator = false;  // head ends inside a declarator: "int (*"
+    bool isPack = false;     // a template argument pack
+    std::vector<Node> pack;  // its elements
 
     std::string str() const
     {
         switch (shape) {
-        case Shape::function: return head + (endsWithAny(head, "(*&") ? "" : " ") + tail;
+        case Shape::function: return head + (openDeclarator ? "" : " ") + tail;
         case Shape::array: return head + " " + tail;
         case Shape::plain: break;
         }
@@ -261,7 +258,9 @@ private:
 
     // ------------------------------------------------------------ encodings
 
-    std::string encoding()
+    // withReturnType false: as the scope of a local name, where GNU c++filt
+    // leaves the function's return type out.
+    std::string encoding(bool withReturnType = true)
     {
         const Depth depth(*this);
         if (failed_) {
@@ -287,7 +286,7 @@ private:
         if (failed_) {
             return {};
         }
-        if (!hasReturn) {
+        if (!hasReturn || !withReturnType) {
             return n.text + params + n.qualifiers;
         }
         if (result.shape == Node::Shape::plain && result.tail.empty()) {
@@ -390,13 +389,18 @@ private:
     std::string parameters(bool inFunctionType)
     {
         std::vector<std::string> list;
+        std::size_t parsed = 0;
         while (!failed_ && !atEnd() && peek() != 'E' && peek() != '.') {
             if (inFunctionType && (peek() == 'R' || peek() == 'O') && peek(1) == 'E') {
                 break;
             }
-            list.push_back(type().str());
+            const Node t = type();
+            ++parsed;
+            if (!t.isPack || !t.head.empty()) {
+                list.push_back(t.str());  // an empty pack expansion adds no parameter
+            }
         }
-        if (list.empty()) {
+        if (parsed == 0) {
             fail();  // at least one type, "v" for none
             return {};
         }
@@ -450,7 +454,7 @@ private:
     Name localName(bool outer)
     {
         consume('Z');
-        const std::string function = encoding();
+        const std::string function = encoding(false);
         if (!consume('E')) {
             fail();
             return {};
@@ -499,7 +503,6 @@ private:
                 break;
             }
             n.endsWithTemplateArgs = false;
-            n.ctorDtorOrConversion = false;
             pushedLast = true;
             if (peek() == 'I') {
                 if (soFar.empty()) {
@@ -521,13 +524,11 @@ private:
                 }
                 const Node sub = substitution();
                 lastName_ = sub.baseName;
-                // std::string and friends are spelled out before their
-                // constructors, as GNU c++filt does.
-                const bool structor = peek() == 'C' || (peek() == 'D' && peek(1) >= '0' && peek(1) <= '5');
-                soFar = structor && !sub.fullForm.empty() ? sub.fullForm : sub.str();
+                soFar = sub.str();
                 pushedLast = false;
                 continue;
             } else {
+                n.ctorDtorOrConversion = false;
                 const bool inStd = soFar.empty() && consume("St");
                 const std::string component = unqualifiedName(n);
                 soFar = soFar.empty() ? (inStd ? "std::" : "") + component : soFar + "::" + component;
@@ -645,26 +646,23 @@ private:
     Node substitution()
     {
         consume('S');
+        // GNU c++filt spells the stream and string abbreviations out in full.
         struct Abbreviation {
             char code;
             std::string_view text;
             std::string_view base;
-            std::string_view full;
         };
         static constexpr Abbreviation abbreviations[] = {
-            {'a', "std::allocator", "allocator", ""},
-            {'b', "std::basic_string", "basic_string", ""},
-            {'s', "std::string", "basic_string",
-             "std::basic_string<char, std::char_traits<char>, std::allocator<char> >"},
-            {'i', "std::istream", "basic_istream", "std::basic_istream<char, std::char_traits<char> >"},
-            {'o', "std::ostream", "basic_ostream", "std::basic_ostream<char, std::char_traits<char> >"},
-            {'d', "std::iostream", "basic_iostream", "std::basic_iostream<char, std::char_traits<char> >"},
+            {'a', "std::allocator", "allocator"},
+            {'b', "std::basic_string", "basic_string"},
+            {'s', "std::basic_string<char, std::char_traits<char>, std::allocator<char> >", "basic_string"},
+            {'i', "std::basic_istream<char, std::char_traits<char> >", "basic_istream"},
+            {'o', "std::basic_ostream<char, std::char_traits<char> >", "basic_ostream"},
+            {'d', "std::basic_iostream<char, std::char_traits<char> >", "basic_iostream"},
         };
         for (const Abbreviation& a : abbreviations) {
             if (consume(a.code)) {
-                Node n = plain(std::string(a.text), std::string(a.base));
-                n.fullForm = a.full;
-                return n;
+                return plain(std::string(a.text), std::string(a.base));
             }
         }
         const auto index = sequenceIndex();
@@ -683,7 +681,48 @@ private:
             fail();
             return {};
         }
-        return templateParams_[*index];
+        const Node& param = templateParams_[*index];
+        if (param.isPack && packIndex_ >= 0) {
+            // Inside a pack expansion: the element being expanded.
+            packSize_ = param.pack.size();
+            if (static_cast<std::size_t>(packIndex_) < param.pack.size()) {
+                return param.pack[static_cast<std::size_t>(packIndex_)];
+            }
+            return {};
+        }
+        return param;
+    }
+
+    // Dp <type>: the pattern once for each element of the pack it names.
+    Node packExpansion()
+    {
+        const std::size_t start = pos_;
+        const int outerIndex = packIndex_;
+        const std::size_t outerSize = packSize_;
+        packIndex_ = 0;
+        packSize_ = noPack;
+        const std::string first = type().str();
+        const std::size_t end = pos_;
+        const std::size_t size = packSize_;
+        std::string text;
+        if (size == noPack) {
+            text = first + "...";  // no pack in the pattern: keep it as written
+        } else if (size > 0) {
+            text = first;
+            const std::size_t keep = subs_.size();
+            for (std::size_t i = 1; i < size && !failed_; ++i) {
+                pos_ = start;
+                packIndex_ = static_cast<int>(i);
+                text += ", " + type().str();
+                subs_.resize(keep);
+            }
+            pos_ = end;
+        }
+        packIndex_ = outerIndex;
+        packSize_ = outerSize;
+        Node n = plain(text);
+        n.isPack = true;  // may stand for no parameter at all
+        return n;
     }
 
     // T_ is 0, T0_ is 1: decimal digits, unlike substitutions.
@@ -733,7 +772,7 @@ private:
                 return plain("_Float" + std::to_string(*bits));
             }
             if (consume("Dp")) {
-                result = plain(type().str() + "...");
+                result = packExpansion();
             } else if (consume("Dv")) {
                 const auto count = number();
                 if (!count || !consume('_')) {
@@ -855,10 +894,24 @@ private:
 
     static Node wrap(const Node& inner, std::string_view op)
     {
+        // Reference collapsing, for references to template parameters:
+        // & && is &, && & is &.
+        if (inner.shape == Node::Shape::plain && inner.tail.empty() && (op == "&" || op == "&&")) {
+            if (inner.head.ends_with("&&")) {
+                Node n = inner;
+                n.head.resize(n.head.size() - 2);
+                n.head += std::string(op);
+                return n;
+            }
+            if (inner.head.ends_with("&")) {
+                return inner;
+            }
+        }
         Node n;
+        n.openDeclarator = true;
         switch (inner.shape) {
         case Node::Shape::function:
-            n.head = inner.head + (endsWithAny(inner.head, "(*&") ? "(" : " (") + std::string(op);
+            n.head = inner.head + (inner.openDeclarator ? "(" : " (") + std::string(op);
             n.tail = ")" + inner.tail;
             break;
         case Node::Shape::array:
@@ -868,6 +921,7 @@ private:
         case Node::Shape::plain:
             n.head = inner.head + std::string(op);
             n.tail = inner.tail;
+            n.openDeclarator = inner.openDeclarator;
             break;
         }
         return n;
@@ -897,6 +951,7 @@ private:
         }
         Node n;
         n.shape = Node::Shape::function;
+        n.openDeclarator = result.shape == Node::Shape::plain && result.openDeclarator;
         n.head = result.shape == Node::Shape::plain ? result.head : result.str();
         n.tail = params + exception + (result.shape == Node::Shape::plain ? result.tail : "");
         return n;
@@ -935,8 +990,9 @@ private:
         const Node member = type();
         Node n;
         if (member.shape == Node::Shape::function) {
-            n.head = member.head + (endsWithAny(member.head, "(*&") ? "(" : " (") + cls + "::*";
+            n.head = member.head + (member.openDeclarator ? "(" : " (") + cls + "::*";
             n.tail = ")" + member.tail;
+            n.openDeclarator = true;
         } else {
             n.head = member.str() + " " + cls + "::*";
         }
@@ -949,6 +1005,8 @@ private:
     {
         const Depth depth(*this);
         consume('I');
+        // Names inside the arguments are not the name a constructor repeats.
+        const std::string ownName = lastName_;
         std::vector<Node> args;
         while (!failed_ && !consume('E')) {
             if (atEnd()) {
@@ -971,6 +1029,7 @@ private:
         if (outer && !failed_) {
             templateParams_ = std::move(args);
         }
+        lastName_ = ownName;
         return text;
     }
 
@@ -986,17 +1045,19 @@ private:
         if (peek() == 'L') {
             return plain(exprPrimary());
         }
-        if (consume('J')) {
-            std::string text;
+        if (consume('J') || consume('I')) {  // 'I': how older GCC wrote a pack
+            Node pack;
+            pack.isPack = true;
             while (!failed_ && !consume('E')) {
                 if (atEnd()) {
                     fail();
                     break;
                 }
-                const std::string s = templateArg().str();
-                text += (text.empty() ? "" : ", ") + s;
+                pack.pack.push_back(templateArg());
+                const std::string s = pack.pack.back().str();
+                pack.head += (pack.head.empty() ? "" : ", ") + s;
             }
-            return plain(text);
+            return pack;
         }
         return type();
     }
@@ -1049,7 +1110,7 @@ private:
             return text;
         }
         if (consume("DnE")) {
-            return "nullptr";
+            return "decltype(nullptr)";
         }
         std::string typeName;
         char code = peek();
@@ -1097,6 +1158,9 @@ private:
     std::vector<Node> subs_;
     std::vector<Node> templateParams_;
     std::string lastName_;  // the last plain name, which constructors repeat
+    static constexpr std::size_t noPack = ~std::size_t{0};
+    int packIndex_ = -1;          // the element a pack expansion is at, or -1
+    std::size_t packSize_ = noPack;  // the size of the pack the expansion met
 };
 
 } // namespace

@@ -211,7 +211,7 @@ private:
             } else {
                 arg = parameterType().str();
             }
-            args += (args.empty() ? "" : ",") + arg;
+            args += (args.empty() ? "" : ", ") + arg;
         }
         names_ = std::move(outerNames);
         types_ = std::move(outerTypes);
@@ -283,7 +283,7 @@ private:
                 break;
             }
             if (consume('Z')) {
-                text += (text.empty() ? "" : ",") + std::string("...");
+                text += (text.empty() ? "" : ", ") + std::string("...");
                 break;
             }
             if (pos_ >= s_.size()) {

@@ -1,0 +1,360 @@
+#include "image_builder.h"
+
+#include <algorithm>
+
+namespace tdump::test {
+
+void Bytes::put8(std::size_t at, std::uint8_t v)
+{
+    if (data.size() < at + 1) {
+        data.resize(at + 1);
+    }
+    data[at] = v;
+}
+
+void Bytes::put16(std::size_t at, std::uint16_t v)
+{
+    put8(at, static_cast<std::uint8_t>(v));
+    put8(at + 1, static_cast<std::uint8_t>(v >> 8));
+}
+
+void Bytes::put32(std::size_t at, std::uint32_t v)
+{
+    put16(at, static_cast<std::uint16_t>(v));
+    put16(at + 2, static_cast<std::uint16_t>(v >> 16));
+}
+
+void Bytes::put64(std::size_t at, std::uint64_t v)
+{
+    put32(at, static_cast<std::uint32_t>(v));
+    put32(at + 4, static_cast<std::uint32_t>(v >> 32));
+}
+
+void Bytes::putText(std::size_t at, std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        put8(at + i, static_cast<std::uint8_t>(text[i]));
+    }
+    put8(at + text.size(), 0);
+}
+
+void Bytes::append(const std::vector<std::uint8_t>& more) { data.insert(data.end(), more.begin(), more.end()); }
+
+std::uint32_t Bytes::get32(std::size_t at) const
+{
+    return static_cast<std::uint32_t>(data[at] | (data[at + 1] << 8) | (data[at + 2] << 16)) |
+           (static_cast<std::uint32_t>(data[at + 3]) << 24);
+}
+
+namespace {
+
+constexpr std::size_t textRaw = 0x400;
+constexpr std::size_t rdataRaw = 0x600;
+constexpr std::size_t rdataSize = 0x600;
+constexpr std::size_t relocRaw = 0xC00;
+constexpr std::uint32_t rdataVa = 0x2000;
+
+void putSection(Bytes& b, std::size_t at, std::string_view name, std::uint32_t virtualSize, std::uint32_t va,
+                std::uint32_t rawSize, std::uint32_t rawPointer, std::uint32_t characteristics)
+{
+    for (std::size_t i = 0; i < 8; ++i) {
+        b.put8(at + i, i < name.size() ? static_cast<std::uint8_t>(name[i]) : 0);
+    }
+    b.put32(at + 8, virtualSize);
+    b.put32(at + 12, va);
+    b.put32(at + 16, rawSize);
+    b.put32(at + 20, rawPointer);
+    b.put32(at + 36, characteristics);
+}
+
+} // namespace
+
+std::uint32_t SampleImage::rdataRva(std::size_t fileOffset) const
+{
+    return static_cast<std::uint32_t>(rdataVa + (fileOffset - rdataRaw));
+}
+
+SampleImage makeSampleImage()
+{
+    SampleImage image;
+    Bytes& b = image.bytes;
+    b.put16(0, 0x5A4D);
+    b.put32(0x3C, 0x80);
+    image.peHeader = 0x80;
+    b.put32(0x80, 0x00004550);
+    // COFF file header
+    b.put16(0x84, 0x8664);
+    b.put16(0x86, 3);
+    b.put16(0x94, 240);
+    b.put16(0x96, 0x2022);
+    // optional header (PE32+)
+    const std::size_t opt = 0x98;
+    image.optionalHeader = opt;
+    b.put16(opt, 0x20B);
+    b.put32(opt + 16, 0x1000);
+    b.put64(opt + 24, 0x180000000);
+    b.put32(opt + 32, 0x1000);
+    b.put32(opt + 36, 0x200);
+    b.put32(opt + 56, 0x4000);
+    b.put32(opt + 60, 0x400);
+    b.put16(opt + 68, 3);
+    b.put32(opt + 108, 16);
+    image.sectionTable = opt + 240;
+    putSection(b, image.sectionTable, ".text", 0x20, 0x1000, 0x200, textRaw, 0x60000020);
+    putSection(b, image.sectionTable + 40, ".rdata", 0x800, rdataVa, rdataSize, rdataRaw, 0x40000040);
+    putSection(b, image.sectionTable + 80, ".reloc", 0x18, 0x3000, 0x200, relocRaw, 0x42000040);
+    b.put8(textRaw, 0xC3);
+
+    // Exports at .rdata + 0
+    const std::size_t e = rdataRaw;
+    image.exportDirectory = e;
+    const auto rva = [](std::size_t offsetInRdata) { return static_cast<std::uint32_t>(rdataVa + offsetInRdata); };
+    b.put32(e + 12, rva(0x100));  // DLL name
+    b.put32(e + 16, 1);           // ordinal base
+    b.put32(e + 20, 4);
+    b.put32(e + 24, 3);
+    b.put32(e + 28, rva(0x40));
+    b.put32(e + 32, rva(0x60));
+    b.put32(e + 36, rva(0x70));
+    b.put32(e + 0x40, 0x1000);
+    b.put32(e + 0x44, 0x1010);
+    b.put32(e + 0x48, 0x1020);
+    b.put32(e + 0x4C, rva(0xC0));  // inside the directory: a forwarder
+    image.exportNamePointers = e + 0x60;
+    b.put32(e + 0x60, rva(0x80));  // sorted: _Z5gammai, alpha, forwarded
+    b.put32(e + 0x64, rva(0x90));
+    b.put32(e + 0x68, rva(0xA0));
+    b.put16(e + 0x70, 2);
+    b.put16(e + 0x72, 0);
+    b.put16(e + 0x74, 3);
+    b.putText(e + 0x80, "_Z5gammai");
+    b.putText(e + 0x90, "alpha");
+    b.putText(e + 0xA0, "forwarded");
+    b.putText(e + 0xC0, "KERNEL32.Sleep");
+    b.putText(e + 0x100, "sample.dll");
+
+    // Imports at .rdata + 0x200
+    const std::size_t i = rdataRaw + 0x200;
+    image.importDescriptors = i;
+    b.put32(i + 0, rva(0x280));
+    b.put32(i + 12, rva(0x340));
+    b.put32(i + 16, rva(0x2C0));
+    b.put32(i + 20, rva(0x2A0));
+    b.put32(i + 32, rva(0x350));
+    b.put32(i + 36, rva(0x2E0));
+    for (const std::size_t table : {std::size_t{0x280}, std::size_t{0x2C0}}) {
+        b.put64(rdataRaw + table, rva(0x300));
+        b.put64(rdataRaw + table + 8, rva(0x310));
+    }
+    for (const std::size_t table : {std::size_t{0x2A0}, std::size_t{0x2E0}}) {
+        b.put64(rdataRaw + table, 0x8000000000000005ULL);
+        b.put64(rdataRaw + table + 8, rva(0x320));
+    }
+    b.put16(rdataRaw + 0x300, 0x120);
+    b.putText(rdataRaw + 0x302, "ExitProcess");
+    b.put16(rdataRaw + 0x310, 0x200);
+    b.putText(rdataRaw + 0x312, "GetLastError");
+    b.put16(rdataRaw + 0x320, 7);
+    b.putText(rdataRaw + 0x322, "_ZN3foo3barEv");
+    b.putText(rdataRaw + 0x340, "KERNEL32.dll");
+    b.putText(rdataRaw + 0x350, "msvcrt.dll");
+
+    // Debug directory at .rdata + 0x380, its CodeView record at + 0x3A0
+    const std::size_t d = rdataRaw + 0x380;
+    b.put32(d + 12, 2);
+    b.put32(d + 16, 0x30);
+    b.put32(d + 20, rva(0x3A0));
+    b.put32(d + 24, static_cast<std::uint32_t>(rdataRaw + 0x3A0));
+    b.putText(rdataRaw + 0x3A0, "RSDS");
+    b.put32(rdataRaw + 0x3A4, 0x11223344);
+    b.put32(rdataRaw + 0x3B4, 7);
+    b.putText(rdataRaw + 0x3B8, "sample.pdb");
+    image.rdataEnd = rdataRaw + rdataSize;
+
+    // Base relocations: two blocks of two entries (the last one padding).
+    const std::size_t r = relocRaw;
+    image.relocations = r;
+    b.put32(r, 0x1000);
+    b.put32(r + 4, 12);
+    b.put16(r + 8, 0xA008);
+    b.put16(r + 10, 0xA010);
+    b.put32(r + 12, 0x2000);
+    b.put32(r + 16, 12);
+    b.put16(r + 20, 0xA2C0);
+    b.put16(r + 22, 0x0000);
+    b.put8(relocRaw + 0x1FF, 0);
+
+    b.put32(image.dataDirectory(0), rva(0));
+    b.put32(image.dataDirectory(0) + 4, 0x120);
+    b.put32(image.dataDirectory(1), rva(0x200));
+    b.put32(image.dataDirectory(1) + 4, 60);
+    b.put32(image.dataDirectory(5), 0x3000);
+    b.put32(image.dataDirectory(5) + 4, 24);
+    b.put32(image.dataDirectory(6), rva(0x380));
+    b.put32(image.dataDirectory(6) + 4, 28);
+    b.put32(image.dataDirectory(12), rva(0x2C0));
+    b.put32(image.dataDirectory(12) + 4, 0x40);
+    return image;
+}
+
+SampleObject makeSampleObject()
+{
+    SampleObject object;
+    Bytes& b = object.bytes;
+    b.put16(0, 0x8664);
+    b.put16(2, 3);
+    const std::size_t sections = 20;
+    object.sectionTable = sections;
+    const std::size_t textData = sections + 3 * 40;  // 140
+    const std::size_t textRelocs = textData + 16;
+    const std::size_t dataData = textRelocs + 2 * 10;
+    const std::size_t debugData = dataData + 8;
+    const std::size_t symbols = debugData + 4;
+    object.textRelocations = textRelocs;
+    object.symbolTable = symbols;
+    putSection(b, sections, ".text", 0, 0, 16, static_cast<std::uint32_t>(textData), 0x60500020);
+    b.put32(sections + 24, static_cast<std::uint32_t>(textRelocs));
+    b.put16(sections + 32, 2);
+    putSection(b, sections + 40, ".data", 0, 0, 8, static_cast<std::uint32_t>(dataData), 0xC0300040);
+    for (std::size_t k = 0; k < 16; ++k) {
+        b.put8(textData + k, 0x90);
+    }
+    b.put32(textRelocs, 3);  // call puts
+    b.put32(textRelocs + 4, 7);
+    b.put16(textRelocs + 8, 4);  // REL32
+    b.put32(textRelocs + 10, 10);  // lea .data
+    b.put32(textRelocs + 14, 4);
+    b.put16(textRelocs + 18, 4);
+    b.put32(dataData, 0x12345678);
+    b.put32(debugData, 0x01020304);
+
+    // Symbols: [0] .file + 1 aux, [2] .text + 1 aux, [4] .data + 1 aux,
+    // [6] _ZN6sample4workEi (long, string table), [7] puts (undefined).
+    std::size_t at = symbols;
+    const auto symbol = [&](std::string_view name, std::uint32_t value, std::int16_t section, std::uint16_t type,
+                            std::uint8_t storage, std::uint8_t aux) {
+        for (std::size_t k = 0; k < 8; ++k) {
+            b.put8(at + k, k < name.size() ? static_cast<std::uint8_t>(name[k]) : 0);
+        }
+        b.put32(at + 8, value);
+        b.put16(at + 12, static_cast<std::uint16_t>(section));
+        b.put16(at + 14, type);
+        b.put8(at + 16, storage);
+        b.put8(at + 17, aux);
+        at += 18;
+    };
+    symbol(".file", 0, -2, 0, 103, 1);
+    b.putText(at, "sample.cpp");
+    at += 18;
+    symbol(".text", 0, 1, 0, 3, 1);
+    b.put32(at, 16);
+    b.put16(at + 4, 2);
+    at += 18;
+    symbol(".data", 0, 2, 0, 3, 1);
+    b.put32(at, 8);
+    at += 18;
+    symbol("", 0, 1, 0x20, 2, 0);
+    b.put32(at - 18 + 4, 4);  // name at string table offset 4
+    symbol("puts", 0, 0, 0x20, 2, 0);
+    object.symbolCount = 8;
+    b.put32(12, object.symbolCount);
+    b.put32(8, static_cast<std::uint32_t>(symbols));
+    object.stringTable = at;
+    const std::string strings = std::string("_ZN6sample4workEi") + '\0' + ".debug_info" + '\0';
+    b.put32(at, static_cast<std::uint32_t>(4 + strings.size()));
+    for (std::size_t k = 0; k < strings.size(); ++k) {
+        b.put8(at + 4 + k, static_cast<std::uint8_t>(strings[k]));
+    }
+    // The section's long name follows the symbol's in the string table: 4 + 18.
+    putSection(b, sections + 80, "/22", 0, 0, 4, static_cast<std::uint32_t>(debugData), 0x42100040);
+    return object;
+}
+
+std::vector<std::uint8_t> makeArchive(const std::vector<ArchiveMember>& members,
+                                      const std::vector<std::pair<std::string, std::size_t>>& symbols)
+{
+    Bytes out;
+    out.putText(0, "!<arch>\n");
+    out.data.pop_back();
+    const auto header = [&](std::string_view name, std::size_t size) {
+        std::string h(60, ' ');
+        std::copy(name.begin(), name.end(), h.begin());
+        const std::string sizeText = std::to_string(size);
+        std::copy(sizeText.begin(), sizeText.end(), h.begin() + 48);
+        h[58] = '`';
+        h[59] = '\n';
+        out.data.insert(out.data.end(), h.begin(), h.end());
+    };
+    const auto pad = [&] {
+        if (out.size() % 2 != 0) {
+            out.data.push_back('\n');
+        }
+    };
+    std::string longNames;
+    std::vector<std::string> headerNames;
+    for (const ArchiveMember& m : members) {
+        if (m.name.size() > 15) {
+            headerNames.push_back("/" + std::to_string(longNames.size()));
+            longNames += m.name + "/\n";
+        } else {
+            headerNames.push_back(m.name + "/");
+        }
+    }
+    // The index holds member header offsets, known only once its own size is.
+    std::size_t indexSize = 4 + 4 * symbols.size();
+    for (const auto& s : symbols) {
+        indexSize += s.first.size() + 1;
+    }
+    std::size_t at = 8 + 60 + indexSize + indexSize % 2;
+    if (!longNames.empty()) {
+        at += 60 + longNames.size() + longNames.size() % 2;
+    }
+    std::vector<std::size_t> offsets;
+    for (const ArchiveMember& m : members) {
+        offsets.push_back(at);
+        at += 60 + m.data.size() + m.data.size() % 2;
+    }
+    header("/", indexSize);
+    const auto be32 = [&](std::size_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            out.data.push_back(static_cast<std::uint8_t>(v >> shift));
+        }
+    };
+    be32(symbols.size());
+    for (const auto& s : symbols) {
+        be32(offsets.at(s.second));
+    }
+    for (const auto& s : symbols) {
+        out.data.insert(out.data.end(), s.first.begin(), s.first.end());
+        out.data.push_back(0);
+    }
+    pad();
+    if (!longNames.empty()) {
+        header("//", longNames.size());
+        out.data.insert(out.data.end(), longNames.begin(), longNames.end());
+        pad();
+    }
+    for (std::size_t k = 0; k < members.size(); ++k) {
+        header(headerNames[k], members[k].data.size());
+        out.append(members[k].data);
+        pad();
+    }
+    return out.data;
+}
+
+std::vector<std::uint8_t> makeShortImport(std::string_view symbol, std::string_view dll, std::uint16_t hint,
+                                          bool byOrdinal)
+{
+    Bytes b;
+    b.put16(0, 0);
+    b.put16(2, 0xFFFF);
+    b.put16(6, 0x8664);
+    b.put32(12, static_cast<std::uint32_t>(symbol.size() + dll.size() + 2));
+    b.put16(16, hint);
+    b.put16(18, static_cast<std::uint16_t>(byOrdinal ? 0 : (1u << 2)));  // code, by ordinal or by name
+    b.putText(20, symbol);
+    b.putText(20 + symbol.size() + 1, dll);
+    return b.data;
+}
+
+} // namespace tdump::test

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <string>
+#include <vector>
+
+#include "options.h"
+
+namespace tdump::test {
+namespace {
+
+ParseResult parse(std::vector<std::string> arguments) { return parseCommandLine(arguments); }
+
+// Exactly the switches the front-end passes, placeholders included.
+const std::vector<std::string> frontEndSwitches = {
+    "-a", "-a7", "-b#", "-C", "-d", "-e", "-eiID", "-ee", "-em", "-em.", "-ed", "-el", "-er", "-ex",
+    "-h", "-iID", "-l", "-li", "-m", "-o", "-oc", "-oiID", "-oxID", "-xID", "-r", "-R", "-v", "-um"};
+
+TEST(CommandLine, AcceptsEverySwitchTheFrontEndPasses)
+{
+    ASSERT_EQ(frontEndSwitches.size(), 28u);
+    std::vector<Switch> seen;
+    for (const std::string& s : frontEndSwitches) {
+        const ParseResult r = parse({s, "in.exe", "out.txt"});
+        ASSERT_TRUE(r.error.empty()) << s << ": " << r.error;
+        ASSERT_EQ(r.options.switches.size(), 1u);
+        EXPECT_EQ(r.options.switches[0].text, s);
+        EXPECT_FALSE(r.options.switches[0].meaning.empty()) << s;
+        EXPECT_EQ(r.options.input, "in.exe");
+        EXPECT_EQ(r.options.listFile, "out.txt");
+        seen.push_back(r.options.switches[0].which);
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end()) << "two switches parsed as the same";
+}
+
+TEST(CommandLine, PlaceholdersAreExplainedNotRejected)
+{
+    for (const char* s : {"-b#", "-eiID", "-iID", "-xID", "-oiID", "-oxID"}) {
+        const ParseResult r = parse({s, "in"});
+        ASSERT_TRUE(r.error.empty()) << s;
+        EXPECT_NE(r.options.switches[0].remark.find("needs"), std::string::npos) << s;
+    }
+    const ParseResult offset = parse({"-b#", "in"});
+    EXPECT_EQ(offset.options.offset, 0u);
+    EXPECT_EQ(offset.options.switches[0].remark,
+              "-b needs a number, e.g. -b1024 or -b0x400; the display starts at offset 0");
+}
+
+TEST(CommandLine, RealArguments)
+{
+    EXPECT_EQ(parse({"-b1024", "in"}).options.offset, 1024u);
+    EXPECT_EQ(parse({"-b0x400", "in"}).options.offset, 0x400u);
+    EXPECT_FALSE(parse({"-b12z", "in"}).options.switches[0].remark.empty());
+    EXPECT_FALSE(parse({"-b99999999999999999999999", "in"}).options.switches[0].remark.empty());
+    EXPECT_EQ(parse({"-ee=name", "in"}).options.exportFilter, "name");
+    EXPECT_EQ(parse({"-eename", "in"}).options.exportFilter, "name");
+    EXPECT_EQ(parse({"-em=kernel", "in"}).options.importFilter, "kernel");
+    EXPECT_EQ(parse({"-em.user", "in"}).options.moduleFilter, "user");
+    EXPECT_EQ(parse({"-li=x", "in"}).options.impdefFilter, "x");
+    EXPECT_EQ(parse({"-eiHDR", "in"}).options.exeTables, unsigned{tableHeaders});
+    EXPECT_EQ(parse({"-eient", "-eiFIX", "in"}).options.exeTables, unsigned{tableExports | tableFixups});
+    EXPECT_FALSE(parse({"-eiXYZ", "in"}).options.switches[0].remark.empty());
+    const Options sections = parse({"-oi.text", "-ox.debug", "in"}).options;
+    EXPECT_TRUE(sections.sectionSelected(".text"));
+    EXPECT_TRUE(sections.sectionSelected(".text$mn"));
+    EXPECT_FALSE(sections.sectionSelected(".data"));
+    const Options debugTypes = parse({"-ic", "-xb", "in"}).options;
+    EXPECT_TRUE(debugTypes.debugTypeSelected(2));
+    EXPECT_FALSE(debugTypes.debugTypeSelected(1));
+    EXPECT_FALSE(debugTypes.debugTypeSelected(13));
+    EXPECT_NE(parse({"-icz", "in"}).options.switches[0].remark.find("\"z\""), std::string::npos);
+}
+
+TEST(CommandLine, SeveralSwitchesAndTheirOrder)
+{
+    const ParseResult r = parse({"-ee", "in.dll", "-m", "list.txt"});
+    ASSERT_TRUE(r.error.empty());
+    ASSERT_EQ(r.options.switches.size(), 2u);
+    EXPECT_TRUE(r.options.has(Switch::Exports));
+    EXPECT_FALSE(r.options.demangle());
+    EXPECT_EQ(r.options.listFile, "list.txt");
+}
+
+TEST(CommandLine, Errors)
+{
+    EXPECT_EQ(parse({"-q", "in"}).error, "unknown switch -q");
+    EXPECT_EQ(parse({"-A", "in"}).error, "unknown switch -A");
+    EXPECT_EQ(parse({"-h"}).error, "no input file given");
+    EXPECT_EQ(parse({"a", "b", "c"}).error, "too many file names: c");
+    // A lone "-" is a file name, as for many tools.
+    EXPECT_EQ(parse({"-"}).options.input, "-");
+}
+
+TEST(CommandLine, FiltersIgnoreCase)
+{
+    EXPECT_TRUE(matchesFilter("GetLastError", "lasterr"));
+    EXPECT_TRUE(matchesFilter("anything", ""));
+    EXPECT_FALSE(matchesFilter("Sleep", "wake"));
+}
+
+} // namespace
+} // namespace tdump::test
