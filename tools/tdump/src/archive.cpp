@@ -412,29 +412,33 @@ void Archive::listImpdef(Output& out, const Options& options) const
             return true;
         }
         const CoffFile object(data, *header);
-        for (const SectionHeader& s : object.sections()) {
-            if (!data.has(s.rawPointer, s.rawSize)) {
-                continue;
+        const auto& sections = object.sections();
+        const auto named = [&](std::string_view name) {
+            return std::find_if(sections.begin(), sections.end(), [&](const SectionHeader& s) {
+                return s.name == name && s.rawSize != 0 && data.has(s.rawPointer, s.rawSize);
+            });
+        };
+        if (const auto dllName = named(".idata$7"); dllName != sections.end() && dllName->rawSize > 4) {
+            const auto dll = data.string(dllName->rawPointer, std::min<std::size_t>(dllName->rawSize, maxNameLength));
+            if (dll && !dll->text.empty()) {
+                gnuDll = dll->text;
             }
-            if (s.name == ".idata$7" && s.rawSize > 4) {
-                const auto dll = data.string(s.rawPointer, std::min<std::size_t>(s.rawSize, maxNameLength));
-                if (dll && !dll->text.empty()) {
-                    gnuDll = dll->text;
-                }
-            } else if (s.name == ".idata$6" && s.rawSize > 2) {
-                const auto name = data.sub(s.rawPointer, s.rawSize).string(2, maxNameLength);
-                if (name && matchesFilter(name->text, options.impdefFilter)) {
-                    gnuLines.push_back("    " + name->text + "\n");
-                }
-            } else if (s.name == ".idata$4" && s.rawSize >= 4) {
-                // No hint/name entry: imported by ordinal, the flag in the top bit.
-                const auto entry = s.rawSize >= 8 ? data.u64(s.rawPointer) : std::optional<std::uint64_t>(data.u32(s.rawPointer));
-                const std::uint64_t flag = s.rawSize >= 8 ? std::uint64_t{1} << 63 : std::uint64_t{1} << 31;
-                const bool hasName = std::any_of(object.sections().begin(), object.sections().end(),
-                                                 [](const SectionHeader& o) { return o.name == ".idata$6"; });
-                if (entry && (*entry & flag) != 0 && !hasName && options.impdefFilter.empty()) {
-                    gnuLines.push_back("    @" + std::to_string(*entry & 0xFFFF) + " NONAME\n");
-                }
+        }
+        // Imports of data have no jump stub in .text.
+        const std::string kind = named(".text") == sections.end() ? " DATA" : "";
+        if (const auto hintName = named(".idata$6"); hintName != sections.end() && hintName->rawSize > 2) {
+            const auto name = data.sub(hintName->rawPointer, hintName->rawSize).string(2, maxNameLength);
+            if (name && matchesFilter(name->text, options.impdefFilter)) {
+                gnuLines.push_back("    " + name->text + kind + "\n");
+            }
+        } else if (const auto lookup = named(".idata$4"); lookup != sections.end() && lookup->rawSize >= 4) {
+            // No hint/name entry: imported by ordinal, the flag in the top bit.
+            const bool wide = lookup->rawSize >= 8;
+            const auto entry = wide ? data.u64(lookup->rawPointer)
+                                    : std::optional<std::uint64_t>(data.u32(lookup->rawPointer));
+            const std::uint64_t flag = wide ? std::uint64_t{1} << 63 : std::uint64_t{1} << 31;
+            if (entry && (*entry & flag) != 0 && options.impdefFilter.empty()) {
+                gnuLines.push_back("    @" + std::to_string(*entry & 0xFFFF) + " NONAME" + kind + "\n");
             }
         }
         return true;
