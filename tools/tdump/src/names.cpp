@@ -7,6 +7,15 @@
 namespace tdump {
 namespace {
 
+// Adds a word to a blank-separated list.
+void appendWord(std::string& text, std::string_view word)
+{
+    if (!text.empty()) {
+        text += ' ';
+    }
+    text += word;
+}
+
 template <std::size_t N>
 std::string_view pick(const std::array<std::string_view, N>& names, std::size_t index, std::string_view unknown)
 {
@@ -48,10 +57,7 @@ std::string flagNames(std::uint32_t value, std::span<const Flag> flags)
         if (flag.name.empty() || (value & flag.bit) != flag.bit) {
             continue;
         }
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += flag.name;
+        appendWord(text, flag.name);
         unnamed &= ~flag.bit;
     }
     for (const Flag& flag : flags) {
@@ -60,7 +66,7 @@ std::string flagNames(std::uint32_t value, std::span<const Flag> flags)
         }
     }
     if (unnamed != 0) {
-        text += std::string(text.empty() ? "" : " ") + "0x" + toHex(unnamed);
+        appendWord(text, "0x" + toHex(unnamed));
     }
     return text;
 }
@@ -121,12 +127,12 @@ std::string sectionSummary(std::uint32_t characteristics)
     std::string text;
     for (const Flag& flag : shortNames) {
         if ((characteristics & flag.bit) != 0) {
-            text += (text.empty() ? "" : " ") + std::string(flag.name);
+            appendWord(text, flag.name);
         }
     }
     const std::string alignment = sectionAlignment(characteristics);
     if (!alignment.empty()) {
-        text += (text.empty() ? "" : " ") + alignment;
+        appendWord(text, alignment);
     }
     return text;
 }

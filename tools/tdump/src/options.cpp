@@ -14,7 +14,13 @@ bool startsWith(std::string_view text, std::string_view prefix)
 // "ID" is the front-end's placeholder for a table or record name.
 bool isPlaceholder(std::string_view argument) { return argument.empty() || argument == "ID"; }
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string quoted(std::string_view text)
+{
+    std::string result(1, '"');
+    result += text;
+    result += '"';
+    return result;
+}
 
 std::optional<std::uint64_t> parseNumber(std::string_view text)
 {
@@ -98,7 +104,7 @@ void parseDebugLetters(std::string_view argument, std::uint32_t& mask, SwitchUse
                                                 "r=embedded-PDB s=SPGO t=PDB-hash";
     if (isPlaceholder(argument) || argument == "?") {
         use.meaning = "debug directory, every entry type";
-        use.remark = "-" + std::string(use.text.substr(1, 1)) + " needs debug table letters: " + std::string(letters);
+        use.remark = use.text.substr(0, 2) + " needs debug table letters: " + std::string(letters);
         return;
     }
     std::string unknown;
@@ -120,7 +126,7 @@ void parseSectionName(std::string_view argument, std::vector<std::string>& names
 {
     if (isPlaceholder(argument) || argument == "?") {
         use.meaning = "every section listed";
-        use.remark = "-" + std::string(use.text.substr(1, 2)) +
+        use.remark = use.text.substr(0, 3) +
                      " needs a section name or the start of one, e.g. .text or .debug; "
                      "the section table shows the names";
         return;

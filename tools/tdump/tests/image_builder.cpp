@@ -294,7 +294,7 @@ std::vector<std::uint8_t> makeArchive(const std::vector<ArchiveMember>& members,
     std::vector<std::string> headerNames;
     for (const ArchiveMember& m : members) {
         if (m.name.size() > 15) {
-            headerNames.push_back("/" + std::to_string(longNames.size()));
+            headerNames.push_back('/' + std::to_string(longNames.size()));
             longNames += m.name + "/\n";
         } else {
             headerNames.push_back(m.name + "/");

@@ -182,6 +182,15 @@ def check_impdef(a):
     return compare("IMPDEF names", exported, mine) and compare("DATA exports", {"sample_counter"}, data)
 
 
+def check_checksum(a):
+    """The image checksum ld stores matches the one tdump computes (Wine's own
+    DLLs would not do: Wine marks them after linking, so theirs do not match)."""
+    lines = section(run(a.tdump, "-oc", f"{a.fixtures}/sample.dll"), "Image checksum")
+    stored = re.search(r"Stored\s+([0-9A-F]{8})", "\n".join(lines)).group(1)
+    return compare("checksum verdict", ["ok"], [line.strip() for line in lines if line.strip() in ("ok", "** MISMATCH")]) \
+        and compare("checksum set", True, stored != "00000000")
+
+
 def run_input(command, text):
     return subprocess.run([command], input=text, check=True, capture_output=True, text=True).stdout
 

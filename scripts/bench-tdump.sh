@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Times tdump against the usual tools, side by side in one run:
+#   - hex display of a 64 MiB random file: tdump -h against xxd
+#   - export and import listings of a large DLL: tdump -ee plus tdump -em
+#     against x86_64-w64-mingw32-objdump -p (which prints both and more)
+# Each command runs 5 times, the two alternating, with its output going to a
+# file; the table shows the medians and how many times faster tdump is.
+# Builds nothing: expects build/native (cmake --preset native && cmake --build --preset native).
+#
+#   scripts/bench-tdump.sh [DLL]     default: the largest DLL of the Wine install
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tdump=${TDUMP:-build/native/bin/tdump}
+objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
+runs=5
+[ -x "$tdump" ] || { echo "bench-tdump: $tdump not found; build the native preset first" >&2; exit 1; }
+command -v xxd >/dev/null || { echo "bench-tdump: xxd not found" >&2; exit 1; }
+command -v "$objdump" >/dev/null || { echo "bench-tdump: $objdump not found" >&2; exit 1; }
+
+dll=${1:-}
+if [ -z "$dll" ]; then
+  dll=$(ls -S /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/*.dll 2>/dev/null | head -n 1 || true)
+fi
+[ -f "$dll" ] || { echo "bench-tdump: no DLL to list (pass one)" >&2; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+head -c $((64 * 1024 * 1024)) /dev/urandom > "$work/random.bin"
+
+# Seconds (with milliseconds) that the command takes, its output to a file.
+seconds() {
+  local start end
+  start=$(date +%s%N)
+  "$@" > "$work/out" 2>&1
+  end=$(date +%s%N)
+  awk -v ns=$((end - start)) 'BEGIN { printf "%.3f\n", ns / 1e9 }'
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+listings() { "$tdump" -ee "$dll" > "$work/out.ee" && "$tdump" -em "$dll"; }
+
+declare -a hex_tdump hex_xxd list_tdump list_objdump
+for ((i = 0; i < runs; i++)); do
+  hex_tdump+=("$(seconds "$tdump" -h "$work/random.bin")")
+  hex_xxd+=("$(seconds xxd "$work/random.bin")")
+  list_tdump+=("$(seconds listings)")
+  list_objdump+=("$(seconds "$objdump" -p "$dll")")
+done
+
+row() {
+  local name=$1 mine=$2 theirs=$3 reference=$4
+  awk -v n="$name" -v m="$mine" -v t="$theirs" -v r="$reference" \
+    'BEGIN { printf "%-34s %10.3f s %10.3f s  %-28s %6.1fx\n", n, m, t, r, (m > 0 ? t / m : 0) }'
+}
+echo "tdump benchmark: medians of $runs runs, output to a file"
+echo "DLL: $dll ($(stat -c %s "$dll") bytes)"
+printf '%-34s %12s %12s  %-28s %7s\n' task tdump reference "(reference tool)" faster
+row "hex display, 64 MiB random" \
+  "$(printf '%s\n' "${hex_tdump[@]}" | median)" "$(printf '%s\n' "${hex_xxd[@]}" | median)" "xxd"
+row "exports + imports of the DLL" \
+  "$(printf '%s\n' "${list_tdump[@]}" | median)" "$(printf '%s\n' "${list_objdump[@]}" | median)" \
+  "$(basename "$objdump") -p"
