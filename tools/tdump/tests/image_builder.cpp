@@ -171,6 +171,20 @@ SampleImage makeSampleImage()
     b.putText(rdataRaw + 0x3B8, "sample.pdb");
     image.rdataEnd = rdataRaw + rdataSize;
 
+    // Delay-load imports at .rdata + 0x400: one module, one function.
+    const std::size_t dl = rdataRaw + 0x400;
+    image.delayDescriptors = dl;
+    b.put32(dl, 1);  // RVA-based
+    b.put32(dl + 4, rva(0x480));
+    b.put32(dl + 8, rva(0x4C0));
+    b.put32(dl + 12, rva(0x460));
+    b.put32(dl + 16, rva(0x440));
+    b.put64(rdataRaw + 0x440, rva(0x4A0));
+    b.put64(rdataRaw + 0x460, rva(0x4A0));
+    b.putText(rdataRaw + 0x480, "delayed.dll");
+    b.put16(rdataRaw + 0x4A0, 3);
+    b.putText(rdataRaw + 0x4A2, "DelayedFunction");
+
     // Base relocations: two blocks of two entries (the last one padding).
     const std::size_t r = relocRaw;
     image.relocations = r;
@@ -192,6 +206,8 @@ SampleImage makeSampleImage()
     b.put32(image.dataDirectory(5) + 4, 24);
     b.put32(image.dataDirectory(6), rva(0x380));
     b.put32(image.dataDirectory(6) + 4, 28);
+    b.put32(image.dataDirectory(13), rva(0x400));
+    b.put32(image.dataDirectory(13) + 4, 64);
     b.put32(image.dataDirectory(12), rva(0x2C0));
     b.put32(image.dataDirectory(12) + 4, 0x40);
     return image;

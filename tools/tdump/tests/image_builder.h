@@ -29,7 +29,8 @@ public:
 //   .rdata RVA 0x2000: exports (alpha, ordinal 2 without a name, _Z5gammai,
 //          forwarded -> KERNEL32.Sleep), imports (KERNEL32.dll: ExitProcess,
 //          GetLastError; msvcrt.dll: ordinal 5, _ZN3foo3barEv), a CodeView
-//          debug entry for sample.pdb
+//          debug entry for sample.pdb, delay-load imports (delayed.dll:
+//          DelayedFunction)
 //   .reloc RVA 0x3000: two blocks of base relocations
 // The offsets below are file offsets of the structures, for corrupting them.
 struct SampleImage {
@@ -40,6 +41,7 @@ struct SampleImage {
     std::size_t exportDirectory = 0;
     std::size_t exportNamePointers = 0;
     std::size_t importDescriptors = 0;
+    std::size_t delayDescriptors = 0;
     std::size_t relocations = 0;
     std::size_t rdataEnd = 0;  // end of .rdata's data in the file
     std::size_t dataDirectory(std::size_t index) const { return optionalHeader + 112 + index * 8; }

@@ -73,6 +73,28 @@ TEST(PeListing, ImportsModulesAndFilters)
     EXPECT_TRUE(Lacks(oneFunction, "ExitProcess"));
 }
 
+TEST(PeListing, DelayLoadImportsByRvaOrByAddress)
+{
+    auto image = makeSampleImage();
+    const std::string byRva = listing(image.bytes.data, {"-em"});
+    EXPECT_TRUE(Contains(byRva, "  Module delayed.dll (delay-loaded)\n"));
+    EXPECT_TRUE(Contains(byRva, "    0003  DelayedFunction\n"));
+    EXPECT_TRUE(Contains(listing(image.bytes.data, {"-em."}), "  delayed.dll  (delay-loaded)\n"));
+    // Old images hold virtual addresses instead (attribute bit 0 clear).
+    image.bytes.put32(image.delayDescriptors, 0);
+    for (const std::size_t field : {std::size_t{4}, std::size_t{8}, std::size_t{12}, std::size_t{16}}) {
+        const std::size_t at = image.delayDescriptors + field;
+        image.bytes.put32(at, image.bytes.get32(at) + 0x80000000u);
+    }
+    image.bytes.put32(image.optionalHeader + 24, 0x80000000u);  // image base
+    image.bytes.put32(image.optionalHeader + 28, 0);
+    image.bytes.put64(image.delayDescriptors + 0x40, 0x80000000u + image.rdataRva(image.delayDescriptors + 0xA0));
+    const std::string byAddress = listing(image.bytes.data, {"-em"});
+    EXPECT_TRUE(Contains(byAddress, "  Module delayed.dll (delay-loaded)\n"));
+    EXPECT_TRUE(Contains(byAddress, "addresses are VAs"));
+    EXPECT_TRUE(Contains(byAddress, "    0003  DelayedFunction\n"));
+}
+
 TEST(PeListing, RelocationEntriesAndExecutableTables)
 {
     const auto bytes = makeSampleImage().bytes.data;
