@@ -152,13 +152,4 @@ inline std::uint64_t le64(const std::uint8_t* p)
     return static_cast<std::uint64_t>(le32(p)) | (static_cast<std::uint64_t>(le32(p + 4)) << 32);
 }
 
-// Sum of two 32-bit quantities, or nullopt when it does not fit in 32 bits.
-inline std::optional<std::uint32_t> add32(std::uint32_t a, std::uint32_t b)
-{
-    if (b > ~a) {
-        return std::nullopt;
-    }
-    return a + b;
-}
-
 } // namespace tdump

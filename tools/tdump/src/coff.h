@@ -68,8 +68,6 @@ public:
 
     const CoffHeader& header() const { return header_; }
     const std::vector<SectionHeader>& sections() const { return sections_; }
-    const std::vector<Problem>& problems() const { return problems_; }
-    View view() const { return view_; }
 
     void listFileHeader(Output& out, const Options& options) const;
     // The section table; with relocations and line numbers of each section

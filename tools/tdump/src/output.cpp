@@ -78,14 +78,11 @@ Output& Output::operator<<(Dec value)
 {
     std::array<char, 21> text{};
     std::size_t start = text.size();
-    std::uint64_t v = value.magnitude;
+    std::uint64_t v = value.value;
     do {
         text[--start] = static_cast<char>('0' + v % 10);
         v /= 10;
     } while (v != 0);
-    if (value.negative) {
-        text[--start] = '-';
-    }
     const std::size_t length = text.size() - start;
     for (std::size_t i = length; i < static_cast<std::size_t>(std::max(value.width, 0)); ++i) {
         *this << ' ';

@@ -44,17 +44,10 @@ struct Hex {
 inline Hex hex(std::uint64_t value, int digits = 8) { return {value, digits}; }
 
 struct Dec {
-    std::uint64_t magnitude;
-    bool negative;
+    std::uint64_t value;
     int width;  // right-aligned in this many columns
 };
-inline Dec dec(std::uint64_t value, int width = 0) { return {value, false, width}; }
-inline Dec sdec(std::int64_t value, int width = 0)
-{
-    const bool negative = value < 0;
-    const std::uint64_t magnitude = negative ? ~static_cast<std::uint64_t>(value) + 1 : static_cast<std::uint64_t>(value);
-    return {magnitude, negative, width};
-}
+inline Dec dec(std::uint64_t value, int width = 0) { return {value, width}; }
 
 // Text left-aligned in a column of width characters (never cut).
 struct Column {

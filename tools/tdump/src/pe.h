@@ -24,7 +24,6 @@ public:
     // nullopt unless view holds an MZ header whose e_lfanew leads to "PE\0\0".
     static std::optional<PeImage> open(View view);
 
-    bool pe32Plus() const { return pe32Plus_; }
     bool isDll() const { return (coff_.header().characteristics & 0x2000) != 0; }
     // e.g. "PE32+ image (DLL), x86-64 (AMD64)"
     std::string description() const;
