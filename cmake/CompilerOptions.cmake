@@ -35,6 +35,10 @@ function(quellan_target_options target)
       target_compile_options(${target} PRIVATE -Werror)
     endif()
   endif()
+  if(WIN32 AND NOT MSVC)
+    # Shipped programs carry no symbol table: it would more than double their size.
+    target_link_options(${target} PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
+  endif()
   if(WIN32)
     # The ANSI ("A") API throughout; never the wide one by accident.
     target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX STRICT _WIN32_WINNT=0x0601)

@@ -18,6 +18,15 @@ public:
     }
     explicit operator bool() const { return module_ != nullptr; }
 
+    // The library's exported function, or nullptr.
+    template <typename Function> Function function(const char* name) const
+    {
+        if (module_ == nullptr) {
+            return nullptr;
+        }
+        return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    }
+
 private:
     HMODULE module_;
 };

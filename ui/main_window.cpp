@@ -81,6 +81,28 @@ WindowStyle styleFor(const ControlDesign& design)
     return {"STATIC", common, 0};
 }
 
+// Suspends a window's drawing while many of its controls change, then
+// draws it once. Each caption set on a visible button would otherwise be
+// drawn on its own.
+class RedrawSuspended {
+public:
+    explicit RedrawSuspended(HWND window) : window_(window)
+    {
+        SendMessageA(window_, WM_SETREDRAW, FALSE, 0);
+    }
+    RedrawSuspended(const RedrawSuspended&) = delete;
+    RedrawSuspended& operator=(const RedrawSuspended&) = delete;
+    ~RedrawSuspended()
+    {
+        SendMessageA(window_, WM_SETREDRAW, TRUE, 0);
+        RedrawWindow(window_, nullptr, nullptr,
+                     RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+    }
+
+private:
+    HWND window_;
+};
+
 RECT windowRectInParent(HWND control)
 {
     RECT bounds;
@@ -586,6 +608,7 @@ void TForm1::checkRadioButton(int row)
 
 void TForm1::Form1Create()
 {
+    const RedrawSuspended drawOnce(window_);
     for (const DumpOption& option : DumpOptionCatalogue()) {
         SetWindowTextA(item(radioButton(option.row)),
                        DumpOptionCatalogue::caption(option.row).c_str());

@@ -1,6 +1,7 @@
 #include "open_dialog.h"
 
 #include "cp932_text.h"
+#include "loaded_library.h"
 #include "task_windows.h"
 
 #include <commdlg.h>
@@ -76,10 +77,19 @@ bool OpenDialog::execute(HWND owner, HWND placeNear)
     dialog.lpfnHook = placementHook;
     dialog.lCustData = reinterpret_cast<LPARAM>(placeNear);
 
+    // The common dialogs, and the printing and shell libraries they bring
+    // along, are loaded when a file is first chosen rather than at start-up.
+    static const LoadedLibrary commonDialogs("comdlg32.dll");
+    using GetOpenFileNameFunction = BOOL(WINAPI*)(OPENFILENAMEA*);
+    const auto getOpenFileName =
+        commonDialogs.function<GetOpenFileNameFunction>("GetOpenFileNameA");
+    if (getOpenFileName == nullptr) {
+        return false; // the dialog cannot be shown: nothing changes
+    }
     bool chosen = false;
     {
         const TaskWindowsDisabled modal;
-        chosen = GetOpenFileNameA(&dialog) != FALSE;
+        chosen = getOpenFileName(&dialog) != FALSE;
     }
     if (chosen) {
         fileName = name.data();
