@@ -231,6 +231,12 @@ void Archive::walk(Output* out, const std::function<bool(const Member&)>& visit)
 {
     std::uint64_t at = 8;
     for (std::uint32_t count = 0; at < view_.size(); ++count) {
+        if (out != nullptr) {
+            if (out->exhausted()) {
+                return;
+            }
+            out->charge(entryCost);
+        }
         if (count == maxMembers) {
             if (out) {
                 report(*out, "more members than the limit of " + std::to_string(maxMembers), view_.base() + at);
@@ -296,7 +302,8 @@ void Archive::listSymbolIndex(Output& out, const Options& options) const
         }
         out << "  " << dec(*symbols) << " symbols in " << dec(members) << " members (second linker member)\n";
         std::uint64_t nameAt = symbolsAt + 4 + std::uint64_t{*symbols} * 2;
-        for (std::uint32_t i = 0; i < std::min(*symbols, maxIndexSymbols); ++i) {
+        for (std::uint32_t i = 0; i < std::min(*symbols, maxIndexSymbols) && !out.exhausted(); ++i) {
+            out.charge(entryCost);
             const auto memberIndex = data.u16(symbolsAt + 4 + std::uint64_t{i} * 2);
             const auto name = data.string(nameAt, maxNameLength);
             if (!memberIndex || !name) {
@@ -335,7 +342,8 @@ void Archive::listSymbolIndex(Output& out, const Options& options) const
         return;
     }
     std::uint64_t nameAt = width + *count * width;
-    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(*count, maxIndexSymbols); ++i) {
+    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(*count, maxIndexSymbols) && !out.exhausted(); ++i) {
+        out.charge(entryCost);
         const auto offset =
             wide ? data.u64be(width + i * width) : std::optional<std::uint64_t>(data.u32be(width + i * width));
         const auto name = data.string(nameAt, maxNameLength);

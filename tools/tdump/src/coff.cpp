@@ -312,6 +312,9 @@ void CoffFile::listSections(Output& out, const Options& options, bool relocation
     std::size_t number = 0;
     for (const SectionHeader& s : sections_) {
         ++number;
+        if (out.exhausted()) {
+            return;
+        }
         if (!options.sectionSelected(s.name) ||
             (options.has(Switch::NoDebug) && s.name.starts_with(".debug"))) {
             continue;
@@ -354,7 +357,8 @@ void CoffFile::listSectionRelocations(Output& out, const Options& options, const
     }
     out << "    Relocations of " << section.name << ": " << dec(count - first) << '\n';
     out << "      Offset    Type                      Symbol\n";
-    for (std::uint64_t i = first; i < count; ++i) {
+    for (std::uint64_t i = first; i < count && !out.exhausted(); ++i) {
+        out.charge(entryCost);
         const std::uint64_t at = section.relocPointer + i * relocationSize;
         std::array<std::uint8_t, relocationSize> raw{};
         if (!view_.read(at, raw)) {
@@ -379,7 +383,8 @@ void CoffFile::listSectionLines(Output& out, const Options& options, const Secti
         return;
     }
     out << "    Line numbers of " << section.name << ": " << dec(section.lineCount) << '\n';
-    for (std::uint32_t i = 0; i < section.lineCount; ++i) {
+    for (std::uint32_t i = 0; i < section.lineCount && !out.exhausted(); ++i) {
+        out.charge(entryCost);
         const std::uint64_t at = section.linePointer + std::uint64_t{i} * lineNumberSize;
         std::array<std::uint8_t, lineNumberSize> raw{};
         if (!view_.read(at, raw)) {
@@ -408,6 +413,9 @@ void CoffFile::listRelocations(Output& out, const Options& options) const
     }
     std::size_t shown = 0;
     for (const SectionHeader& s : sections_) {
+        if (out.exhausted()) {
+            return;
+        }
         if (s.relocCount != 0 && options.sectionSelected(s.name)) {
             listSectionRelocations(out, options, s);
             ++shown;
@@ -428,7 +436,7 @@ void CoffFile::listSymbols(Output& out, const Options& options) const
     out << "  " << dec(header_.symbolCount) << " records at file offset 0x"
         << hex(view_.base() + header_.symbolTableOffset, 1) << '\n';
     out << "  Index     Value     Section               Type  Class                 Aux  Name\n";
-    for (std::uint32_t i = 0; i < header_.symbolCount;) {
+    for (std::uint32_t i = 0; i < header_.symbolCount && !out.exhausted();) {
         const auto symbol = readSymbol(i);
         if (!symbol) {
             report(out, "the symbol table is truncated: record " + std::to_string(i) + " of " +
@@ -509,6 +517,9 @@ void CoffFile::listRawContents(Output& out, const Options& options) const
     std::size_t number = 0;
     for (const SectionHeader& s : sections_) {
         ++number;
+        if (out.exhausted()) {
+            return;
+        }
         if (!options.sectionSelected(s.name)) {
             continue;
         }
@@ -533,7 +544,8 @@ void CoffFile::listChecksums(Output& out, const Options& options) const
     // The section definition symbols carry the checksums: static, value 0,
     // an auxiliary record, naming the section by number.
     std::vector<std::optional<std::uint32_t>> stored(sections_.size());
-    for (std::uint32_t i = 0; i < header_.symbolCount;) {
+    for (std::uint32_t i = 0; i < header_.symbolCount && !out.exhausted();) {
+        out.charge(entryCost);
         const auto symbol = readSymbol(i);
         if (!symbol) {
             break;
@@ -554,11 +566,12 @@ void CoffFile::listChecksums(Output& out, const Options& options) const
         }
         i = static_cast<std::uint32_t>(next);
     }
-    for (std::size_t n = 0; n < sections_.size(); ++n) {
+    for (std::size_t n = 0; n < sections_.size() && !out.exhausted(); ++n) {
         const SectionHeader& s = sections_[n];
         if (!options.sectionSelected(s.name) || !stored[n] || *stored[n] == 0) {
             continue;
         }
+        out.charge(s.rawSize);
         ++checked;
         out << "  " << dec(n + 1, 4) << "  " << column(s.name, 12) << "stored " << hex(*stored[n]);
         if (!view_.has(s.rawPointer, s.rawSize)) {
@@ -603,7 +616,7 @@ void CoffFile::listDebugSections(Output& out, const Options& options) const
         // .debug$S holds subsections: a type, a length, the data, padded to 4.
         static constexpr std::size_t maxSubsections = 100000;
         std::uint64_t at = 4;
-        for (std::size_t n = 0; at + 8 <= s.rawSize && n < maxSubsections; ++n) {
+        for (std::size_t n = 0; at + 8 <= s.rawSize && n < maxSubsections && !out.exhausted(); ++n) {
             const auto type = view_.u32(std::uint64_t{s.rawPointer} + at);
             const auto length = view_.u32(std::uint64_t{s.rawPointer} + at + 4);
             if (!type || !length) {

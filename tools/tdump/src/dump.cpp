@@ -467,6 +467,9 @@ void Dumper::unmangleLines()
             report(out_, "the file could not be read further", file_.base() + at);
             return;
         }
+        if (out_.exhausted()) {
+            return;
+        }
         for (std::size_t i = 0; i < got; ++i) {
             const char c = static_cast<char>(chunk[i]);
             if (c == '\n') {
@@ -506,7 +509,16 @@ FileKind detectKind(View file)
 
 void dumpFile(const Options& options, std::string_view fileName, Reader& reader, Output& out)
 {
+    // Generous for any real file: a listing is a few times the size of what
+    // it lists. Past this, tables must overlap or repeat.
+    const std::uint64_t budget = 256 * reader.size() + (std::uint64_t{256} << 20);
+    out.limitBudget(budget);
     Dumper(options, View(reader), out).run(fileName);
+    if (out.exhausted()) {
+        out << '\n';
+        report(out, "the listing stopped early: listing this file took more than " + std::to_string(out.budget()) +
+                        " units of work, far more than its size allows; its tables must overlap or repeat");
+    }
 }
 
 } // namespace tdump

@@ -66,7 +66,7 @@ void hexDisplay(View view, std::uint64_t from, std::uint64_t to, Output& out)
     const std::size_t lineLength = static_cast<std::size_t>(digits) + 2 + 3 * bytesPerLine + 1 + 1 + bytesPerLine + 1;
     std::vector<std::uint8_t> chunk(chunkSize);
     Reader& reader = view.reader();
-    for (std::uint64_t at = from; at < to;) {
+    for (std::uint64_t at = from; at < to && !out.exhausted();) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize, to - at));
         const std::size_t got = reader.readSome(view.base() + at, std::span(chunk.data(), want));
         if (got == 0) {
@@ -167,7 +167,7 @@ void textDisplay(View view, std::uint64_t from, bool sevenBit, Output& out)
     std::vector<std::uint8_t> chunk(chunkSize);
     Reader& reader = view.reader();
     std::uint64_t skip = 0;  // bytes already taken as the second half of a pair
-    for (std::uint64_t at = from; at < size;) {
+    for (std::uint64_t at = from; at < size && !out.exhausted();) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize, size - at));
         const std::size_t got = reader.readSome(view.base() + at, std::span(chunk.data(), want));
         if (got == 0) {

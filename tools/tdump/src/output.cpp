@@ -41,6 +41,7 @@ Output& Output::operator<<(std::string_view text)
     if (text.size() > buffer_.size()) {
         flush();
         sink_.write(text);
+        spent_ += text.size();
         return *this;
     }
     std::memcpy(reserve(text.size()), text.data(), text.size());

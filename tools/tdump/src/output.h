@@ -4,6 +4,7 @@
 // chunks: a hex display of a large file is tens of millions of short pieces,
 // which would be far too slow through per-piece stream formatting.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -76,15 +77,33 @@ public:
     // Direct access for the hot loops of the file displays: room for n bytes
     // (n at most the capacity), then commit how many were written.
     char* reserve(std::size_t n);
-    void commit(std::size_t n) { used_ += n; }
+    void commit(std::size_t n)
+    {
+        used_ += n;
+        spent_ += n;
+    }
 
     void flush();
+
+    // Work done for a listing is bounded: every byte written and every table
+    // entry read is charged, and walks stop once the budget is spent. A real
+    // file never comes near it; a forged one whose tables all point at the
+    // same bytes would otherwise run for hours.
+    void limitBudget(std::uint64_t units) { budget_ = std::min(budget_, units); }
+    void charge(std::uint64_t units) { spent_ += units; }
+    bool exhausted() const { return spent_ > budget_; }
+    std::uint64_t budget() const { return budget_; }
 
 private:
     Sink& sink_;
     std::vector<char> buffer_;
     std::size_t used_ = 0;
+    std::uint64_t spent_ = 0;
+    std::uint64_t budget_ = ~std::uint64_t{0};
 };
+
+// What reading one table entry costs against the budget.
+constexpr std::uint64_t entryCost = 8;
 
 // The value in hexadecimal digits, for building message texts.
 std::string toHex(std::uint64_t value, int digits = 1);

@@ -112,6 +112,45 @@ PeImage::PeImage(View view, std::uint32_t peOffset, CoffFile coff)
         static_cast<std::uint32_t>(optionalField(pe32Plus_ ? 108 : 92, 4).value_or(0));
     const std::uint32_t fitting = optionalSize_ > dirOffset ? (optionalSize_ - dirOffset) / 8 : 0;
     directoryCount_ = std::min({declaredCount, fitting, std::uint32_t{16}});
+    // Every RVA of every table is looked up; with up to 65,535 sections a
+    // linear search per lookup would be far too slow.
+    const auto& sections = coff_.sections();
+    byAddress_.resize(sections.size());
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        byAddress_[i] = i;
+    }
+    std::stable_sort(byAddress_.begin(), byAddress_.end(), [&](std::size_t a, std::size_t b) {
+        return sections[a].virtualAddress < sections[b].virtualAddress;
+    });
+}
+
+const SectionHeader* PeImage::sectionContaining(std::uint32_t rva) const
+{
+    const auto& sections = coff_.sections();
+    const auto holds = [rva](const SectionHeader& s) {
+        const std::uint32_t extent = s.virtualSize != 0 ? s.virtualSize : s.rawSize;
+        return rva - s.virtualAddress < extent;
+    };
+    // The first section in table order that holds the RVA, as the loader
+    // would see it; real images have a few dozen sections at most.
+    constexpr std::size_t searchedInOrder = 96;
+    for (std::size_t i = 0; i < std::min(sections.size(), searchedInOrder); ++i) {
+        if (holds(sections[i])) {
+            return &sections[i];
+        }
+    }
+    // Beyond those, by address: the nearest section below is the candidate,
+    // and a few more for overlapping (forged) ones, so a lookup stays cheap.
+    auto it = std::upper_bound(byAddress_.begin(), byAddress_.end(), rva, [&](std::uint32_t value, std::size_t index) {
+        return value < sections[index].virtualAddress;
+    });
+    for (int tries = 0; tries < 8 && it != byAddress_.begin(); ++tries) {
+        const SectionHeader& s = sections[*--it];
+        if (holds(s)) {
+            return &s;
+        }
+    }
+    return nullptr;
 }
 
 std::optional<std::uint64_t> PeImage::optionalField(std::uint32_t offset, std::uint32_t size) const
@@ -143,11 +182,8 @@ std::optional<PeImage::Directory> PeImage::directory(std::size_t index) const
 
 std::optional<PeImage::Mapped> PeImage::map(std::uint32_t rva) const
 {
-    for (const SectionHeader& s : coff_.sections()) {
-        const std::uint32_t extent = s.virtualSize != 0 ? s.virtualSize : s.rawSize;
-        if (rva < s.virtualAddress || rva - s.virtualAddress >= extent) {
-            continue;
-        }
+    if (const SectionHeader* section = sectionContaining(rva)) {
+        const SectionHeader& s = *section;
         const std::uint32_t within = rva - s.virtualAddress;
         if (within >= s.rawSize) {
             return std::nullopt;  // in the zero-filled tail: no bytes in the file
@@ -168,11 +204,8 @@ std::optional<PeImage::Mapped> PeImage::map(std::uint32_t rva) const
 std::string PeImage::whyUnmapped(std::uint32_t rva) const
 {
     const std::string text = "RVA 0x" + toHex(rva);
-    for (const SectionHeader& s : coff_.sections()) {
-        const std::uint32_t extent = s.virtualSize != 0 ? s.virtualSize : s.rawSize;
-        if (rva >= s.virtualAddress && rva - s.virtualAddress < extent) {
-            return text + " lies in section " + s.name + " beyond the data in the file";
-        }
+    if (const SectionHeader* s = sectionContaining(rva)) {
+        return text + " lies in section " + s->name + " beyond the data in the file";
     }
     return text + " lies outside every section and the headers";
 }
@@ -401,7 +434,8 @@ bool PeImage::walkExports(Output& out, std::string& dllName, Visit visit) const
             report(out, "the export name tables: " + whyUnmapped(!names ? namesRva : ordinalsRva),
                    mapped->fileOffset + (!names ? 32 : 36));
         } else {
-            for (std::uint32_t i = 0; i < nameCount; ++i) {
+            for (std::uint32_t i = 0; i < nameCount && !out.exhausted(); ++i) {
+                out.charge(entryCost);
                 const auto pointer = names->view.u32(std::uint64_t{i} * 4);
                 const auto index = ordinals->view.u16(std::uint64_t{i} * 2);
                 if (!pointer || !index) {
@@ -429,7 +463,8 @@ bool PeImage::walkExports(Output& out, std::string& dllName, Visit visit) const
         return true;
     }
     auto next = named.begin();
-    for (std::uint32_t i = 0; i < functionCount; ++i) {
+    for (std::uint32_t i = 0; i < functionCount && !out.exhausted(); ++i) {
+        out.charge(entryCost);
         const auto rva = functions->view.u32(std::uint64_t{i} * 4);
         if (!rva) {
             report(out, "the export address table ends after " + std::to_string(i) + " of " +
@@ -518,7 +553,8 @@ void PeImage::listImports(Output& out, const Options& options, bool modulesOnly,
     if (!mapped) {
         return;
     }
-    for (std::uint32_t i = 0;; ++i) {
+    for (std::uint32_t i = 0; !out.exhausted(); ++i) {
+        out.charge(entryCost);
         if (i == maxImportModules) {
             report(out, "more import descriptors than the limit of " + std::to_string(maxImportModules),
                    mapped->fileOffset);
@@ -569,7 +605,8 @@ void PeImage::listDelayImports(Output& out, const Options& options, bool modules
     if (!mapped) {
         return;
     }
-    for (std::uint32_t i = 0;; ++i) {
+    for (std::uint32_t i = 0; !out.exhausted(); ++i) {
+        out.charge(entryCost);
         if (i == maxImportModules) {
             report(out, "more delay-load descriptors than the limit", mapped->fileOffset);
             return;
@@ -624,6 +661,10 @@ void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tabl
     const std::uint64_t ordinalFlag = pe32Plus_ ? (std::uint64_t{1} << 63) : (std::uint64_t{1} << 31);
     bool header = false;
     for (std::uint32_t i = 0; i < maxThunks; ++i) {
+        if (out.exhausted()) {
+            return;
+        }
+        out.charge(entryCost);
         const auto entry =
             pe32Plus_ ? table->view.u64(i * width) : std::optional<std::uint64_t>(table->view.u32(i * width));
         if (!entry) {
@@ -680,7 +721,8 @@ void PeImage::listDebugDirectory(Output& out, const Options& options) const
         count = maxDebugEntries;
     }
     out << "  Type                   Size      RVA       File ptr  Time stamp  Version\n";
-    for (std::uint32_t i = 0; i < count; ++i) {
+    for (std::uint32_t i = 0; i < count && !out.exhausted(); ++i) {
+        out.charge(entryCost);
         std::array<std::uint8_t, 28> raw{};
         if (!mapped->view.read(std::uint64_t{i} * 28, raw)) {
             report(out, "the debug directory is truncated: entry " + std::to_string(i) + " of " +
@@ -751,7 +793,8 @@ void PeImage::listBaseRelocations(Output& out, bool entries) const
     }
     std::uint64_t total = 0;
     std::uint32_t blocks = 0;
-    for (std::uint64_t at = 0; at + 8 <= size; ++blocks) {
+    for (std::uint64_t at = 0; at + 8 <= size && !out.exhausted(); ++blocks) {
+        out.charge(entryCost);
         if (blocks == maxRelocationBlocks) {
             report(out, "more relocation blocks than the limit", mapped->fileOffset + at);
             return;
@@ -779,7 +822,7 @@ void PeImage::listBaseRelocations(Output& out, bool entries) const
         } else {
             out << "\n  Page " << hex(page) << ", block size " << dec(blockSize) << ", " << dec(count)
                 << " entries\n";
-            for (std::uint64_t e = 0; e < count; ++e) {
+            for (std::uint64_t e = 0; e < count && !out.exhausted(); ++e) {
                 const std::uint16_t value = mapped->view.u16(at + 8 + e * 2).value_or(0);
                 const unsigned type = value >> 12u;
                 const std::uint32_t offset = value & 0xFFFu;

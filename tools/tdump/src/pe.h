@@ -57,6 +57,8 @@ private:
     PeImage(View view, std::uint32_t peOffset, CoffFile coff);
 
     std::optional<std::uint64_t> optionalField(std::uint32_t offset, std::uint32_t size) const;
+    // The section whose memory range holds rva, or nullptr.
+    const SectionHeader* sectionContaining(std::uint32_t rva) const;
     std::optional<Directory> directory(std::size_t index) const;
     std::optional<Mapped> map(std::uint32_t rva) const;
     std::string whyUnmapped(std::uint32_t rva) const;
@@ -90,6 +92,7 @@ private:
     std::uint64_t imageBase_ = 0;
     std::uint32_t sizeOfHeaders_ = 0;
     std::uint32_t directoryCount_ = 0;
+    std::vector<std::size_t> byAddress_;  // section indexes in address order, for lookups
 };
 
 } // namespace tdump

@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "bytes.h"
+#include "dump.h"
 #include "image_builder.h"
+#include "options.h"
+#include "output.h"
 #include "test_support.h"
 
 namespace tdump::test {
@@ -270,6 +276,34 @@ TEST(MalformedPe, DebugDataPastTheEnd)
     image.bytes.put32(image.importDescriptors + 0x180 + 24, 0x7FFFFFF0);
     const std::string text = listing(image.bytes.data, {"-d"});
     EXPECT_TRUE(Contains(text, "** the debug data lies (partly) past the end of the file"));
+}
+
+TEST(MalformedPe, TablesThatAllShareOneLookupTableStopAtTheWorkBudget)
+{
+    auto image = makeSampleImage();
+    // 20 descriptors at the start of .rdata, all naming KERNEL32's lookup
+    // table; the work budget of this listing is set low, as a forged file
+    // many times larger would meet the real one.
+    const std::uint32_t first = image.rdataRva(image.exportDirectory);
+    for (std::size_t i = 0; i < 20; ++i) {
+        const std::size_t at = image.exportDirectory + i * 20;
+        image.bytes.put32(at, image.bytes.get32(image.importDescriptors));
+        image.bytes.put32(at + 12, image.bytes.get32(image.importDescriptors + 12));
+        image.bytes.put32(at + 16, image.bytes.get32(image.importDescriptors + 16));
+    }
+    image.bytes.put32(image.dataDirectory(1), first);
+    const auto parsed = parseCommandLine({"-em", "image.bin"});
+    MemorySource source(image.bytes.data);
+    Reader reader(source);
+    StringSink sink;
+    {
+        Output out(sink);
+        out.limitBudget(2000);
+        dumpFile(parsed.options, "image.bin", reader, out);
+    }
+    EXPECT_TRUE(Contains(sink.text, "  Module KERNEL32.dll\n"));
+    EXPECT_TRUE(Contains(sink.text, "** the listing stopped early: listing this file took more than 2000 units"));
+    EXPECT_LT(std::count(sink.text.begin(), sink.text.end(), '\n'), 80);
 }
 
 // Every switch on every truncation and on a flipped byte in each header
