@@ -72,6 +72,76 @@ DWORD processHandleCount(DWORD pid)
     return count;
 }
 
+// One entry of the GDI handle table; a used entry has a non-zero type.
+struct GdiHandleEntry {
+    ULONG64 object;
+    ULONG owner;
+    USHORT unique;
+    UCHAR type;
+    UCHAR flags;
+    ULONG64 user;
+};
+static_assert(sizeof(GdiHandleEntry) == 24);
+constexpr std::size_t gdiHandleCount = 0x10000;
+constexpr std::size_t pebGdiSharedHandleTable = 0xF8; // offset in the 64-bit PEB
+
+int gdiObjectCount(HANDLE process)
+{
+    using QueryFn = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+    struct {
+        PVOID reserved1;
+        PVOID pebBaseAddress;
+        PVOID reserved2[2];
+        ULONG_PTR uniqueProcessId;
+        PVOID reserved3;
+    } basic{};
+    if (query == nullptr || query(process, 0, &basic, sizeof basic, nullptr) != 0) {
+        return -1;
+    }
+    ULONG64 table = 0;
+    SIZE_T read = 0;
+    const auto* pebTable = static_cast<const char*>(basic.pebBaseAddress) + pebGdiSharedHandleTable;
+    if (!ReadProcessMemory(process, pebTable, &table, sizeof table, &read) || table == 0) {
+        return -1;
+    }
+    std::vector<GdiHandleEntry> entries(gdiHandleCount);
+    if (!ReadProcessMemory(process, reinterpret_cast<const void*>(table), entries.data(),
+                           entries.size() * sizeof(GdiHandleEntry), &read)) {
+        return -1;
+    }
+    return static_cast<int>(std::count_if(entries.begin(), entries.end(),
+                                          [](const GdiHandleEntry& e) { return e.type != 0; }));
+}
+
+int windowCount(DWORD pid)
+{
+    struct Search {
+        DWORD pid;
+        int count;
+    } search{pid, 0};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == s->pid) {
+                ++s->count;
+                EnumChildWindows(
+                    window,
+                    [](HWND, LPARAM inner) -> BOOL {
+                        ++reinterpret_cast<Search*>(inner)->count;
+                        return TRUE;
+                    },
+                    data);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.count;
+}
+
 TempDir::TempDir()
 {
     char base[MAX_PATH];

@@ -49,6 +49,15 @@ std::vector<RecorderEvent> waitForRecorderEvents(const std::string& path, const 
 // GetProcessHandleCount answers 0 for every process). 0 when unavailable.
 DWORD processHandleCount(DWORD pid);
 
+// GDI objects of a process, counted in its GDI handle table (reached
+// through its PEB), since Wine's GetGuiResources is a stub. The process
+// handle needs PROCESS_QUERY_INFORMATION and PROCESS_VM_READ. -1 when the
+// table cannot be read.
+int gdiObjectCount(HANDLE process);
+
+// USER objects of a process, counted as its windows (top-level and child).
+int windowCount(DWORD pid);
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& contents);
 void copyFile(const std::string& from, const std::string& to);
