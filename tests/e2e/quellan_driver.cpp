@@ -1,0 +1,674 @@
+#include "quellan_driver.h"
+
+#include "control_ids.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace quellan::e2e {
+namespace {
+
+using namespace controls;
+
+constexpr char openDialogTitle[] = "Select TDump File";
+constexpr char messageBoxTitle[] = "Quellan";
+
+// Controls of the system dialogs, by the identifiers Windows gives them.
+constexpr int fileNameCombo = 0x47C; // cmb13, explorer style
+constexpr int fileNameEdit = 0x480;  // edt1, older dialogs
+constexpr int messageBoxText = 0xFFFF;
+
+// Milliseconds by the performance counter: Wine's tick count may lag
+// behind by seconds while its server is idle.
+ULONGLONG nowMs()
+{
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<ULONGLONG>(count.QuadPart / (frequency.QuadPart / 1000));
+}
+
+bool timedOut(ULONGLONG deadline) { return nowMs() >= deadline; }
+
+LRESULT sendOrThrow(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                    DWORD timeoutMs = stepTimeoutMs)
+{
+    DWORD_PTR result = 0;
+    if (SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, timeoutMs, &result) == 0) {
+        throw std::runtime_error("window " + std::to_string(reinterpret_cast<UINT_PTR>(window)) +
+                                 " did not answer message " + std::to_string(message) + " (error " +
+                                 std::to_string(GetLastError()) + ")");
+    }
+    return static_cast<LRESULT>(result);
+}
+
+void postOrThrow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (window == nullptr || !PostMessageA(window, message, wParam, lParam)) {
+        throw std::runtime_error("cannot post message " + std::to_string(message));
+    }
+}
+
+std::string className(HWND window)
+{
+    char name[256] = {};
+    const int length = GetClassNameA(window, name, sizeof name);
+    return std::string(name, static_cast<std::size_t>(std::max(length, 0)));
+}
+
+// The title as the system keeps it: no message is sent, so a window busy
+// in a modal loop or a wait answers too.
+std::string storedTitle(HWND window)
+{
+    char title[512] = {};
+    const int length = GetWindowTextA(window, title, sizeof title);
+    return std::string(title, static_cast<std::size_t>(std::max(length, 0)));
+}
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b)
+{
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// The test's own environment with the variables Quellan is meant to see
+// replaced; names compare without regard to case, as Windows does.
+std::string environmentBlock(const Sandbox& sandbox, const LaunchOptions& options)
+{
+    const std::vector<std::string> replaced{"Comspec", "QUELLAN_RECORDER_LOG",
+                                            "QUELLAN_RECORDER_SLEEP_MS"};
+    std::vector<std::string> entries;
+    LPCH strings = GetEnvironmentStringsA();
+    for (const char* entry = strings; *entry != '\0'; entry += std::strlen(entry) + 1) {
+        const std::string text(entry);
+        // A name may begin with '=' (the drive directories).
+        const std::string name = text.substr(0, text.find('=', 1));
+        const bool isReplaced = std::any_of(replaced.begin(), replaced.end(), [&](const std::string& r) {
+            return equalsIgnoringCase(r, name);
+        });
+        if (!isReplaced) {
+            entries.push_back(text);
+        }
+    }
+    FreeEnvironmentStringsA(strings);
+    if (options.comspec) {
+        entries.push_back("Comspec=" + *options.comspec);
+    }
+    entries.push_back("QUELLAN_RECORDER_LOG=" + sandbox.log());
+    if (options.recorderSleepMs) {
+        entries.push_back("QUELLAN_RECORDER_SLEEP_MS=" + std::to_string(*options.recorderSleepMs));
+    }
+    std::string block;
+    for (const std::string& entry : entries) {
+        block += entry;
+        block += '\0';
+    }
+    block += '\0';
+    return block;
+}
+
+struct WindowSearch {
+    DWORD pid;
+    std::string className;
+    std::optional<std::string> title;
+    HWND found;
+};
+
+BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->pid && className(window) == search->className &&
+        (!search->title || storedTitle(window) == *search->title)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND findWindow(DWORD pid, const std::string& windowClass, std::optional<std::string> title)
+{
+    WindowSearch search{pid, windowClass, std::move(title), nullptr};
+    EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Memory in another process, for messages whose buffers the system does
+// not carry across.
+class RemoteBuffer {
+public:
+    RemoteBuffer(HANDLE process, std::size_t size)
+        : process_(process),
+          address_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)),
+          size_(size)
+    {
+        if (address_ == nullptr) {
+            throw std::runtime_error("VirtualAllocEx failed: " + std::to_string(GetLastError()));
+        }
+    }
+    RemoteBuffer(const RemoteBuffer&) = delete;
+    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+    ~RemoteBuffer() { VirtualFreeEx(process_, address_, 0, MEM_RELEASE); }
+
+    LPARAM address() const { return reinterpret_cast<LPARAM>(address_); }
+    std::string readString() const
+    {
+        std::vector<char> local(size_, '\0');
+        SIZE_T read = 0;
+        if (!ReadProcessMemory(process_, address_, local.data(), local.size(), &read)) {
+            throw std::runtime_error("ReadProcessMemory failed: " + std::to_string(GetLastError()));
+        }
+        return std::string(local.data(), strnlen(local.data(), read));
+    }
+
+private:
+    HANDLE process_;
+    void* address_;
+    std::size_t size_;
+};
+
+void deleteTree(const std::string& folder)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = entry.cFileName;
+            if (name == "." || name == "..") {
+                continue;
+            }
+            const std::string path = folder + "\\" + name;
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                deleteTree(path);
+            } else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+// A file name never used before in this prefix: Wine gives test processes
+// run one after another the same id, and so the same sandbox folder names.
+std::string uniqueProgramName()
+{
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    return "Quellan-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(count.QuadPart) +
+           ".exe";
+}
+
+std::wstring toWide(const std::string& text)
+{
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+std::string toNarrow(const std::wstring& text)
+{
+    const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length,
+                        nullptr, nullptr);
+    return narrow;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Folders and the sandbox
+
+ScratchFolder::ScratchFolder()
+{
+    char base[MAX_PATH];
+    GetTempPathA(MAX_PATH, base);
+    // Wine gives each new test process the same small id, so a folder left
+    // by an interrupted run may hold the first name tried.
+    static unsigned counter = 0;
+    const std::string stem = std::string(base) + "quellan-e2e-" + std::to_string(GetCurrentProcessId()) + "-";
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        path_ = stem + std::to_string(++counter);
+        if (CreateDirectoryA(path_.c_str(), nullptr)) {
+            return;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    throw std::runtime_error("cannot create a folder " + stem + "N");
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    // A folder cannot go while a process still has it as its current
+    // folder, and one that has just been ended may hold it a moment longer.
+    const ULONGLONG deadline = nowMs() + 5000;
+    for (;;) {
+        deleteTree(path_);
+        if (GetFileAttributesA(path_.c_str()) == INVALID_FILE_ATTRIBUTES || timedOut(deadline)) {
+            return;
+        }
+        Sleep(50);
+    }
+}
+
+std::string ScratchFolder::makeFolder(const std::string& name) const
+{
+    std::string path = path_;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = name.find('\\', start);
+        path += '\\';
+        path += name.substr(start, slash - start);
+        if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            throw std::runtime_error("cannot create " + path);
+        }
+        if (slash == std::string::npos) {
+            return path;
+        }
+        start = slash + 1;
+    }
+}
+
+Sandbox::Sandbox()
+    : programs_(root_.makeFolder("bin")), quellan_(programs_ + "\\" + uniqueProgramName()),
+      work_(root_.makeFolder("work")), log_(root_.file("recorder.log"))
+{
+    const std::string built = test::programFolder();
+    test::copyFile(built + "\\Quellan.exe", quellan_);
+    test::copyFile(built + "\\recorder.exe", programs_ + "\\notepad.exe");
+    test::copyFile(built + "\\recorder.exe", interpreter());
+}
+
+void Sandbox::breakViewer() const
+{
+    test::writeFile(programs_ + "\\notepad.exe", "not a program\r\n");
+}
+
+void Sandbox::installDumpTool(const std::string& folder) const
+{
+    test::copyFile(test::programFolder() + "\\recorder.exe", folder + "\\tdump.exe");
+}
+
+std::vector<RecorderEvent> Sandbox::events(const std::string& kind, const std::string& role) const
+{
+    std::vector<RecorderEvent> matching;
+    for (const RecorderEvent& event : test::readRecorderLog(log_)) {
+        if (event.kind == kind && event.role == role) {
+            matching.push_back(event);
+        }
+    }
+    return matching;
+}
+
+std::vector<RecorderEvent> Sandbox::waitForEvents(const std::string& kind, const std::string& role,
+                                                  std::size_t count) const
+{
+    const ULONGLONG deadline = nowMs() + stepTimeoutMs;
+    for (;;) {
+        std::vector<RecorderEvent> matching = events(kind, role);
+        if (matching.size() >= count || timedOut(deadline)) {
+            return matching;
+        }
+        Sleep(20);
+    }
+}
+
+std::vector<std::string> Sandbox::commandLines(const std::string& role) const
+{
+    std::vector<std::string> lines;
+    for (const RecorderEvent& event : events("start", role)) {
+        lines.push_back(event.commandLine);
+    }
+    return lines;
+}
+
+LaunchOptions recordingLaunch(const Sandbox& sandbox)
+{
+    LaunchOptions options;
+    options.comspec = sandbox.interpreter();
+    options.startDirectory = sandbox.work();
+    return options;
+}
+
+// ---------------------------------------------------------------------------
+// Windows of another process
+
+std::string windowText(HWND window)
+{
+    // The length is asked in UTF-16 units: Wine's rich edit answers the
+    // ANSI WM_GETTEXTLENGTH from another process with 0. A unit becomes at
+    // most two bytes of code page 932.
+    DWORD_PTR units = 0;
+    if (SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, stepTimeoutMs, &units) == 0) {
+        throw std::runtime_error("a window did not answer WM_GETTEXTLENGTH");
+    }
+    std::vector<char> buffer(2 * units + 2, '\0');
+    sendOrThrow(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()));
+    return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
+}
+
+HWND OpenFileDialog::fileNameBox() const
+{
+    HWND box = GetDlgItem(window_, fileNameCombo);
+    if (box == nullptr) {
+        box = GetDlgItem(window_, fileNameEdit);
+    }
+    if (box == nullptr) {
+        throw std::runtime_error("the open-file dialog has no file-name box");
+    }
+    return box;
+}
+
+void OpenFileDialog::typeFileName(const std::string& name) const
+{
+    sendOrThrow(fileNameBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+}
+
+void OpenFileDialog::confirm() const { postOrThrow(GetDlgItem(window_, IDOK), BM_CLICK, 0, 0); }
+
+void OpenFileDialog::cancel() const { postOrThrow(GetDlgItem(window_, IDCANCEL), BM_CLICK, 0, 0); }
+
+std::string MessageBoxWindow::text() const
+{
+    HWND label = GetDlgItem(window_, messageBoxText);
+    if (label == nullptr) {
+        throw std::runtime_error("the message box has no text control");
+    }
+    return windowText(label);
+}
+
+void MessageBoxWindow::pressOk() const { postOrThrow(GetDlgItem(window_, IDOK), BM_CLICK, 0, 0); }
+
+// ---------------------------------------------------------------------------
+// The running program
+
+RunningQuellan::RunningQuellan(const Sandbox& sandbox, const LaunchOptions& options)
+    : job_(CreateJobObjectA(nullptr, nullptr))
+{
+    if (!job_) {
+        throw std::runtime_error("CreateJobObject failed: " + std::to_string(GetLastError()));
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+
+    const std::string startDirectory =
+        options.startDirectory.empty() ? sandbox.work() : options.startDirectory;
+    std::string environment = environmentBlock(sandbox, options);
+    // (Built piece by piece: g++ 12 misreads a literal + string here as an overlapping copy.)
+    std::string commandLine(1, '"');
+    commandLine += sandbox.quellan();
+    commandLine += '"';
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    // Suspended until it is in the job, so even its first child is caught.
+    if (!CreateProcessA(sandbox.quellan().c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_SUSPENDED, environment.data(), startDirectory.c_str(), &startup,
+                        &info)) {
+        throw std::runtime_error("cannot start " + sandbox.quellan() + ": " +
+                                 std::to_string(GetLastError()));
+    }
+    process_ = UniqueHandle(info.hProcess);
+    const UniqueHandle thread(info.hThread);
+    pid_ = info.dwProcessId;
+    if (!AssignProcessToJobObject(job_.get(), process_.get())) {
+        TerminateProcess(process_.get(), 1);
+        throw std::runtime_error("AssignProcessToJobObject failed: " + std::to_string(GetLastError()));
+    }
+    ResumeThread(thread.get());
+    waitUntilInitialised();
+}
+
+RunningQuellan::~RunningQuellan()
+{
+    TerminateJobObject(job_.get(), 1);
+    WaitForSingleObject(process_.get(), stepTimeoutMs);
+    // The children too, so their folder can be removed.
+    const ULONGLONG deadline = nowMs() + stepTimeoutMs;
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+    while (QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation, &accounting,
+                                     sizeof accounting, nullptr) &&
+           accounting.ActiveProcesses > 0 && !timedOut(deadline)) {
+        Sleep(20);
+    }
+}
+
+void RunningQuellan::waitUntilInitialised()
+{
+    const ULONGLONG start = nowMs();
+    const ULONGLONG deadline = start + 2 * stepTimeoutMs;
+    bool nudged = false;
+    for (;;) {
+        if (WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(process_.get(), &code);
+            throw std::runtime_error("Quellan.exe ended during start-up with code " + std::to_string(code));
+        }
+        form_ = findWindow(pid_, "TForm1", std::nullopt);
+        application_ = findWindow(pid_, "TApplication", std::nullopt);
+        if (form_ != nullptr && IsWindowVisible(form_)) {
+            // The usage text is the last thing the first activation sets.
+            HWND usage = GetDlgItem(form_, RichEdit1);
+            const std::string text = usage != nullptr ? windowText(usage) : std::string();
+            if (!text.empty() && text != "RichEdit1") {
+                break;
+            }
+            // Another test's window may have taken the activation that
+            // initialises the form.
+            if (!nudged && nowMs() - start > 3000) {
+                SetForegroundWindow(form_);
+                nudged = true;
+            }
+        }
+        if (timedOut(deadline)) {
+            throw std::runtime_error("Quellan.exe did not initialise its window");
+        }
+        Sleep(20);
+    }
+    WaitForInputIdle(process_.get(), stepTimeoutMs);
+    sync();
+}
+
+HWND RunningQuellan::control(int id) const
+{
+    HWND window = GetDlgItem(form_, id);
+    if (window == nullptr) {
+        throw std::runtime_error("no control with id " + std::to_string(id));
+    }
+    return window;
+}
+
+std::string RunningQuellan::text(int id) const { return windowText(control(id)); }
+
+std::string RunningQuellan::statusText() const
+{
+    // The status bar keeps no text for other processes: its buffer has to
+    // be in Quellan, and Wine answers index 0 for the simple-mode text.
+    RemoteBuffer buffer(process_.get(), 65536);
+    sendOrThrow(control(StatusBar1), SB_GETTEXTA, 0, buffer.address());
+    return buffer.readString();
+}
+
+bool RunningQuellan::isEnabled(int id) const { return IsWindowEnabled(control(id)) != FALSE; }
+
+bool RunningQuellan::isChecked(int id) const
+{
+    return sendOrThrow(control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void RunningQuellan::setText(int id, const std::string& value) const
+{
+    HWND box = control(id);
+    if (!IsWindowEnabled(form_) || !IsWindowEnabled(box)) {
+        throw std::logic_error("control " + std::to_string(id) + " cannot be typed into: it is disabled");
+    }
+    sendOrThrow(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
+}
+
+HWND RunningQuellan::clickable(int id) const
+{
+    // A click message reaches even a disabled button; a user's click does not.
+    HWND button = control(id);
+    if (!IsWindowEnabled(form_) || !IsWindowEnabled(button)) {
+        throw std::logic_error("control " + std::to_string(id) + " cannot be clicked: it is disabled");
+    }
+    return button;
+}
+
+void RunningQuellan::click(int id) const { sendOrThrow(clickable(id), BM_CLICK, 0, 0); }
+
+void RunningQuellan::postClick(int id) const { postOrThrow(clickable(id), BM_CLICK, 0, 0); }
+
+void RunningQuellan::sync(DWORD timeoutMs) const { sendOrThrow(form_, WM_NULL, 0, 0, timeoutMs); }
+
+bool RunningQuellan::responds(DWORD timeoutMs) const
+{
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(form_, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
+}
+
+bool RunningQuellan::hasDialog(const std::string& title) const
+{
+    HWND window = findWindow(pid_, "#32770", title);
+    return window != nullptr && IsWindowVisible(window);
+}
+
+OpenFileDialog RunningQuellan::waitForOpenDialog() const
+{
+    const ULONGLONG deadline = nowMs() + stepTimeoutMs;
+    HWND dialog = nullptr;
+    while ((dialog = findWindow(pid_, "#32770", openDialogTitle)) == nullptr ||
+           !IsWindowVisible(dialog)) {
+        if (timedOut(deadline)) {
+            throw std::runtime_error("no open-file dialog appeared");
+        }
+        Sleep(20);
+    }
+    // Shown, and placed by the hook before it was shown; let it settle.
+    sync();
+    return OpenFileDialog(dialog);
+}
+
+MessageBoxWindow RunningQuellan::waitForMessageBox() const
+{
+    const ULONGLONG deadline = nowMs() + stepTimeoutMs;
+    HWND box = nullptr;
+    while ((box = findWindow(pid_, "#32770", messageBoxTitle)) == nullptr || !IsWindowVisible(box)) {
+        if (timedOut(deadline)) {
+            throw std::runtime_error("no message box appeared");
+        }
+        Sleep(20);
+    }
+    sync();
+    return MessageBoxWindow(box);
+}
+
+void RunningQuellan::waitUntilClosed(HWND window) const
+{
+    const ULONGLONG deadline = nowMs() + stepTimeoutMs;
+    while (IsWindow(window)) {
+        if (timedOut(deadline)) {
+            throw std::runtime_error("a window did not close");
+        }
+        Sleep(20);
+    }
+    sync();
+}
+
+void RunningQuellan::chooseFile(const std::string& name) const
+{
+    postClick(Button3);
+    const OpenFileDialog dialog = waitForOpenDialog();
+    dialog.typeFileName(name);
+    dialog.confirm();
+    waitUntilClosed(dialog.handle());
+}
+
+void RunningQuellan::runAndWait(const Sandbox& sandbox, std::size_t runs, const std::string& role) const
+{
+    postClick(Button1);
+    if (sandbox.waitForEvents("end", role, runs).size() < runs) {
+        throw std::runtime_error("the run did not reach " + role);
+    }
+    // The run has ended once the window is back in its loop.
+    sync();
+}
+
+void RunningQuellan::pressCloseBox() const { postOrThrow(form_, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+DWORD RunningQuellan::waitForExit(DWORD timeoutMs) const
+{
+    WaitForSingleObject(process_.get(), timeoutMs);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process_.get(), &code);
+    return code;
+}
+
+DWORD RunningQuellan::processesStarted() const
+{
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+    if (!QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation, &accounting,
+                                   sizeof accounting, nullptr)) {
+        throw std::runtime_error("QueryInformationJobObject failed: " + std::to_string(GetLastError()));
+    }
+    return accounting.TotalProcesses;
+}
+
+void RunningQuellan::bringToTop(HWND window) const
+{
+    SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // Invalidated only: Quellan paints in its own loop. (Asked to paint at
+    // once from here, Wine erases another process's windows black.) Raising
+    // a window exposes parts that it repaints once the X server's events
+    // reach it, and a dialog's children fill in as they come up: let it
+    // settle over a few rounds.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    for (int round = 0; round < 3; ++round) {
+        sync();
+        Sleep(200);
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+std::string asciiUpper(std::string text)
+{
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            throw std::invalid_argument("asciiUpper: not a single-byte text: " + text);
+        }
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+std::vector<std::string> splitCommandLine(const std::string& commandLine)
+{
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(toWide(commandLine).c_str(), &count);
+    std::vector<std::string> result;
+    for (int i = 0; i < count; ++i) {
+        result.push_back(toNarrow(arguments[i]));
+    }
+    LocalFree(arguments);
+    return result;
+}
+
+} // namespace quellan::e2e
