@@ -1,0 +1,114 @@
+// Dumps through the real command interpreter: cmd.exe finds the dump tool
+// (here the recorder as tdump.exe) in the start folder, and its arguments
+// must arrive as Quellan meant them, however the names look.
+
+#include "control_ids.h"
+#include "quellan_driver.h"
+
+#include <gtest/gtest.h>
+
+namespace quellan::e2e {
+namespace {
+
+using namespace controls;
+
+std::string systemInterpreter()
+{
+    char folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    return std::string(folder, length) + "\\cmd.exe";
+}
+
+bool fileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+LaunchOptions realInterpreterLaunch(const Sandbox& sandbox, const std::string& startDirectory)
+{
+    sandbox.installDumpTool(startDirectory); // cmd.exe looks in its current folder first
+    LaunchOptions options = recordingLaunch(sandbox);
+    options.comspec = systemInterpreter();
+    options.startDirectory = startDirectory;
+    return options;
+}
+
+TEST(RealInterpreter, DumpToolReceivesTheSwitchTheInputAndTheListAsThreeArguments)
+{
+    const Sandbox sandbox;
+    // Blanks in both names, so both reach cmd.exe in quotes. The input lies
+    // in the start folder: the dialog may leave Quellan in the chosen file's
+    // folder, and there cmd.exe must find tdump.exe too.
+    const std::string start = sandbox.makeFolder("start here");
+    const std::string input = start + "\\my program.exe";
+    const std::string list = start + "\\Temp.txt";
+    test::writeFile(input, "MZ");
+    const RunningQuellan app(sandbox, realInterpreterLaunch(sandbox, start));
+    app.chooseFile(input);
+    app.click(radioButton(8));
+
+    app.runAndWait(sandbox, 1, "tdump");
+    const std::vector<RecorderEvent> dumps = sandbox.events("start", "tdump");
+    ASSERT_EQ(dumps.size(), 1u);
+    EXPECT_EQ(splitCommandLine(dumps[0].commandLine),
+              (std::vector<std::string>{"tdump", "-ee", input, list}));
+
+    // The viewer opens what the dump tool wrote, once it has written it.
+    const std::vector<RecorderEvent> viewers = sandbox.waitForEvents("start", "notepad", 1);
+    ASSERT_EQ(viewers.size(), 1u);
+    EXPECT_EQ(viewers[0].commandLine, "notepad.exe \"" + list + "\"");
+    EXPECT_GE(viewers[0].timeMicroseconds, sandbox.events("end", "tdump")[0].timeMicroseconds);
+    EXPECT_EQ(test::readFile(list), "argc=3\r\n"
+                                    "argv[1]=-ee\r\n"
+                                    "argv[2]=" + input + "\r\n"
+                                    "argv[3]=" + list + "\r\n");
+}
+
+TEST(RealInterpreter, ShellCharactersInTheListNameAreNeverRunByTheInterpreter)
+{
+    const Sandbox sandbox;
+    const std::string injected = "a&echo x>pwned.txt";
+
+    // The check below can see an injection: unquoted, this cmd.exe does run
+    // what follows the "&".
+    {
+        const std::string control = sandbox.makeFolder("control");
+        std::string line = systemInterpreter() + " /C tdump -h in.bin " + injected;
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                                   nullptr, control.c_str(), &startup, &info));
+        const UniqueHandle process(info.hProcess), thread(info.hThread);
+        ASSERT_EQ(WaitForSingleObject(process.get(), stepTimeoutMs), WAIT_OBJECT_0);
+        ASSERT_TRUE(fileExists(control + "\\pwned.txt"));
+    }
+
+    const RunningQuellan app(sandbox, realInterpreterLaunch(sandbox, sandbox.work()));
+    const std::string input = sandbox.work() + "\\in.bin";
+    test::writeFile(input, "MZ");
+    app.chooseFile(input);
+
+    // The second name has no blank: the shell characters alone must quote it.
+    const std::string names[] = {injected, "a&echo>pwned.txt"};
+    std::size_t runs = 0;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        app.setText(Edit1, name);
+        app.runAndWait(sandbox, ++runs, "tdump");
+        const std::vector<RecorderEvent> dumps = sandbox.events("start", "tdump");
+        ASSERT_EQ(dumps.size(), runs);
+        EXPECT_EQ(splitCommandLine(dumps.back().commandLine),
+                  (std::vector<std::string>{"tdump", "-h", input, name}));
+        // An injected echo would write into cmd.exe's current folder, which
+        // the dump tool shares.
+        EXPECT_FALSE(fileExists(dumps.back().directory + "\\pwned.txt"));
+        EXPECT_FALSE(fileExists(sandbox.work() + "\\pwned.txt"));
+        EXPECT_FALSE(fileExists(sandbox.programs() + "\\pwned.txt"));
+        EXPECT_EQ(sandbox.waitForEvents("start", "notepad", runs).back().commandLine,
+                  "notepad.exe \"" + name + "\"");
+    }
+}
+
+} // namespace
+} // namespace quellan::e2e
