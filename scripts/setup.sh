@@ -14,7 +14,7 @@ packages=(
   imagemagick
   googletest
   clang libclang-rt-14-dev clang-tidy clang-format cppcheck
-  xxd
+  xxd python3
 )
 
 say() { printf 'setup: %s\n' "$*"; }
