@@ -133,6 +133,8 @@ public:
     ~RunningQuellan();
 
     HWND form() const { return form_; }
+    HANDLE process() const { return process_.get(); }
+    DWORD pid() const { return pid_; }
     HWND application() const { return application_; }
 
     HWND control(int id) const;
