@@ -12,7 +12,8 @@ namespace {
 void write(const std::string& path, const std::vector<std::uint8_t>& bytes)
 {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 } // namespace
@@ -28,10 +29,11 @@ int main(int argc, char** argv)
     write(folder + "/object.o", makeSampleObject().bytes.data);
     write(folder + "/library.a",
           makeArchive({{"object.o", makeSampleObject().bytes.data},
-                        {"import.o", makeShortImport("ExitProcess", "KERNEL32.dll", 0x120, false)}},
-                       {{"_ZN6sample4workEi", 0}, {"__imp_ExitProcess", 1}}));
-    const std::string names = "_ZN5outer5inner6WidgetC2Ev\n_Z8variadicIJiRPKcEEvDpOT_\n_ZNSolsEPFRSoS_E\n"
-                              "??$h@H@ns@@YAHH@Z\n?fp@@3P6AHH@ZEA\n_ZZ4mainENKUlvE_clEv\n";
+                       {"import.o", makeShortImport("ExitProcess", "KERNEL32.dll", 0x120, false)}},
+                      {{"_ZN6sample4workEi", 0}, {"__imp_ExitProcess", 1}}));
+    const std::string names =
+        "_ZN5outer5inner6WidgetC2Ev\n_Z8variadicIJiRPKcEEvDpOT_\n_ZNSolsEPFRSoS_E\n"
+        "??$h@H@ns@@YAHH@Z\n?fp@@3P6AHH@ZEA\n_ZZ4mainENKUlvE_clEv\n";
     write(folder + "/names.txt", std::vector<std::uint8_t>(names.begin(), names.end()));
     return 0;
 }

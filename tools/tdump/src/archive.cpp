@@ -19,7 +19,8 @@ constexpr std::uint32_t maxMembers = 1u << 22;
 std::string trimmed(std::string_view text)
 {
     const auto end = text.find_last_not_of(' ');
-    return std::string(end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1));
+    return std::string(end == std::string_view::npos ? std::string_view()
+                                                     : text.substr(0, end + 1));
 }
 
 std::optional<std::uint64_t> decimalField(std::string_view text)
@@ -60,8 +61,8 @@ struct ImportFields {
     std::uint32_t timeStamp = 0;
     std::uint32_t dataSize = 0;
     std::uint16_t ordinalOrHint = 0;
-    unsigned type = 0;      // code, data, const
-    unsigned nameType = 0;  // ordinal, name, no prefix, undecorate, export-as
+    unsigned type = 0;     // code, data, const
+    unsigned nameType = 0; // ordinal, name, no prefix, undecorate, export-as
     std::string symbol;
     std::string dll;
     std::string exportAs;
@@ -85,7 +86,8 @@ ImportFields readImportObject(View view)
     f.nameType = (bits >> 2) & 7u;
     const View data = view.sub(20, f.dataSize);
     if (f.dataSize > view.size() - 20) {
-        f.problem = "the import data size " + std::to_string(f.dataSize) + " runs past the end of the member";
+        f.problem = "the import data size " + std::to_string(f.dataSize) +
+                    " runs past the end of the member";
     }
     const auto symbol = data.string(0, maxNameLength);
     const auto dll = symbol ? data.string(symbol->text.size() + 1, maxNameLength) : std::nullopt;
@@ -95,7 +97,8 @@ ImportFields readImportObject(View view)
     f.symbol = symbol ? symbol->text : "";
     f.dll = dll ? dll->text : "";
     if (f.nameType == 4 && dll) {
-        const auto exportAs = data.string(symbol->text.size() + dll->text.size() + 2, maxNameLength);
+        const auto exportAs =
+            data.string(symbol->text.size() + dll->text.size() + 2, maxNameLength);
         f.exportAs = exportAs ? exportAs->text : "";
     }
     return f;
@@ -107,12 +110,12 @@ std::string exportedName(const ImportFields& f)
 {
     std::string name = f.symbol;
     switch (f.nameType) {
-    case 2:  // no prefix: drop one leading ?, @ or _
+    case 2: // no prefix: drop one leading ?, @ or _
         if (!name.empty() && (name[0] == '?' || name[0] == '@' || name[0] == '_')) {
             name.erase(0, 1);
         }
         break;
-    case 3: {  // undecorate: also cut at the first @
+    case 3: { // undecorate: also cut at the first @
         if (!name.empty() && (name[0] == '?' || name[0] == '@' || name[0] == '_')) {
             name.erase(0, 1);
         }
@@ -122,8 +125,10 @@ std::string exportedName(const ImportFields& f)
         }
         break;
     }
-    case 4: return f.exportAs;
-    default: break;
+    case 4:
+        return f.exportAs;
+    default:
+        break;
     }
     return name;
 }
@@ -133,7 +138,8 @@ std::string exportedName(const ImportFields& f)
 bool isArchive(View view)
 {
     std::array<std::uint8_t, 8> magic{};
-    static constexpr std::array<std::uint8_t, 8> expected = {'!', '<', 'a', 'r', 'c', 'h', '>', '\n'};
+    static constexpr std::array<std::uint8_t, 8> expected = {'!', '<', 'a', 'r',
+                                                             'c', 'h', '>', '\n'};
     return view.read(0, magic) && magic == expected;
 }
 
@@ -156,7 +162,8 @@ Archive::Archive(View view) : view_(view)
 
 std::string Archive::resolveName(std::string_view raw) const
 {
-    if (raw == "/" || raw == "//" || raw == "/SYM64/" || raw == "/<ECSYMBOLS>/" || raw == "/<HYBRIDMAP>/") {
+    if (raw == "/" || raw == "//" || raw == "/SYM64/" || raw == "/<ECSYMBOLS>/" ||
+        raw == "/<HYBRIDMAP>/") {
         return std::string(raw);
     }
     if (raw.size() > 1 && raw[0] == '/' && raw[1] >= '0' && raw[1] <= '9') {
@@ -208,8 +215,9 @@ std::optional<Member> Archive::memberAt(std::uint64_t headerOffset, std::string*
     if (rawName.starts_with("#1/")) {
         // BSD: the name is the first bytes of the data.
         const auto length = decimalField(std::string_view(rawName).substr(3));
-        const auto name = length && *length <= m.size ? view_.sub(m.dataOffset, *length).string(0, maxNameLength)
-                                                      : std::nullopt;
+        const auto name = length && *length <= m.size
+                              ? view_.sub(m.dataOffset, *length).string(0, maxNameLength)
+                              : std::nullopt;
         m.name = name ? name->text : rawName;
         if (length && *length <= m.size) {
             m.dataOffset += *length;
@@ -218,10 +226,11 @@ std::optional<Member> Archive::memberAt(std::uint64_t headerOffset, std::string*
     } else {
         m.name = resolveName(rawName);
     }
-    m.special = m.name == "/" || m.name == "//" || m.name == "/SYM64/" || m.name == "/<ECSYMBOLS>/" ||
-                m.name == "/<HYBRIDMAP>/";
+    m.special = m.name == "/" || m.name == "//" || m.name == "/SYM64/" ||
+                m.name == "/<ECSYMBOLS>/" || m.name == "/<HYBRIDMAP>/";
     if (!view_.has(m.dataOffset, m.size)) {
-        *problem = "member " + m.name + " claims " + std::to_string(m.size) + " bytes, past the end of the file";
+        *problem = "member " + m.name + " claims " + std::to_string(m.size) +
+                   " bytes, past the end of the file";
         m.size = view_.size() - std::min(view_.size(), m.dataOffset);
     }
     return m;
@@ -239,7 +248,8 @@ void Archive::walk(Output* out, const std::function<bool(const Member&)>& visit)
         }
         if (count == maxMembers) {
             if (out) {
-                report(*out, "more members than the limit of " + std::to_string(maxMembers), view_.base() + at);
+                report(*out, "more members than the limit of " + std::to_string(maxMembers),
+                       view_.base() + at);
             }
             return;
         }
@@ -254,7 +264,7 @@ void Archive::walk(Output* out, const std::function<bool(const Member&)>& visit)
         const std::uint64_t end = member->dataOffset + member->size;
         at = end + (end % 2);
         if (!problem.empty()) {
-            return;  // the member ran past the end: nothing follows it
+            return; // the member ran past the end: nothing follows it
         }
     }
 }
@@ -267,10 +277,11 @@ void Archive::listLibrary(Output& out, const Options& options) const
     walk(&out, [&](const Member& m) {
         ++number;
         const View data = view_.sub(m.dataOffset, m.size);
-        out << "  " << dec(number, 5) << "  " << hex(view_.base() + m.headerOffset) << "  " << dec(m.size, 10) << "  "
+        out << "  " << dec(number, 5) << "  " << hex(view_.base() + m.headerOffset) << "  "
+            << dec(m.size, 10) << "  "
             << column(m.name == "//" ? std::string_view("(long name table)")
-                      : m.special      ? std::string_view("(symbol index)")
-                                       : memberKind(data),
+                      : m.special    ? std::string_view("(symbol index)")
+                                     : memberKind(data),
                       23)
             << "  " << m.name;
         if (options.verbose()) {
@@ -287,7 +298,8 @@ void Archive::listSymbolIndex(Output& out, const Options& options) const
     heading(out, "Symbol index");
     const auto memberName = [&](std::uint64_t headerOffset) {
         std::string problem;
-        const auto m = headerOffset < view_.size() ? memberAt(headerOffset, &problem) : std::nullopt;
+        const auto m =
+            headerOffset < view_.size() ? memberAt(headerOffset, &problem) : std::nullopt;
         return m ? m->name : "** no member header at 0x" + toHex(headerOffset);
     };
     if (secondIndex_) {
@@ -297,12 +309,15 @@ void Archive::listSymbolIndex(Output& out, const Options& options) const
         const std::uint64_t symbolsAt = 4 + std::uint64_t{members} * 4;
         const auto symbols = data.u32(symbolsAt);
         if (!symbols) {
-            report(out, "the second linker member is truncated", view_.base() + secondIndex_->dataOffset);
+            report(out, "the second linker member is truncated",
+                   view_.base() + secondIndex_->dataOffset);
             return;
         }
-        out << "  " << dec(*symbols) << " symbols in " << dec(members) << " members (second linker member)\n";
+        out << "  " << dec(*symbols) << " symbols in " << dec(members)
+            << " members (second linker member)\n";
         std::uint64_t nameAt = symbolsAt + 4 + std::uint64_t{*symbols} * 2;
-        for (std::uint32_t i = 0; i < std::min(*symbols, maxIndexSymbols) && !out.exhausted(); ++i) {
+        for (std::uint32_t i = 0; i < std::min(*symbols, maxIndexSymbols) && !out.exhausted();
+             ++i) {
             out.charge(entryCost);
             const auto memberIndex = data.u16(symbolsAt + 4 + std::uint64_t{i} * 2);
             const auto name = data.string(nameAt, maxNameLength);
@@ -316,7 +331,8 @@ void Archive::listSymbolIndex(Output& out, const Options& options) const
                                     ? data.u32(4 + std::uint64_t{*memberIndex - 1u} * 4)
                                     : std::nullopt;
             out << "  " << column(displayName(name->text, options.demangle()), 40) << "  "
-                << (offset ? memberName(*offset) : "** member index " + std::to_string(*memberIndex) + " out of range")
+                << (offset ? memberName(*offset)
+                           : "** member index " + std::to_string(*memberIndex) + " out of range")
                 << '\n';
         }
         return;
@@ -342,10 +358,11 @@ void Archive::listSymbolIndex(Output& out, const Options& options) const
         return;
     }
     std::uint64_t nameAt = width + *count * width;
-    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(*count, maxIndexSymbols) && !out.exhausted(); ++i) {
+    for (std::uint64_t i = 0;
+         i < std::min<std::uint64_t>(*count, maxIndexSymbols) && !out.exhausted(); ++i) {
         out.charge(entryCost);
-        const auto offset =
-            wide ? data.u64be(width + i * width) : std::optional<std::uint64_t>(data.u32be(width + i * width));
+        const auto offset = wide ? data.u64be(width + i * width)
+                                 : std::optional<std::uint64_t>(data.u32be(width + i * width));
         const auto name = data.string(nameAt, maxNameLength);
         if (!offset || !name) {
             report(out, "the symbol index ends after " + std::to_string(i) + " names",
@@ -353,7 +370,8 @@ void Archive::listSymbolIndex(Output& out, const Options& options) const
             return;
         }
         nameAt += name->text.size() + 1;
-        out << "  " << column(displayName(name->text, options.demangle()), 40) << "  " << memberName(*offset) << '\n';
+        out << "  " << column(displayName(name->text, options.demangle()), 40) << "  "
+            << memberName(*offset) << '\n';
     }
 }
 
@@ -376,9 +394,10 @@ void Archive::listImpdef(Output& out, const Options& options) const
 {
     heading(out, "Module definition (IMPDEF)");
     // Lines grouped by DLL, in the order the DLLs first appear.
-    std::vector<std::pair<std::string, std::string>> modules;  // DLL, its lines
+    std::vector<std::pair<std::string, std::string>> modules; // DLL, its lines
     const auto add = [&](const std::string& dll, const std::string& line) {
-        auto it = std::find_if(modules.begin(), modules.end(), [&](const auto& m) { return m.first == dll; });
+        auto it = std::find_if(modules.begin(), modules.end(),
+                               [&](const auto& m) { return m.first == dll; });
         if (it == modules.end()) {
             modules.emplace_back(dll, std::string());
             it = std::prev(modules.end());
@@ -426,27 +445,33 @@ void Archive::listImpdef(Output& out, const Options& options) const
                 return s.name == name && s.rawSize != 0 && data.has(s.rawPointer, s.rawSize);
             });
         };
-        if (const auto dllName = named(".idata$7"); dllName != sections.end() && dllName->rawSize > 4) {
-            const auto dll = data.string(dllName->rawPointer, std::min<std::size_t>(dllName->rawSize, maxNameLength));
+        if (const auto dllName = named(".idata$7");
+            dllName != sections.end() && dllName->rawSize > 4) {
+            const auto dll = data.string(dllName->rawPointer,
+                                         std::min<std::size_t>(dllName->rawSize, maxNameLength));
             if (dll && !dll->text.empty()) {
                 gnuDll = dll->text;
             }
         }
         // Imports of data have no jump stub in .text.
         const std::string kind = named(".text") == sections.end() ? " DATA" : "";
-        if (const auto hintName = named(".idata$6"); hintName != sections.end() && hintName->rawSize > 2) {
-            const auto name = data.sub(hintName->rawPointer, hintName->rawSize).string(2, maxNameLength);
+        if (const auto hintName = named(".idata$6");
+            hintName != sections.end() && hintName->rawSize > 2) {
+            const auto name =
+                data.sub(hintName->rawPointer, hintName->rawSize).string(2, maxNameLength);
             if (name && matchesFilter(name->text, options.impdefFilter)) {
                 gnuLines.push_back("    " + name->text + kind + "\n");
             }
-        } else if (const auto lookup = named(".idata$4"); lookup != sections.end() && lookup->rawSize >= 4) {
+        } else if (const auto lookup = named(".idata$4");
+                   lookup != sections.end() && lookup->rawSize >= 4) {
             // No hint/name entry: imported by ordinal, the flag in the top bit.
             const bool wide = lookup->rawSize >= 8;
             const auto entry = wide ? data.u64(lookup->rawPointer)
                                     : std::optional<std::uint64_t>(data.u32(lookup->rawPointer));
             const std::uint64_t flag = wide ? std::uint64_t{1} << 63 : std::uint64_t{1} << 31;
             if (entry && (*entry & flag) != 0 && options.impdefFilter.empty()) {
-                gnuLines.push_back("    @" + std::to_string(*entry & 0xFFFF) + " NONAME" + kind + "\n");
+                gnuLines.push_back("    @" + std::to_string(*entry & 0xFFFF) + " NONAME" + kind +
+                                   "\n");
             }
         }
         return true;
@@ -465,10 +490,11 @@ void Archive::listImpdef(Output& out, const Options& options) const
 void listImportObject(View view, Output& out, const Options& options)
 {
     const ImportFields f = readImportObject(view);
-    static constexpr std::array<std::string_view, 4> types = {"code", "data", "const", "unrecognised type"};
+    static constexpr std::array<std::string_view, 4> types = {"code", "data", "const",
+                                                              "unrecognised type"};
     static constexpr std::array<std::string_view, 8> nameTypes = {
-        "ordinal", "name", "name without prefix", "undecorated name", "export-as name",
-        "unrecognised", "unrecognised", "unrecognised"};
+        "ordinal",        "name",         "name without prefix", "undecorated name",
+        "export-as name", "unrecognised", "unrecognised",        "unrecognised"};
     out << "  Import object: " << machineName(f.machine) << ", " << types[f.type] << ", by "
         << nameTypes[f.nameType] << '\n';
     out << "    symbol   " << displayName(f.symbol, options.demangle()) << '\n';

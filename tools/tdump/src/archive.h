@@ -17,13 +17,13 @@ namespace tdump {
 bool isArchive(View view);
 
 struct Member {
-    std::uint64_t headerOffset = 0;  // in the archive
+    std::uint64_t headerOffset = 0; // in the archive
     std::uint64_t dataOffset = 0;
-    std::uint64_t size = 0;          // clamped to the file
-    std::string name;                // long and BSD names resolved
+    std::uint64_t size = 0; // clamped to the file
+    std::string name;       // long and BSD names resolved
     std::string date;
     std::string mode;
-    bool special = false;            // a symbol index or the long name table
+    bool special = false; // a symbol index or the long name table
 };
 
 class Archive {
@@ -47,9 +47,9 @@ private:
 
     View view_;
     std::optional<Member> longNames_;
-    std::optional<Member> firstIndex_;   // GNU or Microsoft first linker member
-    std::optional<Member> secondIndex_;  // Microsoft second linker member
-    std::optional<Member> index64_;      // GNU /SYM64/
+    std::optional<Member> firstIndex_;  // GNU or Microsoft first linker member
+    std::optional<Member> secondIndex_; // Microsoft second linker member
+    std::optional<Member> index64_;     // GNU /SYM64/
 };
 
 // The fields of a short import member (or of a file that is one).

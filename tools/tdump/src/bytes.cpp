@@ -61,7 +61,8 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& name, std::strin
         error = "cannot determine its size";
         return nullptr;
     }
-    return std::unique_ptr<FileSource>(new FileSource(std::move(file), static_cast<std::uint64_t>(end)));
+    return std::unique_ptr<FileSource>(
+        new FileSource(std::move(file), static_cast<std::uint64_t>(end)));
 }
 
 std::size_t FileSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out)
@@ -126,7 +127,7 @@ bool Reader::read(std::uint64_t offset, std::span<std::uint8_t> out)
         const Page& p = page(at / pageSize);
         const std::size_t within = static_cast<std::size_t>(at % pageSize);
         if (within >= p.length) {
-            return false;  // the file shrank under us
+            return false; // the file shrank under us
         }
         const std::size_t count = std::min(out.size() - done, p.length - within);
         std::memcpy(out.data() + done, p.bytes.data() + within, count);

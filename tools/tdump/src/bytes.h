@@ -95,7 +95,7 @@ private:
 // A NUL-terminated string read from the file.
 struct CString {
     std::string text;
-    bool terminated = false;  // false: the limit or the end of the data came first
+    bool terminated = false; // false: the limit or the end of the data came first
 };
 
 // A window of the file: the whole file, an archive member or a section.
@@ -130,7 +130,10 @@ public:
     View sub(std::uint64_t offset, std::uint64_t length) const;
 
 private:
-    View(Reader* reader, std::uint64_t base, std::uint64_t size) : reader_(reader), base_(base), size_(size) {}
+    View(Reader* reader, std::uint64_t base, std::uint64_t size)
+        : reader_(reader), base_(base), size_(size)
+    {
+    }
 
     Reader* reader_;
     std::uint64_t base_;

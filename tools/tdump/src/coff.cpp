@@ -18,8 +18,8 @@ constexpr std::uint32_t maxSections = 65536;
 constexpr std::size_t maxNameLength = 4096;
 
 // The class identifier of the extended ("bigobj") object format.
-constexpr std::array<std::uint8_t, 16> bigObjClassId = {0xC7, 0xA1, 0xBA, 0xD1, 0xEE, 0xBA, 0xA9, 0x4B,
-                                                        0xAF, 0x20, 0xFA, 0xF6, 0x6A, 0xA4, 0xDC, 0xB8};
+constexpr std::array<std::uint8_t, 16> bigObjClassId = {
+    0xC7, 0xA1, 0xBA, 0xD1, 0xEE, 0xBA, 0xA9, 0x4B, 0xAF, 0x20, 0xFA, 0xF6, 0x6A, 0xA4, 0xDC, 0xB8};
 
 std::string fixedName(const std::uint8_t* raw, std::size_t size)
 {
@@ -141,17 +141,20 @@ CoffFile::CoffFile(View view, const CoffHeader& header) : view_(view), header_(h
         stringTableOffset_ = symbolOffset(header_.symbolCount);
         const auto size = view_.u32(stringTableOffset_);
         if (!view_.has(header_.symbolTableOffset, 0)) {
-            problems_.push_back({"the symbol table offset " + std::to_string(header_.symbolTableOffset) +
+            problems_.push_back({"the symbol table offset " +
+                                     std::to_string(header_.symbolTableOffset) +
                                      " lies past the end of the file",
                                  view_.base() + header_.headerOffset + 8});
         } else if (!size) {
-            problems_.push_back({"the string table after the symbol table is missing (the symbol table "
-                                 "runs past the end of the file)",
-                                 view_.base() + std::min(stringTableOffset_, view_.size())});
+            problems_.push_back(
+                {"the string table after the symbol table is missing (the symbol table "
+                 "runs past the end of the file)",
+                 view_.base() + std::min(stringTableOffset_, view_.size())});
         } else if (*size < 4 || !view_.has(stringTableOffset_, *size)) {
-            problems_.push_back({"the string table size " + std::to_string(*size) +
-                                     " does not fit the file; strings are read up to the end of the file",
-                                 view_.base() + stringTableOffset_});
+            problems_.push_back(
+                {"the string table size " + std::to_string(*size) +
+                     " does not fit the file; strings are read up to the end of the file",
+                 view_.base() + stringTableOffset_});
             stringTableSize_ = static_cast<std::uint32_t>(
                 std::min<std::uint64_t>(view_.size() - stringTableOffset_, 0xFFFFFFFFu));
         } else {
@@ -160,8 +163,9 @@ CoffFile::CoffFile(View view, const CoffHeader& header) : view_(view), header_(h
     }
     std::uint32_t count = header_.sectionCount;
     if (count > maxSections) {
-        problems_.push_back({"the section count " + std::to_string(count) + " is beyond the limit of " +
-                                 std::to_string(maxSections) + "; only that many are read",
+        problems_.push_back({"the section count " + std::to_string(count) +
+                                 " is beyond the limit of " + std::to_string(maxSections) +
+                                 "; only that many are read",
                              view_.base() + header_.headerOffset});
         count = maxSections;
     }
@@ -169,9 +173,10 @@ CoffFile::CoffFile(View view, const CoffHeader& header) : view_(view), header_(h
         const std::uint64_t at = header_.sectionTableOffset + std::uint64_t{i} * sectionHeaderSize;
         std::array<std::uint8_t, sectionHeaderSize> raw{};
         if (!view_.read(at, raw)) {
-            problems_.push_back({"the section table is truncated: section " + std::to_string(i + 1) + " of " +
-                                     std::to_string(header_.sectionCount) + " lies past the end of the file",
-                                 view_.base() + std::min(at, view_.size())});
+            problems_.push_back(
+                {"the section table is truncated: section " + std::to_string(i + 1) + " of " +
+                     std::to_string(header_.sectionCount) + " lies past the end of the file",
+                 view_.base() + std::min(at, view_.size())});
             break;
         }
         SectionHeader s;
@@ -192,7 +197,8 @@ CoffFile::CoffFile(View view, const CoffHeader& header) : view_(view), header_(h
 
 std::uint64_t CoffFile::symbolOffset(std::uint32_t index) const
 {
-    return std::uint64_t{header_.symbolTableOffset} + std::uint64_t{index} * header_.symbolRecordSize();
+    return std::uint64_t{header_.symbolTableOffset} +
+           std::uint64_t{index} * header_.symbolRecordSize();
 }
 
 std::optional<std::string> CoffFile::stringAt(std::uint32_t offset) const
@@ -225,10 +231,14 @@ std::string CoffFile::sectionName(const std::uint8_t* raw) const
 std::string CoffFile::sectionLabel(std::int32_t number) const
 {
     switch (number) {
-    case 0: return "UNDEF";
-    case -1: return "ABS";
-    case -2: return "DEBUG";
-    default: break;
+    case 0:
+        return "UNDEF";
+    case -1:
+        return "ABS";
+    case -2:
+        return "DEBUG";
+    default:
+        break;
     }
     if (number > 0 && static_cast<std::uint32_t>(number) <= sections_.size()) {
         return std::to_string(number) + " " + sections_[static_cast<std::size_t>(number - 1)].name;
@@ -247,7 +257,8 @@ std::optional<CoffFile::Symbol> CoffFile::readSymbol(std::uint32_t index) const
     if (le32(&raw[0]) == 0) {
         const std::uint32_t offset = le32(&raw[4]);
         const auto text = stringAt(offset);
-        s.name = text ? *text : "(name at string table offset " + std::to_string(offset) + " out of range)";
+        s.name = text ? *text
+                      : "(name at string table offset " + std::to_string(offset) + " out of range)";
     } else {
         s.name = fixedName(raw.data(), 8);
     }
@@ -280,15 +291,18 @@ void CoffFile::listFileHeader(Output& out, const Options& options) const
     heading(out, header_.bigobj ? "COFF file header (extended object format)" : "COFF file header");
     const std::uint64_t at = view_.base() + header_.headerOffset;
     label(out, "File offset") << "0x" << hex(at, 1) << '\n';
-    label(out, "Machine") << hex(header_.machine, 4) << "  " << machineName(header_.machine) << '\n';
+    label(out, "Machine") << hex(header_.machine, 4) << "  " << machineName(header_.machine)
+                          << '\n';
     label(out, "Number of sections") << dec(header_.sectionCount) << '\n';
-    label(out, "Time stamp") << hex(header_.timeDateStamp) << "  " << timeText(header_.timeDateStamp) << '\n';
+    label(out, "Time stamp") << hex(header_.timeDateStamp) << "  "
+                             << timeText(header_.timeDateStamp) << '\n';
     label(out, "Symbol table offset") << hex(header_.symbolTableOffset) << '\n';
     label(out, "Number of symbols") << dec(header_.symbolCount) << '\n';
     if (!header_.bigobj) {
         label(out, "Optional header size") << dec(header_.optionalHeaderSize) << '\n';
-        label(out, "Characteristics") << hex(header_.characteristics, 4) << "  "
-                                      << flagNames(header_.characteristics, fileCharacteristicFlags()) << '\n';
+        label(out, "Characteristics")
+            << hex(header_.characteristics, 4) << "  "
+            << flagNames(header_.characteristics, fileCharacteristicFlags()) << '\n';
     }
     if (options.verbose() && stringTableSize_ != 0) {
         label(out, "String table") << dec(stringTableSize_) << " bytes at file offset 0x"
@@ -296,7 +310,8 @@ void CoffFile::listFileHeader(Output& out, const Options& options) const
     }
 }
 
-void CoffFile::listSections(Output& out, const Options& options, bool relocations, bool lineNumbers) const
+void CoffFile::listSections(Output& out, const Options& options, bool relocations,
+                            bool lineNumbers) const
 {
     heading(out, "Section table");
     for (const Problem& p : problems_) {
@@ -319,16 +334,17 @@ void CoffFile::listSections(Output& out, const Options& options, bool relocation
             (options.has(Switch::NoDebug) && s.name.starts_with(".debug"))) {
             continue;
         }
-        out << "  " << dec(number, 4) << "  " << column(s.name, nameWidth) << "  " << hex(s.virtualSize) << "  "
-            << hex(s.virtualAddress) << "  " << hex(s.rawSize) << "  " << hex(s.rawPointer) << "  "
-            << hex(s.relocPointer) << "  " << hex(s.linePointer) << "  " << dec(s.relocCount, 6) << ' '
-            << dec(s.lineCount, 5) << "  " << hex(s.characteristics) << ' ' << sectionSummary(s.characteristics)
-            << '\n';
+        out << "  " << dec(number, 4) << "  " << column(s.name, nameWidth) << "  "
+            << hex(s.virtualSize) << "  " << hex(s.virtualAddress) << "  " << hex(s.rawSize) << "  "
+            << hex(s.rawPointer) << "  " << hex(s.relocPointer) << "  " << hex(s.linePointer)
+            << "  " << dec(s.relocCount, 6) << ' ' << dec(s.lineCount, 5) << "  "
+            << hex(s.characteristics) << ' ' << sectionSummary(s.characteristics) << '\n';
         if (options.verbose()) {
             out << "        " << flagNames(s.characteristics, sectionFlags()) << '\n';
         }
         if (s.rawSize != 0 && s.rawPointer != 0 && !view_.has(s.rawPointer, s.rawSize)) {
-            report(out, "the contents of section " + s.name + " lie (partly) past the end of the file",
+            report(out,
+                   "the contents of section " + s.name + " lie (partly) past the end of the file",
                    view_.base() + s.headerOffset + 16);
         }
         if (relocations && s.relocCount != 0) {
@@ -340,7 +356,8 @@ void CoffFile::listSections(Output& out, const Options& options, bool relocation
     }
 }
 
-void CoffFile::listSectionRelocations(Output& out, const Options& options, const SectionHeader& section) const
+void CoffFile::listSectionRelocations(Output& out, const Options& options,
+                                      const SectionHeader& section) const
 {
     std::uint64_t count = section.relocCount;
     std::uint64_t first = 0;
@@ -348,7 +365,9 @@ void CoffFile::listSectionRelocations(Output& out, const Options& options, const
     if ((section.characteristics & 0x01000000) != 0 && section.relocCount == 0xFFFF) {
         const auto real = view_.u32(section.relocPointer);
         if (!real) {
-            report(out, "the relocation count record of section " + section.name + " lies past the end of the file",
+            report(out,
+                   "the relocation count record of section " + section.name +
+                       " lies past the end of the file",
                    view_.base() + section.relocPointer);
             return;
         }
@@ -362,8 +381,10 @@ void CoffFile::listSectionRelocations(Output& out, const Options& options, const
         const std::uint64_t at = section.relocPointer + i * relocationSize;
         std::array<std::uint8_t, relocationSize> raw{};
         if (!view_.read(at, raw)) {
-            report(out, "the relocations of " + section.name + " are truncated: record " + std::to_string(i) +
-                            " of " + std::to_string(count) + " lies past the end of the file",
+            report(out,
+                   "the relocations of " + section.name + " are truncated: record " +
+                       std::to_string(i) + " of " + std::to_string(count) +
+                       " lies past the end of the file",
                    view_.base() + std::min(at, view_.size()));
             return;
         }
@@ -371,13 +392,16 @@ void CoffFile::listSectionRelocations(Output& out, const Options& options, const
         const std::uint16_t type = le16(&raw[8]);
         const auto name = symbolName(symbolIndex);
         out << "      " << hex(le32(&raw[0])) << "  " << hex(type, 4) << ' '
-            << column(relocationTypeName(header_.machine, type), 20) << "[" << dec(symbolIndex, 5) << "] "
-            << (name ? displayName(*name, options.demangle()) : std::string("** symbol index out of range"))
+            << column(relocationTypeName(header_.machine, type), 20) << "[" << dec(symbolIndex, 5)
+            << "] "
+            << (name ? displayName(*name, options.demangle())
+                     : std::string("** symbol index out of range"))
             << '\n';
     }
 }
 
-void CoffFile::listSectionLines(Output& out, const Options& options, const SectionHeader& section) const
+void CoffFile::listSectionLines(Output& out, const Options& options,
+                                const SectionHeader& section) const
 {
     if (options.has(Switch::NoLines)) {
         return;
@@ -397,7 +421,8 @@ void CoffFile::listSectionLines(Output& out, const Options& options, const Secti
         if (line == 0) {
             const auto name = symbolName(where);
             out << "      function [" << dec(where) << "] "
-                << (name ? displayName(*name, options.demangle()) : std::string("** symbol index out of range"))
+                << (name ? displayName(*name, options.demangle())
+                         : std::string("** symbol index out of range"))
                 << '\n';
         } else {
             out << "      line " << dec(line, 5) << " at " << hex(where) << '\n';
@@ -439,15 +464,17 @@ void CoffFile::listSymbols(Output& out, const Options& options) const
     for (std::uint32_t i = 0; i < header_.symbolCount && !out.exhausted();) {
         const auto symbol = readSymbol(i);
         if (!symbol) {
-            report(out, "the symbol table is truncated: record " + std::to_string(i) + " of " +
-                            std::to_string(header_.symbolCount) + " lies past the end of the file",
+            report(out,
+                   "the symbol table is truncated: record " + std::to_string(i) + " of " +
+                       std::to_string(header_.symbolCount) + " lies past the end of the file",
                    view_.base() + std::min(symbolOffset(i), view_.size()));
             return;
         }
         out << "  [" << dec(i, 6) << "]  " << hex(symbol->value) << "  "
             << column(sectionLabel(symbol->section), 20) << "  " << hex(symbol->type, 4) << "  "
-            << dec(symbol->storageClass, 3) << ' ' << column(storageClassName(symbol->storageClass), 17) << ' '
-            << dec(symbol->auxCount, 3) << "  " << displayName(symbol->name, options.demangle());
+            << dec(symbol->storageClass, 3) << ' '
+            << column(storageClassName(symbol->storageClass), 17) << ' ' << dec(symbol->auxCount, 3)
+            << "  " << displayName(symbol->name, options.demangle());
         const std::string type = symbolTypeText(symbol->type);
         if (!type.empty() && options.verbose()) {
             out << "  (" << type << ')';
@@ -456,7 +483,9 @@ void CoffFile::listSymbols(Output& out, const Options& options) const
         listAux(out, options, *symbol, i);
         i += 1;
         if (symbol->auxCount > header_.symbolCount - i) {
-            report(out, "symbol " + std::to_string(i - 1) + " claims more auxiliary records than the table has",
+            report(out,
+                   "symbol " + std::to_string(i - 1) +
+                       " claims more auxiliary records than the table has",
                    view_.base() + symbolOffset(i - 1) + header_.symbolRecordSize() - 1);
             return;
         }
@@ -464,7 +493,8 @@ void CoffFile::listSymbols(Output& out, const Options& options) const
     }
 }
 
-void CoffFile::listAux(Output& out, const Options& options, const Symbol& symbol, std::uint32_t index) const
+void CoffFile::listAux(Output& out, const Options& options, const Symbol& symbol,
+                       std::uint32_t index) const
 {
     if (symbol.auxCount == 0) {
         return;
@@ -472,16 +502,18 @@ void CoffFile::listAux(Output& out, const Options& options, const Symbol& symbol
     const std::uint32_t size = header_.symbolRecordSize();
     std::vector<std::uint8_t> aux(std::size_t{symbol.auxCount} * size);
     if (!view_.read(symbolOffset(index + 1), aux)) {
-        return;  // the caller reports the truncated table
+        return; // the caller reports the truncated table
     }
     const std::uint8_t* a = aux.data();
     out << "             ";
-    if (symbol.storageClass == 103) {  // FILE: the name fills the auxiliary records
+    if (symbol.storageClass == 103) { // FILE: the name fills the auxiliary records
         out << "file name: " << fixedName(a, aux.size()) << '\n';
     } else if (symbol.storageClass == 3 && symbol.value == 0 && symbol.section > 0) {
-        const std::uint32_t number = le16(&a[12]) | (header_.bigobj ? std::uint32_t{le16(&a[16])} << 16 : 0u);
+        const std::uint32_t number =
+            le16(&a[12]) | (header_.bigobj ? std::uint32_t{le16(&a[16])} << 16 : 0u);
         out << "section definition: length 0x" << hex(le32(&a[0]), 1) << ", " << dec(le16(&a[4]))
-            << " relocations, " << dec(le16(&a[6])) << " line numbers, checksum " << hex(le32(&a[8]));
+            << " relocations, " << dec(le16(&a[6])) << " line numbers, checksum "
+            << hex(le32(&a[8]));
         if (a[14] != 0) {
             out << ", COMDAT " << comdatSelectionName(a[14]);
             if (a[14] == 5) {
@@ -489,15 +521,19 @@ void CoffFile::listAux(Output& out, const Options& options, const Symbol& symbol
             }
         }
         out << '\n';
-    } else if (symbol.storageClass == 105 || (symbol.storageClass == 2 && symbol.section == 0 && symbol.value == 0)) {
-        static constexpr std::array<std::string_view, 5> kinds = {"", "no library search", "library search",
-                                                                  "alias", "anti-dependency"};
+    } else if (symbol.storageClass == 105 ||
+               (symbol.storageClass == 2 && symbol.section == 0 && symbol.value == 0)) {
+        static constexpr std::array<std::string_view, 5> kinds = {
+            "", "no library search", "library search", "alias", "anti-dependency"};
         const std::uint32_t kind = le32(&a[4]);
         out << "weak external: default symbol [" << dec(le32(&a[0])) << "], "
-            << (kind < kinds.size() && kind != 0 ? kinds[kind] : std::string_view("unrecognised kind")) << '\n';
+            << (kind < kinds.size() && kind != 0 ? kinds[kind]
+                                                 : std::string_view("unrecognised kind"))
+            << '\n';
     } else if (symbol.storageClass == 2 && ((symbol.type >> 4) & 3) == 2) {
-        out << "function definition: tag [" << dec(le32(&a[0])) << "], size 0x" << hex(le32(&a[4]), 1)
-            << ", line numbers at " << hex(le32(&a[8])) << ", next function [" << dec(le32(&a[12])) << "]\n";
+        out << "function definition: tag [" << dec(le32(&a[0])) << "], size 0x"
+            << hex(le32(&a[4]), 1) << ", line numbers at " << hex(le32(&a[8]))
+            << ", next function [" << dec(le32(&a[12])) << "]\n";
     } else if (symbol.storageClass == 101) {
         out << "line " << dec(le16(&a[4])) << '\n';
     } else {
@@ -523,8 +559,8 @@ void CoffFile::listRawContents(Output& out, const Options& options) const
         if (!options.sectionSelected(s.name)) {
             continue;
         }
-        out << "\n  Section " << dec(number) << " " << s.name << ": " << dec(s.rawSize) << " bytes at file offset 0x"
-            << hex(view_.base() + s.rawPointer, 1) << '\n';
+        out << "\n  Section " << dec(number) << " " << s.name << ": " << dec(s.rawSize)
+            << " bytes at file offset 0x" << hex(view_.base() + s.rawPointer, 1) << '\n';
         if (s.rawSize == 0 || s.rawPointer == 0) {
             out << "  (no contents in the file)\n";
             continue;
@@ -550,10 +586,11 @@ void CoffFile::listChecksums(Output& out, const Options& options) const
         if (!symbol) {
             break;
         }
-        if (symbol->storageClass == 3 && symbol->auxCount >= 1 && symbol->value == 0 && symbol->section > 0 &&
-            static_cast<std::size_t>(symbol->section) <= sections_.size()) {
+        if (symbol->storageClass == 3 && symbol->auxCount >= 1 && symbol->value == 0 &&
+            symbol->section > 0 && static_cast<std::size_t>(symbol->section) <= sections_.size()) {
             std::array<std::uint8_t, 20> aux{};
-            if (view_.read(symbolOffset(i + 1), std::span(aux.data(), header_.symbolRecordSize()))) {
+            if (view_.read(symbolOffset(i + 1),
+                           std::span(aux.data(), header_.symbolRecordSize()))) {
                 auto& slot = stored[static_cast<std::size_t>(symbol->section - 1)];
                 if (!slot) {
                     slot = le32(&aux[8]);
@@ -579,7 +616,8 @@ void CoffFile::listChecksums(Output& out, const Options& options) const
             continue;
         }
         const std::uint32_t actual = sectionCrc(view_, s.rawPointer, s.rawSize);
-        out << "  computed " << hex(actual) << (actual == *stored[n] ? "  ok" : "  ** MISMATCH") << '\n';
+        out << "  computed " << hex(actual) << (actual == *stored[n] ? "  ok" : "  ** MISMATCH")
+            << '\n';
     }
     if (checked == 0) {
         out << "  (no section carries a checksum)\n";
@@ -597,7 +635,8 @@ void CoffFile::listDebugSections(Output& out, const Options& options) const
             continue;
         }
         ++shown;
-        out << "  " << dec(number, 4) << "  " << column(s.name, 16) << dec(s.rawSize, 10) << " bytes";
+        out << "  " << dec(number, 4) << "  " << column(s.name, 16) << dec(s.rawSize, 10)
+            << " bytes";
         const bool codeView = s.name == ".debug$S" || s.name == ".debug$T" || s.name == ".debug$P";
         if (!codeView) {
             out << '\n';
@@ -606,7 +645,8 @@ void CoffFile::listDebugSections(Output& out, const Options& options) const
         const auto signature = view_.u32(s.rawPointer);
         if (!signature || !view_.has(s.rawPointer, s.rawSize)) {
             out << '\n';
-            report(out, "the contents lie past the end of the file", view_.base() + s.headerOffset + 16);
+            report(out, "the contents lie past the end of the file",
+                   view_.base() + s.headerOffset + 16);
             continue;
         }
         out << ", CodeView signature " << dec(*signature) << '\n';
@@ -616,15 +656,18 @@ void CoffFile::listDebugSections(Output& out, const Options& options) const
         // .debug$S holds subsections: a type, a length, the data, padded to 4.
         static constexpr std::size_t maxSubsections = 100000;
         std::uint64_t at = 4;
-        for (std::size_t n = 0; at + 8 <= s.rawSize && n < maxSubsections && !out.exhausted(); ++n) {
+        for (std::size_t n = 0; at + 8 <= s.rawSize && n < maxSubsections && !out.exhausted();
+             ++n) {
             const auto type = view_.u32(std::uint64_t{s.rawPointer} + at);
             const auto length = view_.u32(std::uint64_t{s.rawPointer} + at + 4);
             if (!type || !length) {
                 break;
             }
-            out << "        subsection type 0x" << hex(*type, 2) << ", " << dec(*length) << " bytes\n";
+            out << "        subsection type 0x" << hex(*type, 2) << ", " << dec(*length)
+                << " bytes\n";
             if (*length > s.rawSize - at - 8) {
-                report(out, "the subsection runs past the end of its section", view_.base() + s.rawPointer + at);
+                report(out, "the subsection runs past the end of its section",
+                       view_.base() + s.rawPointer + at);
                 break;
             }
             at += 8 + ((std::uint64_t{*length} + 3) & ~std::uint64_t{3});
@@ -651,7 +694,8 @@ std::uint32_t sectionCrc(View view, std::uint64_t offset, std::uint32_t size)
     std::uint32_t crc = 0;
     std::array<std::uint8_t, 4096> chunk{};
     for (std::uint64_t done = 0; done < size;) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), size - done));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), size - done));
         if (!view.read(offset + done, std::span(chunk.data(), n))) {
             break;
         }
@@ -677,7 +721,10 @@ std::string timeText(std::uint32_t seconds)
     const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
     const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
     const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    const auto two = [](std::int64_t v) { return std::array<char, 2>{static_cast<char>('0' + v / 10), static_cast<char>('0' + v % 10)}; };
+    const auto two = [](std::int64_t v) {
+        return std::array<char, 2>{static_cast<char>('0' + v / 10),
+                                   static_cast<char>('0' + v % 10)};
+    };
     std::string result = std::to_string(year) + "-";
     const auto append = [&](std::int64_t v, char after) {
         const auto d = two(v);

@@ -22,7 +22,7 @@ struct CoffHeader {
     std::uint32_t symbolCount = 0;
     std::uint16_t optionalHeaderSize = 0;
     std::uint16_t characteristics = 0;
-    bool bigobj = false;  // the extended object format with 32-bit section numbers
+    bool bigobj = false; // the extended object format with 32-bit section numbers
     std::uint64_t headerOffset = 0;
     std::uint64_t sectionTableOffset = 0;
 
@@ -41,7 +41,7 @@ bool isImportObject(View view);
 bool looksLikeCoffObject(View view);
 
 struct SectionHeader {
-    std::string name;  // long names resolved through the string table
+    std::string name; // long names resolved through the string table
     std::uint32_t virtualSize = 0;
     std::uint32_t virtualAddress = 0;
     std::uint32_t rawSize = 0;
@@ -51,7 +51,7 @@ struct SectionHeader {
     std::uint16_t relocCount = 0;
     std::uint16_t lineCount = 0;
     std::uint32_t characteristics = 0;
-    std::uint64_t headerOffset = 0;  // in the view
+    std::uint64_t headerOffset = 0; // in the view
 };
 
 struct Problem {
@@ -72,7 +72,8 @@ public:
     void listFileHeader(Output& out, const Options& options) const;
     // The section table; with relocations and line numbers of each section
     // when asked for.
-    void listSections(Output& out, const Options& options, bool relocations, bool lineNumbers) const;
+    void listSections(Output& out, const Options& options, bool relocations,
+                      bool lineNumbers) const;
     void listRelocations(Output& out, const Options& options) const;
     void listSymbols(Output& out, const Options& options) const;
     void listRawContents(Output& out, const Options& options) const;
@@ -99,8 +100,10 @@ private:
     std::optional<std::string> stringAt(std::uint32_t offset) const;
     std::string sectionName(const std::uint8_t* raw) const;
     std::string sectionLabel(std::int32_t number) const;
-    void listAux(Output& out, const Options& options, const Symbol& symbol, std::uint32_t index) const;
-    void listSectionRelocations(Output& out, const Options& options, const SectionHeader& section) const;
+    void listAux(Output& out, const Options& options, const Symbol& symbol,
+                 std::uint32_t index) const;
+    void listSectionRelocations(Output& out, const Options& options,
+                                const SectionHeader& section) const;
     void listSectionLines(Output& out, const Options& options, const SectionHeader& section) const;
 
     View view_;
@@ -108,7 +111,7 @@ private:
     std::vector<SectionHeader> sections_;
     std::vector<Problem> problems_;
     std::uint64_t stringTableOffset_ = 0;
-    std::uint32_t stringTableSize_ = 0;  // 0: none usable
+    std::uint32_t stringTableSize_ = 0; // 0: none usable
 };
 
 // Checksum of COMDAT section contents: CRC-32 starting from 0, no final inversion.

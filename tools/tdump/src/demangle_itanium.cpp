@@ -23,17 +23,20 @@ struct Node {
     std::string head;
     std::string tail;
     Shape shape = Shape::plain;
-    std::string baseName;    // for class names: the name a constructor takes
-    bool openDeclarator = false;  // head ends inside a declarator: "int (*"
-    bool isPack = false;     // a template argument pack
-    std::vector<Node> pack;  // its elements
+    std::string baseName;        // for class names: the name a constructor takes
+    bool openDeclarator = false; // head ends inside a declarator: "int (*"
+    bool isPack = false;         // a template argument pack
+    std::vector<Node> pack;      // its elements
 
     std::string str() const
     {
         switch (shape) {
-        case Shape::function: return head + (openDeclarator ? "" : " ") + tail;
-        case Shape::array: return head + " " + tail;
-        case Shape::plain: break;
+        case Shape::function:
+            return head + (openDeclarator ? "" : " ") + tail;
+        case Shape::array:
+            return head + " " + tail;
+        case Shape::plain:
+            break;
         }
         return head + tail;
     }
@@ -51,7 +54,7 @@ struct Name {
     std::string text;
     bool endsWithTemplateArgs = false;
     bool ctorDtorOrConversion = false;
-    std::string qualifiers;  // of a member function: " const", " &"
+    std::string qualifiers; // of a member function: " const", " &"
 };
 
 struct Operator {
@@ -60,15 +63,16 @@ struct Operator {
 };
 
 constexpr Operator operators[] = {
-    {"nw", "new"}, {"na", "new[]"}, {"dl", "delete"}, {"da", "delete[]"}, {"ps", "+"}, {"ng", "-"},
-    {"ad", "&"},   {"de", "*"},     {"co", "~"},      {"pl", "+"},        {"mi", "-"}, {"ml", "*"},
-    {"dv", "/"},   {"rm", "%"},     {"an", "&"},      {"or", "|"},        {"eo", "^"}, {"aS", "="},
-    {"pL", "+="},  {"mI", "-="},    {"mL", "*="},     {"dV", "/="},       {"rM", "%="}, {"aN", "&="},
-    {"oR", "|="},  {"eO", "^="},    {"ls", "<<"},     {"rs", ">>"},       {"lS", "<<="}, {"rS", ">>="},
-    {"eq", "=="},  {"ne", "!="},    {"lt", "<"},      {"gt", ">"},        {"le", "<="}, {"ge", ">="},
-    {"ss", "<=>"}, {"nt", "!"},     {"aa", "&&"},     {"oo", "||"},       {"pp", "++"}, {"mm", "--"},
-    {"cm", ","},   {"pm", "->*"},   {"pt", "->"},     {"cl", "()"},       {"ix", "[]"}, {"qu", "?"},
-    {"aw", "co_await"},
+    {"nw", "new"}, {"na", "new[]"}, {"dl", "delete"}, {"da", "delete[]"}, {"ps", "+"},
+    {"ng", "-"},   {"ad", "&"},     {"de", "*"},      {"co", "~"},        {"pl", "+"},
+    {"mi", "-"},   {"ml", "*"},     {"dv", "/"},      {"rm", "%"},        {"an", "&"},
+    {"or", "|"},   {"eo", "^"},     {"aS", "="},      {"pL", "+="},       {"mI", "-="},
+    {"mL", "*="},  {"dV", "/="},    {"rM", "%="},     {"aN", "&="},       {"oR", "|="},
+    {"eO", "^="},  {"ls", "<<"},    {"rs", ">>"},     {"lS", "<<="},      {"rS", ">>="},
+    {"eq", "=="},  {"ne", "!="},    {"lt", "<"},      {"gt", ">"},        {"le", "<="},
+    {"ge", ">="},  {"ss", "<=>"},   {"nt", "!"},      {"aa", "&&"},       {"oo", "||"},
+    {"pp", "++"},  {"mm", "--"},    {"cm", ","},      {"pm", "->*"},      {"pt", "->"},
+    {"cl", "()"},  {"ix", "[]"},    {"qu", "?"},      {"aw", "co_await"},
 };
 
 struct Builtin {
@@ -77,11 +81,16 @@ struct Builtin {
 };
 
 constexpr Builtin builtins[] = {
-    {'v', "void"},          {'w', "wchar_t"},        {'b', "bool"},          {'c', "char"},
-    {'a', "signed char"},   {'h', "unsigned char"},  {'s', "short"},         {'t', "unsigned short"},
-    {'i', "int"},           {'j', "unsigned int"},   {'l', "long"},          {'m', "unsigned long"},
-    {'x', "long long"},     {'y', "unsigned long long"}, {'n', "__int128"},  {'o', "unsigned __int128"},
-    {'f', "float"},         {'d', "double"},         {'e', "long double"},   {'g', "__float128"},
+    {'v', "void"},        {'w', "wchar_t"},
+    {'b', "bool"},        {'c', "char"},
+    {'a', "signed char"}, {'h', "unsigned char"},
+    {'s', "short"},       {'t', "unsigned short"},
+    {'i', "int"},         {'j', "unsigned int"},
+    {'l', "long"},        {'m', "unsigned long"},
+    {'x', "long long"},   {'y', "unsigned long long"},
+    {'n', "__int128"},    {'o', "unsigned __int128"},
+    {'f', "float"},       {'d', "double"},
+    {'e', "long double"}, {'g', "__float128"},
     {'z', "..."},
 };
 
@@ -91,9 +100,9 @@ struct Builtin2 {
 };
 
 constexpr Builtin2 builtinsD[] = {
-    {'d', "decimal64"}, {'e', "decimal128"}, {'f', "decimal32"}, {'h', "half"},   {'i', "char32_t"},
-    {'s', "char16_t"},  {'u', "char8_t"},    {'a', "auto"},      {'c', "decltype(auto)"},
-    {'n', "decltype(nullptr)"},
+    {'d', "decimal64"},      {'e', "decimal128"},        {'f', "decimal32"}, {'h', "half"},
+    {'i', "char32_t"},       {'s', "char16_t"},          {'u', "char8_t"},   {'a', "auto"},
+    {'c', "decltype(auto)"}, {'n', "decltype(nullptr)"},
 };
 
 class Itanium {
@@ -127,7 +136,10 @@ private:
         Itanium& owner;
     };
 
-    char peek(std::size_t ahead = 0) const { return pos_ + ahead < s_.size() ? s_[pos_ + ahead] : '\0'; }
+    char peek(std::size_t ahead = 0) const
+    {
+        return pos_ + ahead < s_.size() ? s_[pos_ + ahead] : '\0';
+    }
     bool consume(char c)
     {
         if (peek() == c) {
@@ -160,8 +172,10 @@ private:
     std::string cloneSuffix()
     {
         std::string text;
-        text += s_[pos_++];  // '.'
-        const auto isWord = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
+        text += s_[pos_++]; // '.'
+        const auto isWord = [](char c) {
+            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+        };
         const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
         if (!isWord(peek())) {
             fail();
@@ -228,8 +242,8 @@ private:
         std::string name(s_.substr(pos_, static_cast<std::size_t>(*length)));
         pos_ += static_cast<std::size_t>(*length);
         // GCC names anonymous namespaces _GLOBAL__N_<n>.
-        if (name.starts_with("_GLOBAL_") && name.size() > 9 && (name[8] == '.' || name[8] == '_' || name[8] == '$') &&
-            name[9] == 'N') {
+        if (name.starts_with("_GLOBAL_") && name.size() > 9 &&
+            (name[8] == '.' || name[8] == '_' || name[8] == '$') && name[9] == 'N') {
             return "(anonymous namespace)";
         }
         return name;
@@ -266,7 +280,8 @@ private:
         if (failed_) {
             return {};
         }
-        if (peek() == 'T' || (peek() == 'G' && (peek(1) == 'V' || peek(1) == 'R' || peek(1) == 'T' || peek(1) == 'A'))) {
+        if (peek() == 'T' || (peek() == 'G' && (peek(1) == 'V' || peek(1) == 'R' ||
+                                                peek(1) == 'T' || peek(1) == 'A'))) {
             return specialName();
         }
         Name n = name(true);
@@ -274,7 +289,7 @@ private:
             return {};
         }
         if (atEnd() || peek() == 'E' || peek() == '.') {
-            return n.text;  // a data object
+            return n.text; // a data object
         }
         Node result;
         bool hasReturn = false;
@@ -397,11 +412,11 @@ private:
             const Node t = type();
             ++parsed;
             if (!t.isPack || !t.head.empty()) {
-                list.push_back(t.str());  // an empty pack expansion adds no parameter
+                list.push_back(t.str()); // an empty pack expansion adds no parameter
             }
         }
         if (parsed == 0) {
-            fail();  // at least one type, "v" for none
+            fail(); // at least one type, "v" for none
             return {};
         }
         if (list.size() == 1 && list[0] == "void") {
@@ -466,7 +481,7 @@ private:
             return n;
         }
         if (peek() == 'd') {
-            fail();  // default argument scopes: rare, not decoded
+            fail(); // default argument scopes: rare, not decoded
             return n;
         }
         n = name(outer);
@@ -531,7 +546,8 @@ private:
                 n.ctorDtorOrConversion = false;
                 const bool inStd = soFar.empty() && consume("St");
                 const std::string component = unqualifiedName(n);
-                soFar = soFar.empty() ? (inStd ? "std::" : "") + component : soFar + "::" + component;
+                soFar =
+                    soFar.empty() ? (inStd ? "std::" : "") + component : soFar + "::" + component;
             }
             if (failed_) {
                 break;
@@ -543,7 +559,7 @@ private:
             fail();
         }
         if (pushedLast && !failed_) {
-            subs_.pop_back();  // the whole name is not a prefix
+            subs_.pop_back(); // the whole name is not a prefix
         }
         n.text = soFar;
         return n;
@@ -557,7 +573,7 @@ private:
             text = sourceName();
             lastName_ = text;
         } else if (c == 'L') {
-            ++pos_;  // internal linkage
+            ++pos_; // internal linkage
             text = sourceName();
             lastName_ = text;
             discriminator();
@@ -655,7 +671,8 @@ private:
         static constexpr Abbreviation abbreviations[] = {
             {'a', "std::allocator", "allocator"},
             {'b', "std::basic_string", "basic_string"},
-            {'s', "std::basic_string<char, std::char_traits<char>, std::allocator<char> >", "basic_string"},
+            {'s', "std::basic_string<char, std::char_traits<char>, std::allocator<char> >",
+             "basic_string"},
             {'i', "std::basic_istream<char, std::char_traits<char> >", "basic_istream"},
             {'o', "std::basic_ostream<char, std::char_traits<char> >", "basic_ostream"},
             {'d', "std::basic_iostream<char, std::char_traits<char> >", "basic_iostream"},
@@ -706,7 +723,7 @@ private:
         const std::size_t size = packSize_;
         std::string text;
         if (size == noPack) {
-            text = first + "...";  // no pack in the pattern: keep it as written
+            text = first + "..."; // no pack in the pattern: keep it as written
         } else if (size > 0) {
             text = first;
             const std::size_t keep = subs_.size();
@@ -721,7 +738,7 @@ private:
         packIndex_ = outerIndex;
         packSize_ = outerSize;
         Node n = plain(text);
-        n.isPack = true;  // may stand for no parameter at all
+        n.isPack = true; // may stand for no parameter at all
         return n;
     }
 
@@ -840,7 +857,7 @@ private:
             if (peek(1) != 't') {
                 result = substitution();
                 if (peek() != 'I') {
-                    return result;  // already a candidate: not added again
+                    return result; // already a candidate: not added again
                 }
                 result = plain(result.str() + templateArgs(false), result.baseName);
                 break;
@@ -885,7 +902,7 @@ private:
         }
         Node inner = type();
         if (inner.shape == Node::Shape::function) {
-            inner.tail += cv;  // a member function's qualifiers
+            inner.tail += cv; // a member function's qualifiers
         } else {
             inner.head += cv;
         }
@@ -1020,7 +1037,7 @@ private:
         for (const Node& a : args) {
             const std::string s = a.str();
             if (s.empty() && a.head.empty()) {
-                continue;  // an empty pack
+                continue; // an empty pack
             }
             text += (first ? "" : ", ") + s;
             first = false;
@@ -1045,7 +1062,7 @@ private:
         if (peek() == 'L') {
             return plain(exprPrimary());
         }
-        if (consume('J') || consume('I')) {  // 'I': how older GCC wrote a pack
+        if (consume('J') || consume('I')) { // 'I': how older GCC wrote a pack
             Node pack;
             pack.isPack = true;
             while (!failed_ && !consume('E')) {
@@ -1084,7 +1101,8 @@ private:
             return "{parm#" + std::to_string(n ? *n + 2 : 1) + "}";
         }
         if (consume("sZ")) {
-            return "sizeof...(" + (peek() == 'T' ? copied(templateParam()).str() : expression()) + ")";
+            return "sizeof...(" + (peek() == 'T' ? copied(templateParam()).str() : expression()) +
+                   ")";
         }
         if (consume("st")) {
             return "sizeof (" + type().str() + ")";
@@ -1132,15 +1150,24 @@ private:
         }
         value += std::string(s_.substr(start, pos_ - start - 1));
         switch (code) {
-        case 'b': return value == "0" ? "false" : value == "1" ? "true" : "(bool)" + value;
-        case 'i': return value;
-        case 'j': return value + "u";
-        case 'l': return value + "l";
-        case 'm': return value + "ul";
-        case 'x': return value + "ll";
-        case 'y': return value + "ull";
-        case '\0': return "(" + typeName + ")" + value;
-        default: break;
+        case 'b':
+            return value == "0" ? "false" : value == "1" ? "true" : "(bool)" + value;
+        case 'i':
+            return value;
+        case 'j':
+            return value + "u";
+        case 'l':
+            return value + "l";
+        case 'm':
+            return value + "ul";
+        case 'x':
+            return value + "ll";
+        case 'y':
+            return value + "ull";
+        case '\0':
+            return "(" + typeName + ")" + value;
+        default:
+            break;
         }
         for (const Builtin& b : builtins) {
             if (b.code == code) {
@@ -1157,10 +1184,10 @@ private:
     std::size_t copied_ = 0;
     std::vector<Node> subs_;
     std::vector<Node> templateParams_;
-    std::string lastName_;  // the last plain name, which constructors repeat
+    std::string lastName_; // the last plain name, which constructors repeat
     static constexpr std::size_t noPack = ~std::size_t{0};
-    int packIndex_ = -1;          // the element a pack expansion is at, or -1
-    std::size_t packSize_ = noPack;  // the size of the pack the expansion met
+    int packIndex_ = -1;            // the element a pack expansion is at, or -1
+    std::size_t packSize_ = noPack; // the size of the pack the expansion met
 };
 
 } // namespace
@@ -1170,7 +1197,8 @@ std::optional<std::string> demangleItanium(std::string_view name)
     if (name.starts_with("_GLOBAL__sub_I_") || name.starts_with("_GLOBAL__sub_D_")) {
         const std::string_view of = name.substr(15);
         const auto inner = demangleItanium(of);
-        return std::string(name[13] == 'I' ? "global constructors keyed to " : "global destructors keyed to ") +
+        return std::string(name[13] == 'I' ? "global constructors keyed to "
+                                           : "global destructors keyed to ") +
                (inner ? *inner : std::string(of));
     }
     if (!name.starts_with("_Z")) {
@@ -1206,7 +1234,7 @@ std::string displayName(std::string_view name, bool wantDemangled)
         }
     }
     if (rest.starts_with("__Z")) {
-        rest.remove_prefix(1);  // 32-bit x86 names carry one more underscore
+        rest.remove_prefix(1); // 32-bit x86 names carry one more underscore
     }
     const auto plainName = demangle(rest);
     return plainName ? std::string(prefix) + *plainName : std::string(name);

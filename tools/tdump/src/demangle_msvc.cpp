@@ -30,23 +30,56 @@ struct Special {
 
 // After "??": operators and the compiler's special members.
 constexpr Special specials[] = {
-    {"2", "operator new"},        {"3", "operator delete"},      {"4", "operator="},
-    {"5", "operator>>"},          {"6", "operator<<"},           {"7", "operator!"},
-    {"8", "operator=="},          {"9", "operator!="},           {"A", "operator[]"},
-    {"C", "operator->"},          {"D", "operator*"},            {"E", "operator++"},
-    {"F", "operator--"},          {"G", "operator-"},            {"H", "operator+"},
-    {"I", "operator&"},           {"J", "operator->*"},          {"K", "operator/"},
-    {"L", "operator%"},           {"M", "operator<"},            {"N", "operator<="},
-    {"O", "operator>"},           {"P", "operator>="},           {"Q", "operator,"},
-    {"R", "operator()"},          {"S", "operator~"},            {"T", "operator^"},
-    {"U", "operator|"},           {"V", "operator&&"},           {"W", "operator||"},
-    {"X", "operator*="},          {"Y", "operator+="},           {"Z", "operator-="},
-    {"_0", "operator/="},         {"_1", "operator%="},          {"_2", "operator>>="},
-    {"_3", "operator<<="},        {"_4", "operator&="},          {"_5", "operator|="},
-    {"_6", "operator^="},         {"_7", "`vftable'"},           {"_8", "`vbtable'"},
-    {"_9", "`vcall'"},            {"_B", "`local static guard'"}, {"_D", "`vbase dtor'"},
-    {"_E", "`vector deleting dtor'"}, {"_F", "`default ctor closure'"}, {"_G", "`scalar deleting dtor'"},
-    {"_U", "operator new[]"},     {"_V", "operator delete[]"},
+    {"2", "operator new"},
+    {"3", "operator delete"},
+    {"4", "operator="},
+    {"5", "operator>>"},
+    {"6", "operator<<"},
+    {"7", "operator!"},
+    {"8", "operator=="},
+    {"9", "operator!="},
+    {"A", "operator[]"},
+    {"C", "operator->"},
+    {"D", "operator*"},
+    {"E", "operator++"},
+    {"F", "operator--"},
+    {"G", "operator-"},
+    {"H", "operator+"},
+    {"I", "operator&"},
+    {"J", "operator->*"},
+    {"K", "operator/"},
+    {"L", "operator%"},
+    {"M", "operator<"},
+    {"N", "operator<="},
+    {"O", "operator>"},
+    {"P", "operator>="},
+    {"Q", "operator,"},
+    {"R", "operator()"},
+    {"S", "operator~"},
+    {"T", "operator^"},
+    {"U", "operator|"},
+    {"V", "operator&&"},
+    {"W", "operator||"},
+    {"X", "operator*="},
+    {"Y", "operator+="},
+    {"Z", "operator-="},
+    {"_0", "operator/="},
+    {"_1", "operator%="},
+    {"_2", "operator>>="},
+    {"_3", "operator<<="},
+    {"_4", "operator&="},
+    {"_5", "operator|="},
+    {"_6", "operator^="},
+    {"_7", "`vftable'"},
+    {"_8", "`vbtable'"},
+    {"_9", "`vcall'"},
+    {"_B", "`local static guard'"},
+    {"_D", "`vbase dtor'"},
+    {"_E", "`vector deleting dtor'"},
+    {"_F", "`default ctor closure'"},
+    {"_G", "`scalar deleting dtor'"},
+    {"_U", "operator new[]"},
+    {"_V", "operator delete[]"},
 };
 
 struct Basic {
@@ -55,14 +88,15 @@ struct Basic {
 };
 
 constexpr Basic basics[] = {
-    {'C', "signed char"}, {'D', "char"},  {'E', "unsigned char"}, {'F', "short"},  {'G', "unsigned short"},
-    {'H', "int"},         {'I', "unsigned int"}, {'J', "long"},   {'K', "unsigned long"}, {'M', "float"},
-    {'N', "double"},      {'O', "long double"}, {'X', "void"},
+    {'C', "signed char"},    {'D', "char"},  {'E', "unsigned char"}, {'F', "short"},
+    {'G', "unsigned short"}, {'H', "int"},   {'I', "unsigned int"},  {'J', "long"},
+    {'K', "unsigned long"},  {'M', "float"}, {'N', "double"},        {'O', "long double"},
+    {'X', "void"},
 };
 
 constexpr Basic underscored[] = {
-    {'J', "__int64"}, {'K', "unsigned __int64"}, {'N', "bool"}, {'W', "wchar_t"},
-    {'S', "char16_t"}, {'U', "char32_t"}, {'Q', "char8_t"},
+    {'J', "__int64"},  {'K', "unsigned __int64"}, {'N', "bool"},    {'W', "wchar_t"},
+    {'S', "char16_t"}, {'U', "char32_t"},         {'Q', "char8_t"},
 };
 
 class Microsoft {
@@ -92,7 +126,10 @@ private:
         Microsoft& owner;
     };
 
-    char peek(std::size_t ahead = 0) const { return pos_ + ahead < s_.size() ? s_[pos_ + ahead] : '\0'; }
+    char peek(std::size_t ahead = 0) const
+    {
+        return pos_ + ahead < s_.size() ? s_[pos_ + ahead] : '\0';
+    }
     bool consume(char c)
     {
         if (peek() == c) {
@@ -181,7 +218,7 @@ private:
             return "`anonymous namespace'";
         }
         if (peek() == '?') {
-            fail();  // local scopes and the like are not decoded
+            fail(); // local scopes and the like are not decoded
             return {};
         }
         return simpleName();
@@ -238,10 +275,14 @@ private:
     static std::string_view cvText(char c)
     {
         switch (c) {
-        case 'B': return " const";
-        case 'C': return " volatile";
-        case 'D': return " const volatile";
-        default: return "";
+        case 'B':
+            return " const";
+        case 'C':
+            return " volatile";
+        case 'D':
+            return " const volatile";
+        default:
+            return "";
         }
     }
 
@@ -255,19 +296,28 @@ private:
     {
         switch (s_.size() > pos_ ? s_[pos_++] : '\0') {
         case 'A':
-        case 'B': return "__cdecl";
+        case 'B':
+            return "__cdecl";
         case 'C':
-        case 'D': return "__pascal";
+        case 'D':
+            return "__pascal";
         case 'E':
-        case 'F': return "__thiscall";
+        case 'F':
+            return "__thiscall";
         case 'G':
-        case 'H': return "__stdcall";
+        case 'H':
+            return "__stdcall";
         case 'I':
-        case 'J': return "__fastcall";
+        case 'J':
+            return "__fastcall";
         case 'M':
-        case 'N': return "__clrcall";
-        case 'Q': return "__vectorcall";
-        default: fail(); return {};
+        case 'N':
+            return "__clrcall";
+        case 'Q':
+            return "__vectorcall";
+        default:
+            fail();
+            return {};
         }
     }
 
@@ -323,13 +373,14 @@ private:
         if (!consume('Z')) {
             fail();
         }
-        return {result.str() + " (" + std::string(convention) + " " + std::string(declarator), ")" + params};
+        return {result.str() + " (" + std::string(convention) + " " + std::string(declarator),
+                ")" + params};
     }
 
     Type returnType()
     {
         if (consume('?')) {
-            ++pos_;  // the storage class of a value returned by value
+            ++pos_; // the storage class of a value returned by value
         }
         return type();
     }
@@ -365,18 +416,27 @@ private:
             return reference("&&");
         }
         switch (c) {
-        case 'T': ++pos_; return {"union " + qualifiedName(), {}};
-        case 'U': ++pos_; return {"struct " + qualifiedName(), {}};
-        case 'V': ++pos_; return {"class " + qualifiedName(), {}};
+        case 'T':
+            ++pos_;
+            return {"union " + qualifiedName(), {}};
+        case 'U':
+            ++pos_;
+            return {"struct " + qualifiedName(), {}};
+        case 'V':
+            ++pos_;
+            return {"class " + qualifiedName(), {}};
         case 'W':
-            pos_ += 2;  // W4: an enum with int as its underlying type
+            pos_ += 2; // W4: an enum with int as its underlying type
             return {"enum " + qualifiedName(), {}};
         case 'P':
         case 'Q':
         case 'R':
         case 'S': {
             ++pos_;
-            const std::string_view self = c == 'Q' ? " const" : c == 'R' ? " volatile" : c == 'S' ? " const volatile" : "";
+            const std::string_view self = c == 'Q'   ? " const"
+                                          : c == 'R' ? " volatile"
+                                          : c == 'S' ? " const volatile"
+                                                     : "";
             pointerModifiers();
             if (consume('6')) {
                 return functionPointer("*" + std::string(self));
@@ -452,15 +512,16 @@ private:
     {
         const char c = s_.size() > pos_ ? s_[pos_++] : '\0';
         if (c >= '0' && c <= '4') {
-            static constexpr std::array<std::string_view, 5> access = {"private: static ", "protected: static ",
-                                                                       "public: static ", "", ""};
+            static constexpr std::array<std::string_view, 5> access = {
+                "private: static ", "protected: static ", "public: static ", "", ""};
             const Type t = type();
             pointerModifiers();
-            ++pos_;  // the variable's own storage class
+            ++pos_; // the variable's own storage class
             const std::string typeText = t.head;
-            const bool tight = !typeText.empty() && (typeText.back() == '*' || typeText.back() == '&');
-            return std::string(access[static_cast<std::size_t>(c - '0')]) + typeText + (tight ? "" : " ") + name +
-                   t.tail;
+            const bool tight =
+                !typeText.empty() && (typeText.back() == '*' || typeText.back() == '&');
+            return std::string(access[static_cast<std::size_t>(c - '0')]) + typeText +
+                   (tight ? "" : " ") + name + t.tail;
         }
         if (c == '6' || c == '7') {
             const std::string_view cv = cvText(s_.size() > pos_ ? s_[pos_++] : '\0');
@@ -474,15 +535,18 @@ private:
         if (c == 'Y' || c == 'Z') {
             // a free function
         } else if (c >= 'A' && c <= 'V') {
-            static constexpr std::array<std::string_view, 3> access = {"private: ", "protected: ", "public: "};
+            static constexpr std::array<std::string_view, 3> access = {
+                "private: ", "protected: ", "public: "};
             const int index = c - 'A';
             const int kind = (index % 8) / 2;
             if (kind == 3) {
-                fail();  // adjustor thunks
+                fail(); // adjustor thunks
                 return {};
             }
-            prefix = std::string(access[static_cast<std::size_t>(index / 8)]) +
-                     (kind == 1 ? "static " : kind == 2 ? "virtual " : "");
+            prefix =
+                std::string(access[static_cast<std::size_t>(index / 8)]) + (kind == 1   ? "static "
+                                                                            : kind == 2 ? "virtual "
+                                                                                        : "");
             if (kind != 1) {
                 pointerModifiers();
                 thisQualifiers = cvText(s_.size() > pos_ ? s_[pos_++] : '\0');

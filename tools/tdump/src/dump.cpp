@@ -19,12 +19,18 @@ constexpr std::size_t maxMangledLine = 64 * 1024;
 std::string_view kindName(FileKind kind)
 {
     switch (kind) {
-    case FileKind::PeImage: return "a PE image";
-    case FileKind::DosExecutable: return "an MS-DOS executable";
-    case FileKind::CoffObject: return "a COFF object file";
-    case FileKind::ImportObject: return "an import object";
-    case FileKind::Archive: return "an archive library";
-    case FileKind::Unknown: break;
+    case FileKind::PeImage:
+        return "a PE image";
+    case FileKind::DosExecutable:
+        return "an MS-DOS executable";
+    case FileKind::CoffObject:
+        return "a COFF object file";
+    case FileKind::ImportObject:
+        return "an import object";
+    case FileKind::Archive:
+        return "an archive library";
+    case FileKind::Unknown:
+        break;
     }
     return "a file of unknown type";
 }
@@ -134,7 +140,10 @@ bool selectsDisplay(Switch which)
 
 class Dumper {
 public:
-    Dumper(const Options& options, View file, Output& out) : options_(options), file_(file), out_(out) {}
+    Dumper(const Options& options, View file, Output& out)
+        : options_(options), file_(file), out_(out)
+    {
+    }
 
     void run(std::string_view fileName);
 
@@ -157,7 +166,7 @@ private:
     View file_;
     Output& out_;
     FileKind kind_ = FileKind::Unknown;
-    std::vector<Switch> effective_;  // display switches that apply to this file
+    std::vector<Switch> effective_; // display switches that apply to this file
     std::optional<PeImage> image_;
 };
 
@@ -170,7 +179,9 @@ void Dumper::run(std::string_view fileName)
         image_ = PeImage::open(file_);
         type = image_->description();
         break;
-    case FileKind::DosExecutable: type = "MS-DOS executable (no PE header)"; break;
+    case FileKind::DosExecutable:
+        type = "MS-DOS executable (no PE header)";
+        break;
     case FileKind::CoffObject: {
         const auto big = readBigObjHeader(file_);
         const auto header = big ? big : readCoffHeader(file_, 0);
@@ -178,9 +189,15 @@ void Dumper::run(std::string_view fileName)
                std::string(machineName(header->machine));
         break;
     }
-    case FileKind::ImportObject: type = "import object (short import library member)"; break;
-    case FileKind::Archive: type = "archive library"; break;
-    case FileKind::Unknown: type = "unknown (not a PE image, COFF object or archive library)"; break;
+    case FileKind::ImportObject:
+        type = "import object (short import library member)";
+        break;
+    case FileKind::Archive:
+        type = "archive library";
+        break;
+    case FileKind::Unknown:
+        type = "unknown (not a PE image, COFF object or archive library)";
+        break;
     }
     for (const SwitchUse& use : options_.switches) {
         if (selectsDisplay(use.which) && !whyNoEffect(use.which, kind_)) {
@@ -194,11 +211,12 @@ void Dumper::run(std::string_view fileName)
     }
     if (image_) {
         peDisplays(*image_);
-    } else if (kind_ == FileKind::DosExecutable && (wants(Switch::Exe) || wants(Switch::ExeTables))) {
+    } else if (kind_ == FileKind::DosExecutable &&
+               (wants(Switch::Exe) || wants(Switch::ExeTables))) {
         listDosHeader(file_, out_, options_);
     }
-    if (wants(Switch::Obj) && !anyOf(kind_, {FileKind::PeImage, FileKind::CoffObject, FileKind::Archive,
-                                             FileKind::ImportObject})) {
+    if (wants(Switch::Obj) && !anyOf(kind_, {FileKind::PeImage, FileKind::CoffObject,
+                                             FileKind::Archive, FileKind::ImportObject})) {
         coffDisplays(file_, true);
     }
     if (kind_ == FileKind::CoffObject) {
@@ -254,14 +272,22 @@ void Dumper::writeHeading(std::string_view fileName, std::string_view type)
 void Dumper::defaultDisplay()
 {
     switch (kind_) {
-    case FileKind::PeImage: peExecutableDisplay(*image_); break;
-    case FileKind::DosExecutable: listDosHeader(file_, out_, options_); break;
-    case FileKind::CoffObject: coffDisplays(file_, false); break;
+    case FileKind::PeImage:
+        peExecutableDisplay(*image_);
+        break;
+    case FileKind::DosExecutable:
+        listDosHeader(file_, out_, options_);
+        break;
+    case FileKind::CoffObject:
+        coffDisplays(file_, false);
+        break;
     case FileKind::ImportObject:
         heading(out_, "Import object");
         listImportObject(file_, out_, options_);
         break;
-    case FileKind::Archive: Archive(file_).listLibrary(out_, options_); break;
+    case FileKind::Archive:
+        Archive(file_).listLibrary(out_, options_);
+        break;
     case FileKind::Unknown:
         heading(out_, "Hexadecimal display");
         hexDisplay(file_, 0, file_.size(), out_);
@@ -320,7 +346,8 @@ void Dumper::peDisplays(const PeImage& image)
     }
     if (wants(Switch::Coff) || wants(Switch::Obj)) {
         image.coff().listFileHeader(out_, options_);
-        image.coff().listSections(out_, options_, !options_.has(Switch::NoRelocs), !options_.has(Switch::NoLines));
+        image.coff().listSections(out_, options_, !options_.has(Switch::NoRelocs),
+                                  !options_.has(Switch::NoLines));
         image.coff().listSymbols(out_, options_);
     }
     if (wants(Switch::Impdef)) {
@@ -347,11 +374,13 @@ void Dumper::coffDisplays(View object, bool forced)
         return;
     }
     if (forced) {
-        report(out_, "not recognised as a COFF object; read as one because -o asks for it", object.base());
+        report(out_, "not recognised as a COFF object; read as one because -o asks for it",
+               object.base());
     }
     const CoffFile coff(object, *header);
     coff.listFileHeader(out_, options_);
-    coff.listSections(out_, options_, !options_.has(Switch::NoRelocs), !options_.has(Switch::NoLines));
+    coff.listSections(out_, options_, !options_.has(Switch::NoRelocs),
+                      !options_.has(Switch::NoLines));
     coff.listSymbols(out_, options_);
 }
 
@@ -361,7 +390,8 @@ void Dumper::coffObjectDisplays(View object)
     if (wants(Switch::Coff) || wants(Switch::Obj)) {
         coffDisplays(object, false);
     }
-    const bool more = wants(Switch::Relocs) || wants(Switch::Raw) || wants(Switch::Checksum) || wants(Switch::Debug);
+    const bool more = wants(Switch::Relocs) || wants(Switch::Raw) || wants(Switch::Checksum) ||
+                      wants(Switch::Debug);
     if (!more || isImportObject(object)) {
         return;
     }
@@ -444,7 +474,8 @@ void Dumper::unmangleLines()
     bool overlong = false;
     const auto finish = [&] {
         std::string_view text(line);
-        while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t')) {
+        while (!text.empty() &&
+               (text.back() == '\r' || text.back() == ' ' || text.back() == '\t')) {
             text.remove_suffix(1);
         }
         while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
@@ -462,7 +493,8 @@ void Dumper::unmangleLines()
     std::vector<std::uint8_t> chunk(64 * 1024);
     for (std::uint64_t at = 0; at < file_.size();) {
         const std::size_t got = file_.reader().readSome(
-            file_.base() + at, std::span(chunk.data(), std::min<std::uint64_t>(chunk.size(), file_.size() - at)));
+            file_.base() + at,
+            std::span(chunk.data(), std::min<std::uint64_t>(chunk.size(), file_.size() - at)));
         if (got == 0) {
             report(out_, "the file could not be read further", file_.base() + at);
             return;
@@ -516,8 +548,11 @@ void dumpFile(const Options& options, std::string_view fileName, Reader& reader,
     Dumper(options, View(reader), out).run(fileName);
     if (out.exhausted()) {
         out << '\n';
-        report(out, "the listing stopped early: listing this file took more than " + std::to_string(out.budget()) +
-                        " units of work, far more than its size allows; its tables must overlap or repeat");
+        report(
+            out,
+            "the listing stopped early: listing this file took more than " +
+                std::to_string(out.budget()) +
+                " units of work, far more than its size allows; its tables must overlap or repeat");
     }
 }
 

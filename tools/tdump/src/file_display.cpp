@@ -8,7 +8,7 @@ namespace tdump {
 namespace {
 
 constexpr std::size_t bytesPerLine = 16;
-constexpr std::size_t chunkSize = 64 * 1024;  // a multiple of bytesPerLine
+constexpr std::size_t chunkSize = 64 * 1024; // a multiple of bytesPerLine
 static_assert(chunkSize % bytesPerLine == 0);
 
 struct Tables {
@@ -63,11 +63,13 @@ void hexDisplay(View view, std::uint64_t from, std::uint64_t to, Output& out)
     int digits = offsetDigits(view.base() + to - 1);
     digits += digits % 2;
     // offset, 2 blanks, 16 x "XX ", 1 extra blank in the middle, 1 blank, 16 characters, newline
-    const std::size_t lineLength = static_cast<std::size_t>(digits) + 2 + 3 * bytesPerLine + 1 + 1 + bytesPerLine + 1;
+    const std::size_t lineLength =
+        static_cast<std::size_t>(digits) + 2 + 3 * bytesPerLine + 1 + 1 + bytesPerLine + 1;
     std::vector<std::uint8_t> chunk(chunkSize);
     Reader& reader = view.reader();
     for (std::uint64_t at = from; at < to && !out.exhausted();) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize, to - at));
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize, to - at));
         const std::size_t got = reader.readSome(view.base() + at, std::span(chunk.data(), want));
         if (got == 0) {
             report(out, "the file could not be read further", view.base() + at);
@@ -110,9 +112,18 @@ void hexDisplay(View view, std::uint64_t from, std::uint64_t to, Output& out)
 
 namespace {
 
-bool isLeadByte(std::uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-bool isTrailByte(std::uint8_t b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
-bool isHalfWidthKana(std::uint8_t b) { return b >= 0xA1 && b <= 0xDF; }
+bool isLeadByte(std::uint8_t b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+bool isTrailByte(std::uint8_t b)
+{
+    return b >= 0x40 && b <= 0xFC && b != 0x7F;
+}
+bool isHalfWidthKana(std::uint8_t b)
+{
+    return b >= 0xA1 && b <= 0xDF;
+}
 
 // Collects one row of the text display at a time.
 class TextRows {
@@ -166,9 +177,10 @@ void textDisplay(View view, std::uint64_t from, bool sevenBit, Output& out)
     TextRows rows(out, offsetDigits(view.base() + size - 1));
     std::vector<std::uint8_t> chunk(chunkSize);
     Reader& reader = view.reader();
-    std::uint64_t skip = 0;  // bytes already taken as the second half of a pair
+    std::uint64_t skip = 0; // bytes already taken as the second half of a pair
     for (std::uint64_t at = from; at < size && !out.exhausted();) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize, size - at));
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize, size - at));
         const std::size_t got = reader.readSome(view.base() + at, std::span(chunk.data(), want));
         if (got == 0) {
             rows.end();

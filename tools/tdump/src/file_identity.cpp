@@ -13,7 +13,10 @@ namespace tdump {
 
 namespace {
 
-bool isLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+bool isLeadByte(unsigned char byte)
+{
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
 
 // The full path with '/' as '\' and single-byte letters upper-cased; the
 // trail byte of a double-byte character is kept as it is, since it may look

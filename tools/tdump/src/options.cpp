@@ -12,7 +12,10 @@ bool startsWith(std::string_view text, std::string_view prefix)
 }
 
 // "ID" is the front-end's placeholder for a table or record name.
-bool isPlaceholder(std::string_view argument) { return argument.empty() || argument == "ID"; }
+bool isPlaceholder(std::string_view argument)
+{
+    return argument.empty() || argument == "ID";
+}
 
 std::string quoted(std::string_view text)
 {
@@ -71,19 +74,23 @@ void parseOffset(std::string_view argument, Options& options, SwitchUse& use)
 void parseExeTable(std::string_view argument, Options& options, SwitchUse& use)
 {
     use.which = Switch::ExeTables;
-    static constexpr std::pair<std::string_view, ExeTable> names[] = {
-        {"HDR", tableHeaders}, {"OBJ", tableSections}, {"FIX", tableFixups},
-        {"NAM", tableImports}, {"ENT", tableExports}};
-    static constexpr std::string_view choices = "HDR (headers), OBJ (sections), FIX (base relocations), "
-                                                "NAM (imports), ENT (exports)";
+    static constexpr std::pair<std::string_view, ExeTable> names[] = {{"HDR", tableHeaders},
+                                                                      {"OBJ", tableSections},
+                                                                      {"FIX", tableFixups},
+                                                                      {"NAM", tableImports},
+                                                                      {"ENT", tableExports}};
+    static constexpr std::string_view choices =
+        "HDR (headers), OBJ (sections), FIX (base relocations), "
+        "NAM (imports), ENT (exports)";
     if (isPlaceholder(argument) || argument == "?") {
         use.meaning = "executable display, every table";
         use.remark = "-ei needs a table name: " + std::string(choices);
         return;
     }
     std::string upper(argument);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
+        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    });
     for (const auto& [name, table] : names) {
         if (upper == name) {
             options.exeTables |= table;
@@ -96,12 +103,14 @@ void parseExeTable(std::string_view argument, Options& options, SwitchUse& use)
 }
 
 // -i and -x: letters a..t stand for debug directory entry types 0..19.
-void parseDebugLetters(std::string_view argument, std::uint32_t& mask, SwitchUse& use, std::string_view verb)
+void parseDebugLetters(std::string_view argument, std::uint32_t& mask, SwitchUse& use,
+                       std::string_view verb)
 {
-    static constexpr std::string_view letters = "a=unknown b=COFF c=CodeView d=FPO e=misc f=exception g=fixup "
-                                                "h=OMAP-to-source i=OMAP-from-source j=Borland k=reserved "
-                                                "l=CLSID m=VC-feature n=POGO o=ILTCG p=MPX q=repro "
-                                                "r=embedded-PDB s=SPGO t=PDB-hash";
+    static constexpr std::string_view letters =
+        "a=unknown b=COFF c=CodeView d=FPO e=misc f=exception g=fixup "
+        "h=OMAP-to-source i=OMAP-from-source j=Borland k=reserved "
+        "l=CLSID m=VC-feature n=POGO o=ILTCG p=MPX q=repro "
+        "r=embedded-PDB s=SPGO t=PDB-hash";
     if (isPlaceholder(argument) || argument == "?") {
         use.meaning = "debug directory, every entry type";
         use.remark = use.text.substr(0, 2) + " needs debug table letters: " + std::string(letters);
@@ -117,7 +126,8 @@ void parseDebugLetters(std::string_view argument, std::uint32_t& mask, SwitchUse
     }
     use.meaning = "debug directory, " + std::string(verb) + " entry types " + quoted(argument);
     if (!unknown.empty()) {
-        use.remark = "letters " + quoted(unknown) + " name no debug table; the letters are " + std::string(letters);
+        use.remark = "letters " + quoted(unknown) + " name no debug table; the letters are " +
+                     std::string(letters);
     }
 }
 
@@ -212,13 +222,15 @@ bool parseSwitch(std::string_view body, Options& options, SwitchUse& use)
 
 bool Options::has(Switch which) const
 {
-    return std::any_of(switches.begin(), switches.end(), [which](const SwitchUse& s) { return s.which == which; });
+    return std::any_of(switches.begin(), switches.end(),
+                       [which](const SwitchUse& s) { return s.which == which; });
 }
 
 bool Options::sectionSelected(std::string_view name) const
 {
     const auto prefixOf = [name](const std::string& prefix) { return startsWith(name, prefix); };
-    if (!sectionInclude.empty() && std::none_of(sectionInclude.begin(), sectionInclude.end(), prefixOf)) {
+    if (!sectionInclude.empty() &&
+        std::none_of(sectionInclude.begin(), sectionInclude.end(), prefixOf)) {
         return false;
     }
     return std::none_of(sectionExclude.begin(), sectionExclude.end(), prefixOf);
@@ -287,7 +299,9 @@ bool matchesFilter(std::string_view name, std::string_view filter)
     if (filter.empty()) {
         return true;
     }
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
     const auto found = std::search(name.begin(), name.end(), filter.begin(), filter.end(),
                                    [&](char a, char b) { return lower(a) == lower(b); });
     return found != name.end();

@@ -45,19 +45,19 @@ enum class Switch {
 };
 
 struct SwitchUse {
-    std::string text;     // as given on the command line
+    std::string text; // as given on the command line
     Switch which;
-    std::string meaning;  // what it does in this run
-    std::string remark;   // a problem with its argument, or empty
+    std::string meaning; // what it does in this run
+    std::string remark;  // a problem with its argument, or empty
 };
 
 // Parts of the executable display that -ei selects.
 enum ExeTable : unsigned {
-    tableHeaders = 1,      // HDR
-    tableSections = 2,     // OBJ
-    tableFixups = 4,       // FIX
-    tableImports = 8,      // NAM
-    tableExports = 16,     // ENT
+    tableHeaders = 1,  // HDR
+    tableSections = 2, // OBJ
+    tableFixups = 4,   // FIX
+    tableImports = 8,  // NAM
+    tableExports = 16, // ENT
     tableAll = 31,
 };
 
@@ -74,8 +74,8 @@ struct Options {
     std::string importFilter;
     std::string moduleFilter;
     std::string impdefFilter;
-    unsigned exeTables = 0;        // 0: every table
-    std::uint32_t debugInclude = 0;  // 0: every type
+    unsigned exeTables = 0;         // 0: every table
+    std::uint32_t debugInclude = 0; // 0: every type
     std::uint32_t debugExclude = 0;
     std::vector<std::string> sectionInclude;
     std::vector<std::string> sectionExclude;
@@ -91,7 +91,7 @@ struct Options {
 
 struct ParseResult {
     Options options;
-    std::string error;  // empty when the command line is usable
+    std::string error; // empty when the command line is usable
 };
 
 ParseResult parseCommandLine(const std::vector<std::string>& arguments);

@@ -15,7 +15,10 @@ void FileSink::write(std::string_view data)
 
 Output::Output(Sink& sink, std::size_t capacity) : sink_(sink), buffer_(capacity) {}
 
-Output::~Output() { flush(); }
+Output::~Output()
+{
+    flush();
+}
 
 void Output::flush()
 {
@@ -115,7 +118,10 @@ void report(Output& out, std::string_view what, std::uint64_t fileOffset)
     out << "  ** " << what << " (at file offset 0x" << hex(fileOffset, 1) << ")\n";
 }
 
-void report(Output& out, std::string_view what) { out << "  ** " << what << '\n'; }
+void report(Output& out, std::string_view what)
+{
+    out << "  ** " << what << '\n';
+}
 
 void heading(Output& out, std::string_view title)
 {
@@ -126,6 +132,9 @@ void heading(Output& out, std::string_view title)
     out << '\n';
 }
 
-Output& label(Output& out, std::string_view name) { return out << "  " << column(name, 30); }
+Output& label(Output& out, std::string_view name)
+{
+    return out << "  " << column(name, 30);
+}
 
 } // namespace tdump

@@ -40,22 +40,31 @@ private:
 
 struct Hex {
     std::uint64_t value;
-    int digits;  // at least this many, more when the value needs them
+    int digits; // at least this many, more when the value needs them
 };
-inline Hex hex(std::uint64_t value, int digits = 8) { return {value, digits}; }
+inline Hex hex(std::uint64_t value, int digits = 8)
+{
+    return {value, digits};
+}
 
 struct Dec {
     std::uint64_t value;
-    int width;  // right-aligned in this many columns
+    int width; // right-aligned in this many columns
 };
-inline Dec dec(std::uint64_t value, int width = 0) { return {value, width}; }
+inline Dec dec(std::uint64_t value, int width = 0)
+{
+    return {value, width};
+}
 
 // Text left-aligned in a column of width characters (never cut).
 struct Column {
     std::string_view text;
     std::size_t width;
 };
-inline Column column(std::string_view text, std::size_t width) { return {text, width}; }
+inline Column column(std::string_view text, std::size_t width)
+{
+    return {text, width};
+}
 
 class Output {
 public:

@@ -24,9 +24,9 @@ constexpr std::uint32_t maxRelocationBlocks = 1u << 20;
 struct OptionalField {
     std::string_view name;
     std::uint32_t offset32;
-    std::uint32_t size32;  // 0: not in a PE32 header
+    std::uint32_t size32; // 0: not in a PE32 header
     std::uint32_t offset64;
-    std::uint32_t size64;  // 0: not in a PE32+ header
+    std::uint32_t size64; // 0: not in a PE32+ header
 };
 
 constexpr OptionalField optionalFields[] = {
@@ -73,7 +73,10 @@ std::string quoteName(const CString& text)
 
 } // namespace
 
-bool hasDosHeader(View view) { return view.u16(0) == 0x5A4D && view.size() >= 64; }
+bool hasDosHeader(View view)
+{
+    return view.u16(0) == 0x5A4D && view.size() >= 64;
+}
 
 std::optional<PeImage> PeImage::open(View view)
 {
@@ -101,8 +104,8 @@ PeImage::PeImage(View view, std::uint32_t peOffset, CoffFile coff)
 {
     optionalOffset_ = std::uint64_t{peOffset_} + 24;
     const std::uint64_t declared = coff_.header().optionalHeaderSize;
-    optionalSize_ = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(declared, view_.size() > optionalOffset_ ? view_.size() - optionalOffset_ : 0));
+    optionalSize_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        declared, view_.size() > optionalOffset_ ? view_.size() - optionalOffset_ : 0));
     magic_ = static_cast<std::uint16_t>(optionalField(0, 2).value_or(0));
     pe32Plus_ = magic_ == magicPe32Plus;
     imageBase_ = pe32Plus_ ? optionalField(24, 8).value_or(0) : optionalField(28, 4).value_or(0);
@@ -141,9 +144,10 @@ const SectionHeader* PeImage::sectionContaining(std::uint32_t rva) const
     }
     // Beyond those, by address: the nearest section below is the candidate,
     // and a few more for overlapping (forged) ones, so a lookup stays cheap.
-    auto it = std::upper_bound(byAddress_.begin(), byAddress_.end(), rva, [&](std::uint32_t value, std::size_t index) {
-        return value < sections[index].virtualAddress;
-    });
+    auto it = std::upper_bound(byAddress_.begin(), byAddress_.end(), rva,
+                               [&](std::uint32_t value, std::size_t index) {
+                                   return value < sections[index].virtualAddress;
+                               });
     for (int tries = 0; tries < 8 && it != byAddress_.begin(); ++tries) {
         const SectionHeader& s = sections[*--it];
         if (holds(s)) {
@@ -159,10 +163,14 @@ std::optional<std::uint64_t> PeImage::optionalField(std::uint32_t offset, std::u
         return std::nullopt;
     }
     switch (size) {
-    case 1: return view_.u8(optionalOffset_ + offset);
-    case 2: return view_.u16(optionalOffset_ + offset);
-    case 4: return view_.u32(optionalOffset_ + offset);
-    default: return view_.u64(optionalOffset_ + offset);
+    case 1:
+        return view_.u8(optionalOffset_ + offset);
+    case 2:
+        return view_.u16(optionalOffset_ + offset);
+    case 4:
+        return view_.u32(optionalOffset_ + offset);
+    default:
+        return view_.u64(optionalOffset_ + offset);
     }
 }
 
@@ -171,7 +179,8 @@ std::optional<PeImage::Directory> PeImage::directory(std::size_t index) const
     if (index >= directoryCount_) {
         return std::nullopt;
     }
-    const std::uint32_t at = (pe32Plus_ ? directoriesOffset64 : directoriesOffset32) + static_cast<std::uint32_t>(index) * 8;
+    const std::uint32_t at = (pe32Plus_ ? directoriesOffset64 : directoriesOffset32) +
+                             static_cast<std::uint32_t>(index) * 8;
     const auto rva = optionalField(at, 4);
     const auto size = optionalField(at + 4, 4);
     if (!rva || !size) {
@@ -186,7 +195,7 @@ std::optional<PeImage::Mapped> PeImage::map(std::uint32_t rva) const
         const SectionHeader& s = *section;
         const std::uint32_t within = rva - s.virtualAddress;
         if (within >= s.rawSize) {
-            return std::nullopt;  // in the zero-filled tail: no bytes in the file
+            return std::nullopt; // in the zero-filled tail: no bytes in the file
         }
         const std::uint64_t offset = std::uint64_t{s.rawPointer} + within;
         if (offset >= view_.size()) {
@@ -234,7 +243,8 @@ std::string PeImage::sectionOf(std::uint32_t rva) const
     return rva < sizeOfHeaders_ ? "(headers)" : "";
 }
 
-std::optional<PeImage::Mapped> PeImage::mapDirectory(Output& out, std::size_t index, std::string_view what) const
+std::optional<PeImage::Mapped> PeImage::mapDirectory(Output& out, std::size_t index,
+                                                     std::string_view what) const
 {
     const auto dir = directory(index);
     if (!dir || dir->rva == 0) {
@@ -243,8 +253,11 @@ std::optional<PeImage::Mapped> PeImage::mapDirectory(Output& out, std::size_t in
     }
     auto mapped = map(dir->rva);
     if (!mapped) {
-        const std::uint64_t entry = optionalOffset_ + (pe32Plus_ ? directoriesOffset64 : directoriesOffset32) + index * 8;
-        report(out, "the " + std::string(dataDirectoryName(index)) + " directory: " + whyUnmapped(dir->rva),
+        const std::uint64_t entry =
+            optionalOffset_ + (pe32Plus_ ? directoriesOffset64 : directoriesOffset32) + index * 8;
+        report(out,
+               "the " + std::string(dataDirectoryName(index)) +
+                   " directory: " + whyUnmapped(dir->rva),
                view_.base() + entry);
         return std::nullopt;
     }
@@ -253,7 +266,9 @@ std::optional<PeImage::Mapped> PeImage::mapDirectory(Output& out, std::size_t in
 
 std::string PeImage::description() const
 {
-    std::string text = magic_ == magicPe32Plus ? "PE32+ image" : magic_ == magicPe32 ? "PE32 image" : "PE image";
+    std::string text = magic_ == magicPe32Plus ? "PE32+ image"
+                       : magic_ == magicPe32   ? "PE32 image"
+                                               : "PE image";
     text += isDll() ? " (DLL), " : " (executable), ";
     text += machineName(coff_.header().machine);
     return text;
@@ -263,11 +278,21 @@ void listDosHeader(View view, Output& out, const Options& options)
 {
     heading(out, "MS-DOS header");
     static constexpr std::pair<std::string_view, std::uint32_t> fields[] = {
-        {"Magic (e_magic)", 0x00},           {"Bytes on last page", 0x02}, {"Pages in file", 0x04},
-        {"Relocations", 0x06},               {"Header paragraphs", 0x08},  {"Minimum extra paragraphs", 0x0A},
-        {"Maximum extra paragraphs", 0x0C},  {"Initial SS", 0x0E},         {"Initial SP", 0x10},
-        {"Checksum", 0x12},                  {"Initial IP", 0x14},         {"Initial CS", 0x16},
-        {"Relocation table offset", 0x18},   {"Overlay number", 0x1A},     {"OEM identifier", 0x24},
+        {"Magic (e_magic)", 0x00},
+        {"Bytes on last page", 0x02},
+        {"Pages in file", 0x04},
+        {"Relocations", 0x06},
+        {"Header paragraphs", 0x08},
+        {"Minimum extra paragraphs", 0x0A},
+        {"Maximum extra paragraphs", 0x0C},
+        {"Initial SS", 0x0E},
+        {"Initial SP", 0x10},
+        {"Checksum", 0x12},
+        {"Initial IP", 0x14},
+        {"Initial CS", 0x16},
+        {"Relocation table offset", 0x18},
+        {"Overlay number", 0x1A},
+        {"OEM identifier", 0x24},
         {"OEM information", 0x26},
     };
     for (const auto& [name, offset] : fields) {
@@ -290,7 +315,8 @@ void PeImage::listHeaders(Output& out, const Options& options) const
     heading(out, "PE signature");
     label(out, "File offset") << "0x" << hex(view_.base() + peOffset_, 1) << '\n';
     if (!view_.has(coff_.header().headerOffset, 20)) {
-        report(out, "the COFF file header after the PE signature is truncated", view_.base() + peOffset_ + 4);
+        report(out, "the COFF file header after the PE signature is truncated",
+               view_.base() + peOffset_ + 4);
         return;
     }
     coff_.listFileHeader(out, options);
@@ -303,11 +329,14 @@ void PeImage::listOptionalHeader(Output& out, const Options& options) const
     heading(out, "Optional header");
     const std::uint32_t declared = coff_.header().optionalHeaderSize;
     if (declared == 0) {
-        report(out, "the image has no optional header", view_.base() + coff_.header().headerOffset + 16);
+        report(out, "the image has no optional header",
+               view_.base() + coff_.header().headerOffset + 16);
         return;
     }
     if (magic_ != magicPe32 && magic_ != magicPe32Plus) {
-        report(out, "unrecognised optional header magic 0x" + toHex(magic_) + "; the fields are read as PE32",
+        report(out,
+               "unrecognised optional header magic 0x" + toHex(magic_) +
+                   "; the fields are read as PE32",
                view_.base() + optionalOffset_);
     }
     for (const OptionalField& f : optionalFields) {
@@ -318,9 +347,10 @@ void PeImage::listOptionalHeader(Output& out, const Options& options) const
         }
         const auto value = optionalField(offset, size);
         if (!value) {
-            report(out, "the optional header ends before " + std::string(f.name) + " (" +
-                            std::to_string(optionalSize_) + " of the " + std::to_string(declared) +
-                            " bytes it declares are in the file)",
+            report(out,
+                   "the optional header ends before " + std::string(f.name) + " (" +
+                       std::to_string(optionalSize_) + " of the " + std::to_string(declared) +
+                       " bytes it declares are in the file)",
                    view_.base() + optionalOffset_ + offset);
             return;
         }
@@ -349,8 +379,8 @@ void PeImage::listDataDirectories(Output& out) const
         if (!dir) {
             break;
         }
-        out << "  " << dec(i, 2) << "  " << column(dataDirectoryName(i), 16) << "  " << hex(dir->rva) << "  "
-            << hex(dir->size) << "  ";
+        out << "  " << dec(i, 2) << "  " << column(dataDirectoryName(i), 16) << "  "
+            << hex(dir->rva) << "  " << hex(dir->size) << "  ";
         if (dir->rva == 0 && dir->size == 0) {
             out << '\n';
             continue;
@@ -369,10 +399,12 @@ void PeImage::listDataDirectories(Output& out) const
         }
         out << '\n';
     }
-    const std::uint32_t declared = static_cast<std::uint32_t>(optionalField(pe32Plus_ ? 108 : 92, 4).value_or(0));
+    const std::uint32_t declared =
+        static_cast<std::uint32_t>(optionalField(pe32Plus_ ? 108 : 92, 4).value_or(0));
     if (directoryCount_ < std::min(declared, std::uint32_t{16})) {
-        report(out, std::to_string(declared) + " directories declared, only " + std::to_string(directoryCount_) +
-                        " fit in the optional header",
+        report(out,
+               std::to_string(declared) + " directories declared, only " +
+                   std::to_string(directoryCount_) + " fit in the optional header",
                view_.base() + optionalOffset_);
     }
 }
@@ -414,7 +446,9 @@ bool PeImage::walkExports(Output& out, std::string& dllName, Visit visit) const
     out << "  DLL name " << dllName << ", ordinal base " << dec(base) << ", " << dec(functionCount)
         << " functions, " << dec(nameCount) << " names, time stamp " << hex(le32(&raw[4])) << '\n';
     if (functionCount > maxExports || nameCount > maxExports) {
-        report(out, "more exports than the limit of " + std::to_string(maxExports) + "; only that many are read",
+        report(out,
+               "more exports than the limit of " + std::to_string(maxExports) +
+                   "; only that many are read",
                mapped->fileOffset + 20);
         functionCount = std::min(functionCount, maxExports);
         nameCount = std::min(nameCount, maxExports);
@@ -424,7 +458,7 @@ bool PeImage::walkExports(Output& out, std::string& dllName, Visit visit) const
     struct Named {
         std::uint32_t functionIndex;
         std::uint32_t nameRva;
-        std::uint64_t pointerOffset;  // where the name pointer is, for reports
+        std::uint64_t pointerOffset; // where the name pointer is, for reports
     };
     std::vector<Named> named;
     if (nameCount != 0) {
@@ -439,15 +473,17 @@ bool PeImage::walkExports(Output& out, std::string& dllName, Visit visit) const
                 const auto pointer = names->view.u32(std::uint64_t{i} * 4);
                 const auto index = ordinals->view.u16(std::uint64_t{i} * 2);
                 if (!pointer || !index) {
-                    report(out, "the export name tables end after " + std::to_string(i) + " of " +
-                                    std::to_string(nameCount) + " entries",
+                    report(out,
+                           "the export name tables end after " + std::to_string(i) + " of " +
+                               std::to_string(nameCount) + " entries",
                            (!pointer ? names->fileOffset : ordinals->fileOffset));
                     break;
                 }
                 if (*index >= functionCount) {
-                    report(out, "export name " + std::to_string(i) + " refers to function index " +
-                                    std::to_string(*index) + ", beyond the " + std::to_string(functionCount) +
-                                    " functions",
+                    report(out,
+                           "export name " + std::to_string(i) + " refers to function index " +
+                               std::to_string(*index) + ", beyond the " +
+                               std::to_string(functionCount) + " functions",
                            ordinals->fileOffset + std::uint64_t{i} * 2);
                     continue;
                 }
@@ -455,11 +491,13 @@ bool PeImage::walkExports(Output& out, std::string& dllName, Visit visit) const
             }
         }
     }
-    std::stable_sort(named.begin(), named.end(),
-                     [](const Named& a, const Named& b) { return a.functionIndex < b.functionIndex; });
+    std::stable_sort(named.begin(), named.end(), [](const Named& a, const Named& b) {
+        return a.functionIndex < b.functionIndex;
+    });
     const auto functions = map(functionsRva);
     if (!functions && functionCount != 0) {
-        report(out, "the export address table: " + whyUnmapped(functionsRva), mapped->fileOffset + 28);
+        report(out, "the export address table: " + whyUnmapped(functionsRva),
+               mapped->fileOffset + 28);
         return true;
     }
     auto next = named.begin();
@@ -467,8 +505,9 @@ bool PeImage::walkExports(Output& out, std::string& dllName, Visit visit) const
         out.charge(entryCost);
         const auto rva = functions->view.u32(std::uint64_t{i} * 4);
         if (!rva) {
-            report(out, "the export address table ends after " + std::to_string(i) + " of " +
-                            std::to_string(functionCount) + " entries",
+            report(out,
+                   "the export address table ends after " + std::to_string(i) + " of " +
+                       std::to_string(functionCount) + " entries",
                    functions->fileOffset);
             return true;
         }
@@ -480,7 +519,9 @@ bool PeImage::walkExports(Output& out, std::string& dllName, Visit visit) const
         for (; next != named.end() && next->functionIndex == i; ++next) {
             const auto exportName = nameAt(next->nameRva);
             if (!exportName) {
-                report(out, "the name of export " + std::to_string(entry.ordinal) + ": " + whyUnmapped(next->nameRva),
+                report(out,
+                       "the name of export " + std::to_string(entry.ordinal) + ": " +
+                           whyUnmapped(next->nameRva),
                        next->pointerOffset);
             }
             entry.name = exportName.value_or("** name unreadable");
@@ -509,7 +550,8 @@ void PeImage::listExports(Output& out, const Options& options, std::string_view 
             header = true;
         }
         out << "  " << dec(e.ordinal, 7) << "  " << hex(e.rva) << "  "
-            << (e.name.empty() ? std::string("(by ordinal only)") : displayName(e.name, options.demangle()));
+            << (e.name.empty() ? std::string("(by ordinal only)")
+                               : displayName(e.name, options.demangle()));
         if (!e.forwarder.empty()) {
             out << "  -> " << e.forwarder;
         }
@@ -529,11 +571,13 @@ void PeImage::listImpdef(Output& out, const Options& options) const
     {
         Output text(lines);
         walkExports(out, dllName, [&](const ExportEntry& e) {
-            if (!options.impdefFilter.empty() && (e.name.empty() || !matchesFilter(e.name, options.impdefFilter))) {
+            if (!options.impdefFilter.empty() &&
+                (e.name.empty() || !matchesFilter(e.name, options.impdefFilter))) {
                 return;
             }
-            text << "    " << column(e.name.empty() ? std::string_view("") : std::string_view(e.name), 32) << " @"
-                 << dec(e.ordinal);
+            text << "    "
+                 << column(e.name.empty() ? std::string_view("") : std::string_view(e.name), 32)
+                 << " @" << dec(e.ordinal);
             if (e.name.empty()) {
                 text << " NONAME";
             }
@@ -546,7 +590,8 @@ void PeImage::listImpdef(Output& out, const Options& options) const
     out << "LIBRARY     " << dllName << "\nEXPORTS\n" << lines.text;
 }
 
-void PeImage::listImports(Output& out, const Options& options, bool modulesOnly, std::string_view filter) const
+void PeImage::listImports(Output& out, const Options& options, bool modulesOnly,
+                          std::string_view filter) const
 {
     heading(out, modulesOnly ? "Imported modules" : "Imports");
     const auto mapped = mapDirectory(out, 1, "import directory");
@@ -556,13 +601,16 @@ void PeImage::listImports(Output& out, const Options& options, bool modulesOnly,
     for (std::uint32_t i = 0; !out.exhausted(); ++i) {
         out.charge(entryCost);
         if (i == maxImportModules) {
-            report(out, "more import descriptors than the limit of " + std::to_string(maxImportModules),
+            report(out,
+                   "more import descriptors than the limit of " + std::to_string(maxImportModules),
                    mapped->fileOffset);
             return;
         }
         std::array<std::uint8_t, 20> raw{};
         if (!mapped->view.read(std::uint64_t{i} * 20, raw)) {
-            report(out, "the import descriptors run past the end of their section without the closing empty one",
+            report(out,
+                   "the import descriptors run past the end of their section without the closing "
+                   "empty one",
                    mapped->fileOffset + std::uint64_t{i} * 20);
             return;
         }
@@ -583,22 +631,25 @@ void PeImage::listImports(Output& out, const Options& options, bool modulesOnly,
         } else {
             out << "\n  Module " << (name ? moduleName : std::string("** name unreadable")) << '\n';
             out << "    lookup table " << hex(lookupRva) << ", address table " << hex(addressRva)
-                << ", time stamp " << hex(le32(&raw[4])) << ", forwarder chain " << hex(le32(&raw[8])) << '\n';
+                << ", time stamp " << hex(le32(&raw[4])) << ", forwarder chain "
+                << hex(le32(&raw[8])) << '\n';
         }
         if (!name) {
             report(out, "the module name: " + whyUnmapped(nameRva), descriptorOffset + 12);
         }
         if (!modulesOnly) {
-            listThunks(out, options, lookupRva != 0 ? lookupRva : addressRva, filter, moduleMatches, 0);
+            listThunks(out, options, lookupRva != 0 ? lookupRva : addressRva, filter, moduleMatches,
+                       0);
         }
     }
 }
 
-void PeImage::listDelayImports(Output& out, const Options& options, bool modulesOnly, std::string_view filter) const
+void PeImage::listDelayImports(Output& out, const Options& options, bool modulesOnly,
+                               std::string_view filter) const
 {
     const auto dir = directory(13);
     if (!dir || dir->rva == 0) {
-        return;  // most images have none; the heading would only be noise
+        return; // most images have none; the heading would only be noise
     }
     heading(out, modulesOnly ? "Delay-loaded modules" : "Delay-load imports");
     const auto mapped = mapDirectory(out, 13, "delay-load directory");
@@ -613,7 +664,9 @@ void PeImage::listDelayImports(Output& out, const Options& options, bool modules
         }
         std::array<std::uint8_t, 32> raw{};
         if (!mapped->view.read(std::uint64_t{i} * 32, raw)) {
-            report(out, "the delay-load descriptors run past the end of their section without the closing empty one",
+            report(out,
+                   "the delay-load descriptors run past the end of their section without the "
+                   "closing empty one",
                    mapped->fileOffset + std::uint64_t{i} * 32);
             return;
         }
@@ -633,15 +686,19 @@ void PeImage::listDelayImports(Output& out, const Options& options, bool modules
         const bool moduleMatches = matchesFilter(moduleName, filter);
         if (modulesOnly) {
             if (moduleMatches) {
-                out << "  " << (name ? moduleName : std::string("** name unreadable")) << "  (delay-loaded)\n";
+                out << "  " << (name ? moduleName : std::string("** name unreadable"))
+                    << "  (delay-loaded)\n";
             }
         } else {
-            out << "\n  Module " << (name ? moduleName : std::string("** name unreadable")) << " (delay-loaded)\n";
-            out << "    name table " << hex(le32(&raw[16])) << ", address table " << hex(le32(&raw[12]))
-                << ", module handle " << hex(le32(&raw[8])) << (rvaBased ? "" : ", addresses are VAs") << '\n';
+            out << "\n  Module " << (name ? moduleName : std::string("** name unreadable"))
+                << " (delay-loaded)\n";
+            out << "    name table " << hex(le32(&raw[16])) << ", address table "
+                << hex(le32(&raw[12])) << ", module handle " << hex(le32(&raw[8]))
+                << (rvaBased ? "" : ", addresses are VAs") << '\n';
         }
         if (!name) {
-            report(out, "the module name: " + whyUnmapped(nameRva), mapped->fileOffset + std::uint64_t{i} * 32 + 4);
+            report(out, "the module name: " + whyUnmapped(nameRva),
+                   mapped->fileOffset + std::uint64_t{i} * 32 + 4);
         }
         if (!modulesOnly) {
             listThunks(out, options, namesTable, filter, moduleMatches, subtract);
@@ -649,8 +706,9 @@ void PeImage::listDelayImports(Output& out, const Options& options, bool modules
     }
 }
 
-void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tableRva, std::string_view filter,
-                         bool moduleMatches, std::uint64_t imageBaseToSubtract) const
+void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tableRva,
+                         std::string_view filter, bool moduleMatches,
+                         std::uint64_t imageBaseToSubtract) const
 {
     const auto table = map(tableRva);
     if (!table) {
@@ -658,15 +716,16 @@ void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tabl
         return;
     }
     const std::uint64_t width = pe32Plus_ ? 8 : 4;
-    const std::uint64_t ordinalFlag = pe32Plus_ ? (std::uint64_t{1} << 63) : (std::uint64_t{1} << 31);
+    const std::uint64_t ordinalFlag =
+        pe32Plus_ ? (std::uint64_t{1} << 63) : (std::uint64_t{1} << 31);
     bool header = false;
     for (std::uint32_t i = 0; i < maxThunks; ++i) {
         if (out.exhausted()) {
             return;
         }
         out.charge(entryCost);
-        const auto entry =
-            pe32Plus_ ? table->view.u64(i * width) : std::optional<std::uint64_t>(table->view.u32(i * width));
+        const auto entry = pe32Plus_ ? table->view.u64(i * width)
+                                     : std::optional<std::uint64_t>(table->view.u32(i * width));
         if (!entry) {
             report(out, "the lookup table is not terminated before the end of its section",
                    table->fileOffset + i * width);
@@ -686,22 +745,27 @@ void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tabl
             continue;
         }
         const std::uint64_t value = *entry - std::min(*entry, imageBaseToSubtract);
-        const auto hintName = value <= 0xFFFFFFFFu ? map(static_cast<std::uint32_t>(value)) : std::nullopt;
+        const auto hintName =
+            value <= 0xFFFFFFFFu ? map(static_cast<std::uint32_t>(value)) : std::nullopt;
         const auto hint = hintName ? hintName->view.u16(0) : std::nullopt;
         const auto text = hintName ? hintName->view.string(2, maxNameLength) : std::nullopt;
         if (!hint || !text) {
-            report(out, "import " + std::to_string(i) + ": the hint/name entry: " +
-                            (value <= 0xFFFFFFFFu ? whyUnmapped(static_cast<std::uint32_t>(value))
-                                                  : "0x" + toHex(value) + " is beyond 32 bits"),
+            report(out,
+                   "import " + std::to_string(i) + ": the hint/name entry: " +
+                       (value <= 0xFFFFFFFFu ? whyUnmapped(static_cast<std::uint32_t>(value))
+                                             : "0x" + toHex(value) + " is beyond 32 bits"),
                    table->fileOffset + i * width);
             continue;
         }
         if (!filter.empty() && !moduleMatches && !matchesFilter(text->text, filter)) {
             continue;
         }
-        out << "    " << hex(*hint, 4) << "  " << displayName(quoteName(*text), options.demangle()) << '\n';
+        out << "    " << hex(*hint, 4) << "  " << displayName(quoteName(*text), options.demangle())
+            << '\n';
     }
-    report(out, "more than " + std::to_string(maxThunks) + " imports from one module; the rest is skipped",
+    report(out,
+           "more than " + std::to_string(maxThunks) +
+               " imports from one module; the rest is skipped",
            table->fileOffset);
 }
 
@@ -715,8 +779,9 @@ void PeImage::listDebugDirectory(Output& out, const Options& options) const
     }
     std::uint32_t count = dir->size / 28;
     if (count > maxDebugEntries) {
-        report(out, "the debug directory size claims more entries than the limit of " +
-                        std::to_string(maxDebugEntries),
+        report(out,
+               "the debug directory size claims more entries than the limit of " +
+                   std::to_string(maxDebugEntries),
                mapped->fileOffset);
         count = maxDebugEntries;
     }
@@ -725,8 +790,9 @@ void PeImage::listDebugDirectory(Output& out, const Options& options) const
         out.charge(entryCost);
         std::array<std::uint8_t, 28> raw{};
         if (!mapped->view.read(std::uint64_t{i} * 28, raw)) {
-            report(out, "the debug directory is truncated: entry " + std::to_string(i) + " of " +
-                            std::to_string(count) + " lies past the end of its section",
+            report(out,
+                   "the debug directory is truncated: entry " + std::to_string(i) + " of " +
+                       std::to_string(count) + " lies past the end of its section",
                    mapped->fileOffset + std::uint64_t{i} * 28);
             return;
         }
@@ -744,22 +810,24 @@ void PeImage::listDebugDirectory(Output& out, const Options& options) const
                    mapped->fileOffset + std::uint64_t{i} * 28 + 24);
             continue;
         }
-        if (type == 2) {  // CodeView: where the program database is
+        if (type == 2) { // CodeView: where the program database is
             const auto signature = view_.u32(pointer);
-            if (signature == 0x53445352 && size >= 24) {  // "RSDS"
+            if (signature == 0x53445352 && size >= 24) { // "RSDS"
                 std::array<std::uint8_t, 20> guid{};
                 view_.read(std::uint64_t{pointer} + 4, guid);
                 out << "     PDB signature {";
-                out << hex(le32(&guid[0]), 8) << '-' << hex(le16(&guid[4]), 4) << '-' << hex(le16(&guid[6]), 4) << '-';
+                out << hex(le32(&guid[0]), 8) << '-' << hex(le16(&guid[4]), 4) << '-'
+                    << hex(le16(&guid[6]), 4) << '-';
                 for (std::size_t b = 8; b < 16; ++b) {
                     out << hex(guid[b], 2) << (b == 9 ? "-" : "");
                 }
                 out << "}, age " << dec(le32(&guid[16]));
                 const auto path = view_.sub(pointer, size).string(24, maxNameLength);
                 out << ", " << (path ? quoteName(*path) : std::string("(no path)")) << '\n';
-            } else if (signature == 0x3031424E && size >= 16) {  // "NB10"
+            } else if (signature == 0x3031424E && size >= 16) { // "NB10"
                 const auto path = view_.sub(pointer, size).string(16, maxNameLength);
-                out << "     NB10, time stamp " << hex(view_.u32(std::uint64_t{pointer} + 8).value_or(0)) << ", age "
+                out << "     NB10, time stamp "
+                    << hex(view_.u32(std::uint64_t{pointer} + 8).value_or(0)) << ", age "
                     << dec(view_.u32(std::uint64_t{pointer} + 12).value_or(0)) << ", "
                     << (path ? quoteName(*path) : std::string("(no path)")) << '\n';
             }
@@ -769,7 +837,8 @@ void PeImage::listDebugDirectory(Output& out, const Options& options) const
         }
     }
     if (dir->size % 28 != 0) {
-        report(out, "the debug directory size " + std::to_string(dir->size) + " is not a multiple of 28",
+        report(out,
+               "the debug directory size " + std::to_string(dir->size) + " is not a multiple of 28",
                mapped->fileOffset);
     }
 }
@@ -784,8 +853,10 @@ void PeImage::listBaseRelocations(Output& out, bool entries) const
     }
     std::uint64_t size = dir->size;
     if (size > mapped->view.size()) {
-        report(out, "the base relocation directory size runs past the end of its section; read up to there",
-               mapped->fileOffset);
+        report(
+            out,
+            "the base relocation directory size runs past the end of its section; read up to there",
+            mapped->fileOffset);
         size = mapped->view.size();
     }
     if (!entries) {
@@ -803,15 +874,17 @@ void PeImage::listBaseRelocations(Output& out, bool entries) const
         const std::uint32_t blockSize = mapped->view.u32(at + 4).value_or(0);
         const std::uint64_t blockOffset = mapped->fileOffset + at;
         if (blockSize < 8) {
-            report(out, "relocation block of size " + std::to_string(blockSize) +
-                            " (a block is at least 8 bytes); the rest of the table is skipped",
+            report(out,
+                   "relocation block of size " + std::to_string(blockSize) +
+                       " (a block is at least 8 bytes); the rest of the table is skipped",
                    blockOffset + 4);
             return;
         }
         std::uint64_t length = blockSize;
         if (length > size - at) {
-            report(out, "relocation block of size " + std::to_string(blockSize) +
-                            " runs past the end of the table; read up to there",
+            report(out,
+                   "relocation block of size " + std::to_string(blockSize) +
+                       " runs past the end of the table; read up to there",
                    blockOffset + 4);
             length = size - at;
         }
@@ -820,17 +893,18 @@ void PeImage::listBaseRelocations(Output& out, bool entries) const
         if (!entries) {
             out << "  " << hex(page) << "  " << hex(blockSize) << "  " << dec(count, 7) << '\n';
         } else {
-            out << "\n  Page " << hex(page) << ", block size " << dec(blockSize) << ", " << dec(count)
-                << " entries\n";
+            out << "\n  Page " << hex(page) << ", block size " << dec(blockSize) << ", "
+                << dec(count) << " entries\n";
             for (std::uint64_t e = 0; e < count && !out.exhausted(); ++e) {
                 const std::uint16_t value = mapped->view.u16(at + 8 + e * 2).value_or(0);
                 const unsigned type = value >> 12u;
                 const std::uint32_t offset = value & 0xFFFu;
                 out << "    " << hex(offset, 3) << "  " << hex(std::uint64_t{page} + offset) << "  "
                     << baseRelocationTypeName(coff_.header().machine, type) << '\n';
-                if (type == 4 && e + 1 < count) {  // HIGHADJ carries its low half in the next entry
+                if (type == 4 && e + 1 < count) { // HIGHADJ carries its low half in the next entry
                     ++e;
-                    out << "          (low half " << hex(mapped->view.u16(at + 8 + e * 2).value_or(0), 4) << ")\n";
+                    out << "          (low half "
+                        << hex(mapped->view.u16(at + 8 + e * 2).value_or(0), 4) << ")\n";
                 }
             }
         }
@@ -845,7 +919,8 @@ void PeImage::listChecksum(Output& out) const
     heading(out, "Image checksum");
     const auto stored = optionalField(checksumFieldOffset, 4);
     if (!stored) {
-        report(out, "the optional header is too short to hold a checksum", view_.base() + optionalOffset_);
+        report(out, "the optional header is too short to hold a checksum",
+               view_.base() + optionalOffset_);
         return;
     }
     // 16-bit one's-complement style sum over the file with the checksum field
@@ -855,7 +930,8 @@ void PeImage::listChecksum(Output& out) const
     std::vector<std::uint8_t> chunk(64 * 1024);
     const std::uint64_t size = view_.size();
     for (std::uint64_t at = 0; at < size;) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), size - at));
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), size - at));
         if (view_.reader().readSome(view_.base() + at, std::span(chunk.data(), want)) != want) {
             report(out, "the file could not be read to its end", view_.base() + at);
             return;

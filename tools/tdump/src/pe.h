@@ -32,8 +32,10 @@ public:
     void listHeaders(Output& out, const Options& options) const;
     void listSections(Output& out, const Options& options) const;
     void listExports(Output& out, const Options& options, std::string_view filter) const;
-    void listImports(Output& out, const Options& options, bool modulesOnly, std::string_view filter) const;
-    void listDelayImports(Output& out, const Options& options, bool modulesOnly, std::string_view filter) const;
+    void listImports(Output& out, const Options& options, bool modulesOnly,
+                     std::string_view filter) const;
+    void listDelayImports(Output& out, const Options& options, bool modulesOnly,
+                          std::string_view filter) const;
     void listDebugDirectory(Output& out, const Options& options) const;
     // Block by block; with entries, every relocation of every block.
     void listBaseRelocations(Output& out, bool entries) const;
@@ -69,14 +71,15 @@ private:
 
     void listOptionalHeader(Output& out, const Options& options) const;
     void listDataDirectories(Output& out) const;
-    void listThunks(Output& out, const Options& options, std::uint32_t tableRva, std::string_view filter,
-                    bool moduleMatches, std::uint64_t imageBaseToSubtract) const;
+    void listThunks(Output& out, const Options& options, std::uint32_t tableRva,
+                    std::string_view filter, bool moduleMatches,
+                    std::uint64_t imageBaseToSubtract) const;
 
     struct ExportEntry {
         std::uint32_t ordinal;
         std::uint32_t rva;
-        std::string name;       // empty: exported by ordinal only
-        std::string forwarder;  // non-empty: forwarded to another DLL
+        std::string name;      // empty: exported by ordinal only
+        std::string forwarder; // non-empty: forwarded to another DLL
     };
     // Calls back for each export; reports what is malformed as it goes.
     template <typename Visit>
@@ -88,11 +91,11 @@ private:
     bool pe32Plus_ = false;
     std::uint16_t magic_ = 0;
     std::uint64_t optionalOffset_ = 0;
-    std::uint32_t optionalSize_ = 0;  // the part of the optional header inside the file
+    std::uint32_t optionalSize_ = 0; // the part of the optional header inside the file
     std::uint64_t imageBase_ = 0;
     std::uint32_t sizeOfHeaders_ = 0;
     std::uint32_t directoryCount_ = 0;
-    std::vector<std::size_t> byAddress_;  // section indexes in address order, for lookups
+    std::vector<std::size_t> byAddress_; // section indexes in address order, for lookups
 };
 
 } // namespace tdump

@@ -42,7 +42,8 @@ int runTool(const std::vector<std::string>& arguments, Sink& standardOutput, Sin
     // truncated when opened.
     if (options.listFile && sameFile(options.input, *options.listFile)) {
         return fail(standardError, nullptr,
-                    "the list file \"" + *options.listFile + "\" is the input file itself; it is not overwritten");
+                    "the list file \"" + *options.listFile +
+                        "\" is the input file itself; it is not overwritten");
     }
     FilePtr listFile;
     if (options.listFile) {
@@ -50,13 +51,15 @@ int runTool(const std::vector<std::string>& arguments, Sink& standardOutput, Sin
         listFile.reset(std::fopen(options.listFile->c_str(), "w"));
         if (!listFile) {
             return fail(standardError, nullptr,
-                        "cannot write the list file \"" + *options.listFile + "\": " + std::strerror(errno));
+                        "cannot write the list file \"" + *options.listFile +
+                            "\": " + std::strerror(errno));
         }
     }
     std::string error;
     const auto input = FileSource::open(options.input, error);
     if (!input) {
-        fail(standardError, listFile.get(), "cannot read the input file \"" + options.input + "\": " + error);
+        fail(standardError, listFile.get(),
+             "cannot read the input file \"" + options.input + "\": " + error);
         return exitFileError;
     }
     Reader reader(*input);
@@ -68,7 +71,8 @@ int runTool(const std::vector<std::string>& arguments, Sink& standardOutput, Sin
         }
         const bool closed = std::fclose(listFile.release()) == 0;
         if (sink.failed() || !closed) {
-            return fail(standardError, nullptr, "writing the list file \"" + *options.listFile + "\" failed");
+            return fail(standardError, nullptr,
+                        "writing the list file \"" + *options.listFile + "\" failed");
         }
         return exitOk;
     }

@@ -18,11 +18,14 @@ TEST(CoffListing, HeaderSectionsRelocationsAndSymbols)
                                "      Offset    Type                      Symbol\n"
                                "      00000003  0004 REL32               [    7] puts\n"
                                "      0000000A  0004 REL32               [    4] .data\n"));
-    EXPECT_TRUE(Contains(text, "  [     0]  00000000  DEBUG                 0000  103 FILE                1  .file\n"
-                               "             file name: sample.cpp\n"));
-    EXPECT_TRUE(Contains(text, "             section definition: length 0x10, 2 relocations, 0 line numbers"));
-    EXPECT_TRUE(Contains(text, "  [     6]  00000000  1 .text               0020    2 EXTERNAL            0  "
-                               "sample::work(int)\n"));
+    EXPECT_TRUE(Contains(
+        text, "  [     0]  00000000  DEBUG                 0000  103 FILE                1  .file\n"
+              "             file name: sample.cpp\n"));
+    EXPECT_TRUE(Contains(
+        text, "             section definition: length 0x10, 2 relocations, 0 line numbers"));
+    EXPECT_TRUE(Contains(
+        text, "  [     6]  00000000  1 .text               0020    2 EXTERNAL            0  "
+              "sample::work(int)\n"));
     EXPECT_TRUE(Contains(listing(makeSampleObject().bytes.data, {"-m"}), "_ZN6sample4workEi\n"));
     EXPECT_TRUE(reports(text).empty()) << text;
 }
@@ -41,7 +44,9 @@ TEST(CoffListing, SectionFiltersRawContentsAndRelocationsOnly)
     EXPECT_TRUE(Lacks(relocations, "Symbol table"));
     EXPECT_TRUE(Lacks(listing(bytes, {"-er"}), "Relocations of .text"));
     EXPECT_TRUE(Contains(listing(bytes, {"-d"}), "     3  .debug_info              4 bytes\n"));
-    EXPECT_TRUE(Contains(listing(bytes, {"-e"}), "  -e         no effect on a COFF object file: it is not an executable\n"));
+    EXPECT_TRUE(
+        Contains(listing(bytes, {"-e"}),
+                 "  -e         no effect on a COFF object file: it is not an executable\n"));
 }
 
 TEST(MalformedCoff, SymbolTablePastTheEnd)
@@ -49,8 +54,10 @@ TEST(MalformedCoff, SymbolTablePastTheEnd)
     auto object = makeSampleObject();
     object.bytes.put32(8, 0x7FFFFFF0);
     const std::string text = listing(object.bytes.data, {});
-    EXPECT_TRUE(Contains(text, "** the symbol table offset 2147483632 lies past the end of the file (at file offset 0x8)"));
-    EXPECT_TRUE(Contains(text, "** the symbol table is truncated: record 0 of 8 lies past the end of the file"));
+    EXPECT_TRUE(Contains(text, "** the symbol table offset 2147483632 lies past the end of the "
+                               "file (at file offset 0x8)"));
+    EXPECT_TRUE(Contains(
+        text, "** the symbol table is truncated: record 0 of 8 lies past the end of the file"));
     EXPECT_TRUE(Contains(text, "** symbol index out of range"));
     EXPECT_TRUE(Contains(text, "  .debug_info (string table offset out of range)") ||
                 Contains(text, "/22 (string table offset out of range)"));
@@ -59,10 +66,13 @@ TEST(MalformedCoff, SymbolTablePastTheEnd)
 TEST(MalformedCoff, RelocationsPastTheEnd)
 {
     auto object = makeSampleObject();
-    object.bytes.put32(object.sectionTable + 24, static_cast<std::uint32_t>(object.bytes.size() - 12));
+    object.bytes.put32(object.sectionTable + 24,
+                       static_cast<std::uint32_t>(object.bytes.size() - 12));
     const std::string text = listing(object.bytes.data, {});
-    EXPECT_TRUE(Contains(text, "** the relocations of .text are truncated: record 1 of 2 lies past the end of the file"));
-    EXPECT_TRUE(Contains(text, "sample::work(int)"));  // the symbols still follow
+    EXPECT_TRUE(Contains(
+        text,
+        "** the relocations of .text are truncated: record 1 of 2 lies past the end of the file"));
+    EXPECT_TRUE(Contains(text, "sample::work(int)")); // the symbols still follow
 }
 
 TEST(MalformedCoff, RelocationCountOverflowRecord)
@@ -123,7 +133,8 @@ TEST(ArchiveListing, MembersAndSymbolIndex)
     EXPECT_TRUE(Contains(text, "COFF object              sample.o\n"));
     EXPECT_TRUE(Contains(text, "COFF object              a_member_with_a_long_name.o\n"));
     EXPECT_TRUE(Contains(text, "import (short)           imp.o\n"));
-    EXPECT_TRUE(Contains(text, "  3 symbols\n  sample::work(int)                         sample.o\n"));
+    EXPECT_TRUE(
+        Contains(text, "  3 symbols\n  sample::work(int)                         sample.o\n"));
     EXPECT_TRUE(Contains(text, "  __imp_ExitProcess                         imp.o\n"));
     EXPECT_TRUE(reports(text).empty()) << text;
 }
@@ -133,10 +144,12 @@ TEST(ArchiveListing, EachMemberAsCoffAndImportDefinitions)
     const auto bytes = sampleArchive();
     const std::string members = listing(bytes, {"-C"});
     EXPECT_TRUE(Contains(members, "==== Member 5: imp.o"));
-    EXPECT_TRUE(Contains(members, "  Import object: x86-64 (AMD64), code, by name\n    symbol   ExitProcess\n"));
+    EXPECT_TRUE(Contains(
+        members, "  Import object: x86-64 (AMD64), code, by name\n    symbol   ExitProcess\n"));
     EXPECT_TRUE(Contains(members, "==== Member 4: a_member_with_a_long_name.o"));
     const std::string impdef = listing(bytes, {"-li"});
-    EXPECT_TRUE(Contains(impdef, "LIBRARY     KERNEL32.dll\nEXPORTS\n    ExitProcess\n    Ordinal7 @7\n"));
+    EXPECT_TRUE(
+        Contains(impdef, "LIBRARY     KERNEL32.dll\nEXPORTS\n    ExitProcess\n    Ordinal7 @7\n"));
     EXPECT_TRUE(Lacks(listing(bytes, {"-li=exit"}), "Ordinal7"));
 }
 
@@ -145,17 +158,19 @@ TEST(MalformedArchive, MemberRunningPastTheEnd)
     auto bytes = sampleArchive();
     bytes.resize(bytes.size() - 30);
     const std::string text = listing(bytes, {"-l"});
-    EXPECT_TRUE(Contains(text, "** member ord.o claims 42 bytes, past the end of the file (at file offset 0x49C)"));
+    EXPECT_TRUE(Contains(
+        text, "** member ord.o claims 42 bytes, past the end of the file (at file offset 0x49C)"));
     EXPECT_TRUE(Contains(text, "imp.o\n"));
 }
 
 TEST(MalformedArchive, BrokenHeaderAndSymbolCount)
 {
     auto bytes = sampleArchive();
-    bytes[8 + 58] = 'x';  // the index header's closing "`\n"
-    EXPECT_TRUE(Contains(listing(bytes, {"-l"}), "** the member header does not end in `\\n (at file offset 0x8)"));
+    bytes[8 + 58] = 'x'; // the index header's closing "`\n"
+    EXPECT_TRUE(Contains(listing(bytes, {"-l"}),
+                         "** the member header does not end in `\\n (at file offset 0x8)"));
     bytes = sampleArchive();
-    bytes[8 + 60] = 0x7F;  // a symbol count far beyond the index
+    bytes[8 + 60] = 0x7F; // a symbol count far beyond the index
     EXPECT_TRUE(Contains(listing(bytes, {"-l"}), "does not fit in the index"));
 }
 
@@ -164,7 +179,8 @@ TEST(MalformedArchive, EverySwitchSurvivesTruncation)
 {
     const auto whole = sampleArchive();
     for (std::size_t size = 8; size < whole.size(); size += 37) {
-        const std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+        const std::vector<std::uint8_t> cut(whole.begin(),
+                                            whole.begin() + static_cast<std::ptrdiff_t>(size));
         for (const std::vector<std::string>& switches :
              {std::vector<std::string>{}, {"-C", "-R", "-r", "-oc", "-d"}, {"-li", "-v"}}) {
             EXPECT_TRUE(Contains(listing(cut, switches), "tdump listing")) << size;

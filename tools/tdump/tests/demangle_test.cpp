@@ -20,8 +20,10 @@ constexpr Case itaniumCases[] = {
     {"_ZN5outer5inner6WidgetC2Ev", "outer::inner::Widget::Widget()"},
     {"_ZN5outer5inner6WidgetD0Ev", "outer::inner::Widget::~Widget()"},
     {"_ZN5outer5inner6WidgetC2EOS1_", "outer::inner::Widget::Widget(outer::inner::Widget&&)"},
-    {"_ZN5outer5inner6WidgetaSERKS1_", "outer::inner::Widget::operator=(outer::inner::Widget const&)"},
-    {"_ZNK5outer5inner6WidgeteqERKS1_", "outer::inner::Widget::operator==(outer::inner::Widget const&) const"},
+    {"_ZN5outer5inner6WidgetaSERKS1_",
+     "outer::inner::Widget::operator=(outer::inner::Widget const&)"},
+    {"_ZNK5outer5inner6WidgeteqERKS1_",
+     "outer::inner::Widget::operator==(outer::inner::Widget const&) const"},
     {"_ZNR5outer5inner6WidgetclEi", "outer::inner::Widget::operator()(int) &"},
     {"_ZNK5outer5inner6WidgetcvbEv", "outer::inner::Widget::operator bool() const"},
     {"_ZNVK5outer5inner6Widget6methodEv", "outer::inner::Widget::method() const volatile"},
@@ -29,15 +31,21 @@ constexpr Case itaniumCases[] = {
     {"_ZlsRSoRKN5outer5inner6WidgetE",
      "operator<<(std::basic_ostream<char, std::char_traits<char> >&, outer::inner::Widget const&)"},
     // templates, return types, substitutions, standard abbreviations
-    {"_ZNK5outer5inner6Widget7convertIdEET_S3_", "double outer::inner::Widget::convert<double>(double) const"},
-    {"_Z2f1RSt6vectorIiSaIiEERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEEPSt3mapIS8_iSt4lessIS8_ESaISt4pairIS9_iEEE",
-     "f1(std::vector<int, std::allocator<int> >&, std::__cxx11::basic_string<char, std::char_traits<char>, "
-     "std::allocator<char> > const&, std::map<std::__cxx11::basic_string<char, std::char_traits<char>, "
-     "std::allocator<char> >, int, std::less<std::__cxx11::basic_string<char, std::char_traits<char>, "
+    {"_ZNK5outer5inner6Widget7convertIdEET_S3_",
+     "double outer::inner::Widget::convert<double>(double) const"},
+    {"_Z2f1RSt6vectorIiSaIiEERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEEPSt3mapIS8_"
+     "iSt4lessIS8_ESaISt4pairIS9_iEEE",
+     "f1(std::vector<int, std::allocator<int> >&, std::__cxx11::basic_string<char, "
+     "std::char_traits<char>, "
+     "std::allocator<char> > const&, std::map<std::__cxx11::basic_string<char, "
+     "std::char_traits<char>, "
+     "std::allocator<char> >, int, std::less<std::__cxx11::basic_string<char, "
+     "std::char_traits<char>, "
      "std::allocator<char> > >, std::allocator<std::pair<std::__cxx11::basic_string<char, "
      "std::char_traits<char>, std::allocator<char> > const, int> > >*)"},
     {"_ZNSt6vectorIiSaIiEEC2Ev", "std::vector<int, std::allocator<int> >::vector()"},
-    {"_ZNSsC1Ev", "std::basic_string<char, std::char_traits<char>, std::allocator<char> >::basic_string()"},
+    {"_ZNSsC1Ev",
+     "std::basic_string<char, std::char_traits<char>, std::allocator<char> >::basic_string()"},
     {"_Z1fIiEvT_S0_", "void f<int>(int, int)"},
     {"_Z1fPKcS0_", "f(char const*, char const*)"},
     {"_Z8variadicIJiRPKcEEvDpOT_", "void variadic<int, char const*&>(int&&, char const*&)"},
@@ -59,8 +67,9 @@ constexpr Case itaniumCases[] = {
     {"_Z1fA3_A4_i", "f(int [3][4])"},
     {"_Z1fM1AKFvvE", "f(void (A::*)() const)"},
     {"_Z2f9M1SiS_", "f9(int S::*, S)"},
-    {"_Z2f5hawDsDienybz", "f5(unsigned char, signed char, wchar_t, char16_t, char32_t, long double, __int128, "
-                          "unsigned long long, bool, ...)"},
+    {"_Z2f5hawDsDienybz",
+     "f5(unsigned char, signed char, wchar_t, char16_t, char32_t, long double, __int128, "
+     "unsigned long long, bool, ...)"},
     {"_Z2f6PVKiPKPiOi", "f6(int const volatile*, int* const*, int&&)"},
     {"_Z1fDv4_f", "f(float __vector(4))"},
     {"_Z1fDn", "f(decltype(nullptr))"},
@@ -89,8 +98,10 @@ TEST(ItaniumDemangler, MatchesGnuCxxFilt)
 
 TEST(ItaniumDemangler, RefusesWhatItCannotReadWhole)
 {
-    for (const char* name : {"_Z", "_Z1", "_Z3fo", "_ZN1a", "_Z1fS_", "_Z1fT_", "_Z1fv junk", "_Z1fIiEvT0_",
-                             "_ZN1a1bC1Ev_", "main", "_ZSt10from_charsIiENSt9enable_ifIXsrSt5__or_IJS1_EE5valueEiE4typeEv"}) {
+    for (const char* name :
+         {"_Z", "_Z1", "_Z3fo", "_ZN1a", "_Z1fS_", "_Z1fT_", "_Z1fv junk", "_Z1fIiEvT0_",
+          "_ZN1a1bC1Ev_", "main",
+          "_ZSt10from_charsIiENSt9enable_ifIXsrSt5__or_IJS1_EE5valueEiE4typeEv"}) {
         EXPECT_FALSE(demangleItanium(name).has_value()) << name;
     }
 }
@@ -128,7 +139,8 @@ constexpr Case microsoftCases[] = {
     {"??1A@@UEAA@XZ", "public: virtual __cdecl A::~A(void)"},
     {"??3@YAXPEAX@Z", "void __cdecl operator delete(void *)"},
     {"??_7A@@6B@", "const A::`vftable'"},
-    {"??_GA@@UEAAPEAXI@Z", "public: virtual void * __cdecl A::`scalar deleting dtor'(unsigned int)"},
+    {"??_GA@@UEAAPEAXI@Z",
+     "public: virtual void * __cdecl A::`scalar deleting dtor'(unsigned int)"},
     {"?f@A@@QEBAHH@Z", "public: int __cdecl A::f(int) const"},
     {"?fp@@3P6AHH@ZEA", "int (__cdecl *fp)(int)"},
     {"?g@@YAPEAHPEBDAEAHPEAUA@@AEAU1@_K@Z",
@@ -155,7 +167,8 @@ TEST(MicrosoftDemangler, MatchesLlvmUndname)
 
 TEST(MicrosoftDemangler, RefusesWhatItCannotReadWhole)
 {
-    for (const char* name : {"?", "?f@@", "?f@@YA", "?f@@YAXH", "??_R0?AUA@@@8", "?f@@YAX9@Z", "?f@@3HAjunk"}) {
+    for (const char* name :
+         {"?", "?f@@", "?f@@YA", "?f@@YAXH", "??_R0?AUA@@@8", "?f@@YAX9@Z", "?f@@3HAjunk"}) {
         EXPECT_FALSE(demangleMicrosoft(name).has_value()) << name;
     }
 }

@@ -10,7 +10,8 @@
 namespace tdump::test {
 namespace {
 
-std::string show(const std::vector<std::uint8_t>& bytes, bool hexadecimal, std::uint64_t from, bool sevenBit = false)
+std::string show(const std::vector<std::uint8_t>& bytes, bool hexadecimal, std::uint64_t from,
+                 bool sevenBit = false)
 {
     MemorySource source(bytes);
     Reader reader(source);
@@ -27,7 +28,10 @@ std::string show(const std::vector<std::uint8_t>& bytes, bool hexadecimal, std::
     return sink.text;
 }
 
-std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> bytesOf(std::string_view text)
+{
+    return {text.begin(), text.end()};
+}
 
 TEST(HexDisplay, LinesOfSixteenWithCharacters)
 {
@@ -40,7 +44,8 @@ TEST(HexDisplay, LinesOfSixteenWithCharacters)
     EXPECT_EQ(show(bytes, true, 0),
               "00000000  3E 00 FF 41 42 43 44 45  46 47 48 49 4A 4B 4C 4D  >..ABCDEFGHIJKLM\n"
               "00000010  4E 4F 50 51                                       NOPQ\n");
-    EXPECT_EQ(show(bytes, true, 18), "00000012  50 51                                             PQ\n");
+    EXPECT_EQ(show(bytes, true, 18),
+              "00000012  50 51                                             PQ\n");
 }
 
 TEST(HexDisplay, ManyLinesThroughTheBufferAndPastChunks)
@@ -52,9 +57,11 @@ TEST(HexDisplay, ManyLinesThroughTheBufferAndPastChunks)
     const std::string text = show(bytes, true, 0);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 12500);
     // The line at 0x10000 (the second read chunk) shows the right bytes.
-    EXPECT_NE(text.find("\n00010000  00 07 0E 15 1C 23 2A 31  38 3F 46 4D 54 5B 62 69"), std::string::npos);
-    EXPECT_EQ(text.substr(text.size() - 77), "00030D30  50 57 5E 65 6C 73 7A 81  88 8F 96 9D A4 AB B2 B9  "
-                                             "PW^elsz.........\n");
+    EXPECT_NE(text.find("\n00010000  00 07 0E 15 1C 23 2A 31  38 3F 46 4D 54 5B 62 69"),
+              std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 77),
+              "00030D30  50 57 5E 65 6C 73 7A 81  88 8F 96 9D A4 AB B2 B9  "
+              "PW^elsz.........\n");
 }
 
 TEST(TextDisplay, LinesWithOffsetsAndControlBytes)
@@ -67,14 +74,17 @@ TEST(TextDisplay, LinesWithOffsetsAndControlBytes)
 TEST(TextDisplay, LongLinesWrapWithoutSplittingCharacters)
 {
     std::string text(63, 'a');
-    text += "\x82\xA0";  // one double-byte character across the wrap point
+    text += "\x82\xA0"; // one double-byte character across the wrap point
     text += "b";
-    EXPECT_EQ(show(bytesOf(text), false, 0), "00000000  " + std::string(63, 'a') + "\n0000003F  \x82\xA0" "b\n");
+    EXPECT_EQ(show(bytesOf(text), false, 0), "00000000  " + std::string(63, 'a') +
+                                                 "\n0000003F  \x82\xA0"
+                                                 "b\n");
 }
 
 TEST(TextDisplay, CodePage932KeptOrStrippedTo7Bits)
 {
-    const std::string japanese = "\x93\xfa\x96\x7b\xb1\x81";  // two kanji, half-width katakana, a lone lead byte
+    const std::string japanese =
+        "\x93\xfa\x96\x7b\xb1\x81"; // two kanji, half-width katakana, a lone lead byte
     EXPECT_EQ(show(bytesOf(japanese), false, 0), "00000000  \x93\xfa\x96\x7b\xb1.\n");
     EXPECT_EQ(show(bytesOf(japanese), false, 0, true), "00000000  .z.{1.\n");
 }

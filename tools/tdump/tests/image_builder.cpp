@@ -38,7 +38,10 @@ void Bytes::putText(std::size_t at, std::string_view text)
     put8(at + text.size(), 0);
 }
 
-void Bytes::append(const std::vector<std::uint8_t>& more) { data.insert(data.end(), more.begin(), more.end()); }
+void Bytes::append(const std::vector<std::uint8_t>& more)
+{
+    data.insert(data.end(), more.begin(), more.end());
+}
 
 std::uint32_t Bytes::get32(std::size_t at) const
 {
@@ -54,8 +57,9 @@ constexpr std::size_t rdataSize = 0x600;
 constexpr std::size_t relocRaw = 0xC00;
 constexpr std::uint32_t rdataVa = 0x2000;
 
-void putSection(Bytes& b, std::size_t at, std::string_view name, std::uint32_t virtualSize, std::uint32_t va,
-                std::uint32_t rawSize, std::uint32_t rawPointer, std::uint32_t characteristics)
+void putSection(Bytes& b, std::size_t at, std::string_view name, std::uint32_t virtualSize,
+                std::uint32_t va, std::uint32_t rawSize, std::uint32_t rawPointer,
+                std::uint32_t characteristics)
 {
     for (std::size_t i = 0; i < 8; ++i) {
         b.put8(at + i, i < name.size() ? static_cast<std::uint8_t>(name[i]) : 0);
@@ -101,16 +105,19 @@ SampleImage makeSampleImage()
     b.put32(opt + 108, 16);
     image.sectionTable = opt + 240;
     putSection(b, image.sectionTable, ".text", 0x20, 0x1000, 0x200, textRaw, 0x60000020);
-    putSection(b, image.sectionTable + 40, ".rdata", 0x800, rdataVa, rdataSize, rdataRaw, 0x40000040);
+    putSection(b, image.sectionTable + 40, ".rdata", 0x800, rdataVa, rdataSize, rdataRaw,
+               0x40000040);
     putSection(b, image.sectionTable + 80, ".reloc", 0x18, 0x3000, 0x200, relocRaw, 0x42000040);
     b.put8(textRaw, 0xC3);
 
     // Exports at .rdata + 0
     const std::size_t e = rdataRaw;
     image.exportDirectory = e;
-    const auto rva = [](std::size_t offsetInRdata) { return static_cast<std::uint32_t>(rdataVa + offsetInRdata); };
-    b.put32(e + 12, rva(0x100));  // DLL name
-    b.put32(e + 16, 1);           // ordinal base
+    const auto rva = [](std::size_t offsetInRdata) {
+        return static_cast<std::uint32_t>(rdataVa + offsetInRdata);
+    };
+    b.put32(e + 12, rva(0x100)); // DLL name
+    b.put32(e + 16, 1);          // ordinal base
     b.put32(e + 20, 4);
     b.put32(e + 24, 3);
     b.put32(e + 28, rva(0x40));
@@ -119,9 +126,9 @@ SampleImage makeSampleImage()
     b.put32(e + 0x40, 0x1000);
     b.put32(e + 0x44, 0x1010);
     b.put32(e + 0x48, 0x1020);
-    b.put32(e + 0x4C, rva(0xC0));  // inside the directory: a forwarder
+    b.put32(e + 0x4C, rva(0xC0)); // inside the directory: a forwarder
     image.exportNamePointers = e + 0x60;
-    b.put32(e + 0x60, rva(0x80));  // sorted: _Z5gammai, alpha, forwarded
+    b.put32(e + 0x60, rva(0x80)); // sorted: _Z5gammai, alpha, forwarded
     b.put32(e + 0x64, rva(0x90));
     b.put32(e + 0x68, rva(0xA0));
     b.put16(e + 0x70, 2);
@@ -174,7 +181,7 @@ SampleImage makeSampleImage()
     // Delay-load imports at .rdata + 0x400: one module, one function.
     const std::size_t dl = rdataRaw + 0x400;
     image.delayDescriptors = dl;
-    b.put32(dl, 1);  // RVA-based
+    b.put32(dl, 1); // RVA-based
     b.put32(dl + 4, rva(0x480));
     b.put32(dl + 8, rva(0x4C0));
     b.put32(dl + 12, rva(0x460));
@@ -221,7 +228,7 @@ SampleObject makeSampleObject()
     b.put16(2, 3);
     const std::size_t sections = 20;
     object.sectionTable = sections;
-    const std::size_t textData = sections + 3 * 40;  // 140
+    const std::size_t textData = sections + 3 * 40; // 140
     const std::size_t textRelocs = textData + 16;
     const std::size_t dataData = textRelocs + 2 * 10;
     const std::size_t debugData = dataData + 8;
@@ -231,14 +238,15 @@ SampleObject makeSampleObject()
     putSection(b, sections, ".text", 0, 0, 16, static_cast<std::uint32_t>(textData), 0x60500020);
     b.put32(sections + 24, static_cast<std::uint32_t>(textRelocs));
     b.put16(sections + 32, 2);
-    putSection(b, sections + 40, ".data", 0, 0, 8, static_cast<std::uint32_t>(dataData), 0xC0300040);
+    putSection(b, sections + 40, ".data", 0, 0, 8, static_cast<std::uint32_t>(dataData),
+               0xC0300040);
     for (std::size_t k = 0; k < 16; ++k) {
         b.put8(textData + k, 0x90);
     }
-    b.put32(textRelocs, 3);  // call puts
+    b.put32(textRelocs, 3); // call puts
     b.put32(textRelocs + 4, 7);
-    b.put16(textRelocs + 8, 4);  // REL32
-    b.put32(textRelocs + 10, 10);  // lea .data
+    b.put16(textRelocs + 8, 4);   // REL32
+    b.put32(textRelocs + 10, 10); // lea .data
     b.put32(textRelocs + 14, 4);
     b.put16(textRelocs + 18, 4);
     b.put32(dataData, 0x12345678);
@@ -247,8 +255,8 @@ SampleObject makeSampleObject()
     // Symbols: [0] .file + 1 aux, [2] .text + 1 aux, [4] .data + 1 aux,
     // [6] _ZN6sample4workEi (long, string table), [7] puts (undefined).
     std::size_t at = symbols;
-    const auto symbol = [&](std::string_view name, std::uint32_t value, std::int16_t section, std::uint16_t type,
-                            std::uint8_t storage, std::uint8_t aux) {
+    const auto symbol = [&](std::string_view name, std::uint32_t value, std::int16_t section,
+                            std::uint16_t type, std::uint8_t storage, std::uint8_t aux) {
         for (std::size_t k = 0; k < 8; ++k) {
             b.put8(at + k, k < name.size() ? static_cast<std::uint8_t>(name[k]) : 0);
         }
@@ -270,7 +278,7 @@ SampleObject makeSampleObject()
     b.put32(at, 8);
     at += 18;
     symbol("", 0, 1, 0x20, 2, 0);
-    b.put32(at - 18 + 4, 4);  // name at string table offset 4
+    b.put32(at - 18 + 4, 4); // name at string table offset 4
     symbol("puts", 0, 0, 0x20, 2, 0);
     object.symbolCount = 8;
     b.put32(12, object.symbolCount);
@@ -286,8 +294,9 @@ SampleObject makeSampleObject()
     return object;
 }
 
-std::vector<std::uint8_t> makeArchive(const std::vector<ArchiveMember>& members,
-                                      const std::vector<std::pair<std::string, std::size_t>>& symbols)
+std::vector<std::uint8_t>
+makeArchive(const std::vector<ArchiveMember>& members,
+            const std::vector<std::pair<std::string, std::size_t>>& symbols)
 {
     Bytes out;
     out.putText(0, "!<arch>\n");
@@ -358,8 +367,8 @@ std::vector<std::uint8_t> makeArchive(const std::vector<ArchiveMember>& members,
     return out.data;
 }
 
-std::vector<std::uint8_t> makeShortImport(std::string_view symbol, std::string_view dll, std::uint16_t hint,
-                                          bool byOrdinal)
+std::vector<std::uint8_t> makeShortImport(std::string_view symbol, std::string_view dll,
+                                          std::uint16_t hint, bool byOrdinal)
 {
     Bytes b;
     b.put16(0, 0);
@@ -367,7 +376,8 @@ std::vector<std::uint8_t> makeShortImport(std::string_view symbol, std::string_v
     b.put16(6, 0x8664);
     b.put32(12, static_cast<std::uint32_t>(symbol.size() + dll.size() + 2));
     b.put16(16, hint);
-    b.put16(18, static_cast<std::uint16_t>(byOrdinal ? 0 : (1u << 2)));  // code, by ordinal or by name
+    b.put16(18,
+            static_cast<std::uint16_t>(byOrdinal ? 0 : (1u << 2))); // code, by ordinal or by name
     b.putText(20, symbol);
     b.putText(20 + symbol.size() + 1, dll);
     return b.data;

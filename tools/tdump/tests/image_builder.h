@@ -17,7 +17,7 @@ public:
     void put16(std::size_t at, std::uint16_t v);
     void put32(std::size_t at, std::uint32_t v);
     void put64(std::size_t at, std::uint64_t v);
-    void putText(std::size_t at, std::string_view text);  // with its NUL
+    void putText(std::size_t at, std::string_view text); // with its NUL
     void append(const std::vector<std::uint8_t>& more);
     std::uint32_t get32(std::size_t at) const;
     std::size_t size() const { return data.size(); }
@@ -43,9 +43,9 @@ struct SampleImage {
     std::size_t importDescriptors = 0;
     std::size_t delayDescriptors = 0;
     std::size_t relocations = 0;
-    std::size_t rdataEnd = 0;  // end of .rdata's data in the file
+    std::size_t rdataEnd = 0; // end of .rdata's data in the file
     std::size_t dataDirectory(std::size_t index) const { return optionalHeader + 112 + index * 8; }
-    std::uint32_t rdataRva(std::size_t fileOffset) const;  // the RVA of a file offset in .rdata
+    std::uint32_t rdataRva(std::size_t fileOffset) const; // the RVA of a file offset in .rdata
 };
 
 SampleImage makeSampleImage();
@@ -72,11 +72,12 @@ struct ArchiveMember {
 
 // A GNU-style archive: symbol index (names -> members), long name table
 // when a name is over 15 characters, then the members.
-std::vector<std::uint8_t> makeArchive(const std::vector<ArchiveMember>& members,
-                                      const std::vector<std::pair<std::string, std::size_t>>& symbols);
+std::vector<std::uint8_t>
+makeArchive(const std::vector<ArchiveMember>& members,
+            const std::vector<std::pair<std::string, std::size_t>>& symbols);
 
 // A short import member (the Microsoft import library format).
-std::vector<std::uint8_t> makeShortImport(std::string_view symbol, std::string_view dll, std::uint16_t hint,
-                                          bool byOrdinal);
+std::vector<std::uint8_t> makeShortImport(std::string_view symbol, std::string_view dll,
+                                          std::uint16_t hint, bool byOrdinal);
 
 } // namespace tdump::test

@@ -10,12 +10,16 @@
 namespace tdump::test {
 namespace {
 
-ParseResult parse(std::vector<std::string> arguments) { return parseCommandLine(arguments); }
+ParseResult parse(std::vector<std::string> arguments)
+{
+    return parseCommandLine(arguments);
+}
 
 // Exactly the switches the front-end passes, placeholders included.
 const std::vector<std::string> frontEndSwitches = {
-    "-a", "-a7", "-b#", "-C", "-d", "-e", "-eiID", "-ee", "-em", "-em.", "-ed", "-el", "-er", "-ex",
-    "-h", "-iID", "-l", "-li", "-m", "-o", "-oc", "-oiID", "-oxID", "-xID", "-r", "-R", "-v", "-um"};
+    "-a",  "-a7",   "-b#",   "-C",   "-d", "-e",   "-eiID", "-ee", "-em", "-em.",
+    "-ed", "-el",   "-er",   "-ex",  "-h", "-iID", "-l",    "-li", "-m",  "-o",
+    "-oc", "-oiID", "-oxID", "-xID", "-r", "-R",   "-v",    "-um"};
 
 TEST(CommandLine, AcceptsEverySwitchTheFrontEndPasses)
 {
@@ -32,7 +36,8 @@ TEST(CommandLine, AcceptsEverySwitchTheFrontEndPasses)
         seen.push_back(r.options.switches[0].which);
     }
     std::sort(seen.begin(), seen.end());
-    EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end()) << "two switches parsed as the same";
+    EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end())
+        << "two switches parsed as the same";
 }
 
 TEST(CommandLine, PlaceholdersAreExplainedNotRejected)
@@ -60,7 +65,8 @@ TEST(CommandLine, RealArguments)
     EXPECT_EQ(parse({"-em.user", "in"}).options.moduleFilter, "user");
     EXPECT_EQ(parse({"-li=x", "in"}).options.impdefFilter, "x");
     EXPECT_EQ(parse({"-eiHDR", "in"}).options.exeTables, unsigned{tableHeaders});
-    EXPECT_EQ(parse({"-eient", "-eiFIX", "in"}).options.exeTables, unsigned{tableExports | tableFixups});
+    EXPECT_EQ(parse({"-eient", "-eiFIX", "in"}).options.exeTables,
+              unsigned{tableExports | tableFixups});
     EXPECT_FALSE(parse({"-eiXYZ", "in"}).options.switches[0].remark.empty());
     const Options sections = parse({"-oi.text", "-ox.debug", "in"}).options;
     EXPECT_TRUE(sections.sectionSelected(".text"));

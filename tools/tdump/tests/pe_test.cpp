@@ -36,7 +36,8 @@ TEST(PeListing, DefaultDisplayShowsHeadersTablesAndNoReports)
     EXPECT_TRUE(Contains(text, "Image base                    0000000180000000"));
     EXPECT_TRUE(Contains(text, "Base relocation   00003000  00000018  .reloc"));
     EXPECT_TRUE(Contains(text, "     2  .rdata  "));
-    EXPECT_TRUE(Contains(text, "PDB signature {11223344-0000-0000-0000-000000000000}, age 7, sample.pdb"));
+    EXPECT_TRUE(
+        Contains(text, "PDB signature {11223344-0000-0000-0000-000000000000}, age 7, sample.pdb"));
     EXPECT_TRUE(Contains(text, "  00001000  0000000C        2\n"));
     EXPECT_TRUE(Contains(text, "2 blocks, 4 entries"));
     EXPECT_TRUE(reports(text).empty()) << text;
@@ -48,17 +49,18 @@ TEST(PeListing, ExportsByOrdinalWithNamesForwardersAndDemangling)
     const std::string text = listing(bytes, {"-ee"});
     EXPECT_TRUE(Contains(text, "DLL name sample.dll, ordinal base 1, 4 functions, 3 names"));
     EXPECT_TRUE(Contains(text, "        1  00001000  alpha\n"
-                                "        2  00001010  (by ordinal only)\n"
-                                "        3  00001020  gamma(int)\n"
-                                "        4  000020C0  forwarded  -> KERNEL32.Sleep\n"));
+                               "        2  00001010  (by ordinal only)\n"
+                               "        3  00001020  gamma(int)\n"
+                               "        4  000020C0  forwarded  -> KERNEL32.Sleep\n"));
     EXPECT_TRUE(Contains(listing(bytes, {"-ee", "-m"}), "        3  00001020  _Z5gammai\n"));
     const std::string filtered = listing(bytes, {"-ee=GAM"});
     EXPECT_TRUE(Contains(filtered, "gamma(int)"));
     EXPECT_TRUE(Lacks(filtered, "alpha"));
     EXPECT_TRUE(Contains(filtered, "1 export(s) match \"GAM\""));
-    EXPECT_TRUE(Contains(listing(bytes, {"-li"}), "LIBRARY     sample.dll\nEXPORTS\n"
-                                                   "    alpha                            @1\n"
-                                                   "                                     @2 NONAME\n"));
+    EXPECT_TRUE(Contains(listing(bytes, {"-li"}),
+                         "LIBRARY     sample.dll\nEXPORTS\n"
+                         "    alpha                            @1\n"
+                         "                                     @2 NONAME\n"));
 }
 
 TEST(PeListing, ImportsModulesAndFilters)
@@ -69,7 +71,8 @@ TEST(PeListing, ImportsModulesAndFilters)
     EXPECT_TRUE(Contains(text, "    0120  ExitProcess\n    0200  GetLastError\n"));
     EXPECT_TRUE(Contains(text, "          ordinal 5\n    0007  foo::bar()\n"));
     const std::string modules = listing(bytes, {"-em."});
-    EXPECT_TRUE(Contains(modules, "Imported modules\n----------------\n  KERNEL32.dll\n  msvcrt.dll\n"));
+    EXPECT_TRUE(
+        Contains(modules, "Imported modules\n----------------\n  KERNEL32.dll\n  msvcrt.dll\n"));
     EXPECT_TRUE(Lacks(modules, "ExitProcess"));
     const std::string oneModule = listing(bytes, {"-em.msv"});
     EXPECT_TRUE(Contains(oneModule, "  msvcrt.dll\n"));
@@ -88,13 +91,15 @@ TEST(PeListing, DelayLoadImportsByRvaOrByAddress)
     EXPECT_TRUE(Contains(listing(image.bytes.data, {"-em."}), "  delayed.dll  (delay-loaded)\n"));
     // Old images hold virtual addresses instead (attribute bit 0 clear).
     image.bytes.put32(image.delayDescriptors, 0);
-    for (const std::size_t field : {std::size_t{4}, std::size_t{8}, std::size_t{12}, std::size_t{16}}) {
+    for (const std::size_t field :
+         {std::size_t{4}, std::size_t{8}, std::size_t{12}, std::size_t{16}}) {
         const std::size_t at = image.delayDescriptors + field;
         image.bytes.put32(at, image.bytes.get32(at) + 0x80000000u);
     }
-    image.bytes.put32(image.optionalHeader + 24, 0x80000000u);  // image base
+    image.bytes.put32(image.optionalHeader + 24, 0x80000000u); // image base
     image.bytes.put32(image.optionalHeader + 28, 0);
-    image.bytes.put64(image.delayDescriptors + 0x40, 0x80000000u + image.rdataRva(image.delayDescriptors + 0xA0));
+    image.bytes.put64(image.delayDescriptors + 0x40,
+                      0x80000000u + image.rdataRva(image.delayDescriptors + 0xA0));
     const std::string byAddress = listing(image.bytes.data, {"-em"});
     EXPECT_TRUE(Contains(byAddress, "  Module delayed.dll (delay-loaded)\n"));
     EXPECT_TRUE(Contains(byAddress, "addresses are VAs"));
@@ -106,8 +111,8 @@ TEST(PeListing, RelocationEntriesAndExecutableTables)
     const auto bytes = makeSampleImage().bytes.data;
     const std::string relocs = listing(bytes, {"-R"});
     EXPECT_TRUE(Contains(relocs, "  Page 00001000, block size 12, 2 entries\n"
-                                  "    008  00001008  DIR64\n"
-                                  "    010  00001010  DIR64\n"));
+                                 "    008  00001008  DIR64\n"
+                                 "    010  00001010  DIR64\n"));
     EXPECT_TRUE(Contains(relocs, "    000  00002000  ABSOLUTE\n"));
     const std::string headersOnly = listing(bytes, {"-eiHDR"});
     EXPECT_TRUE(Contains(headersOnly, "Optional header"));
@@ -159,7 +164,8 @@ TEST(MalformedPe, TruncatedInsideTheFileHeader)
     auto image = makeSampleImage();
     image.bytes.data.resize(image.peHeader + 10);
     const std::string text = listing(image.bytes.data, {});
-    EXPECT_TRUE(Contains(text, "** the COFF file header after the PE signature is truncated " + hexOffset(0x84)));
+    EXPECT_TRUE(Contains(text, "** the COFF file header after the PE signature is truncated " +
+                                   hexOffset(0x84)));
     EXPECT_TRUE(Contains(text, "MS-DOS header"));
 }
 
@@ -168,8 +174,10 @@ TEST(MalformedPe, TruncatedInsideTheOptionalHeader)
     auto image = makeSampleImage();
     image.bytes.data.resize(image.optionalHeader + 50);
     const std::string text = listing(image.bytes.data, {});
-    EXPECT_TRUE(Contains(text, "** the optional header ends before Minor subsystem version (50 of the 240 bytes"));
-    EXPECT_TRUE(Contains(text, "** the section table is truncated: section 1 of 3 lies past the end of the file"));
+    EXPECT_TRUE(Contains(
+        text, "** the optional header ends before Minor subsystem version (50 of the 240 bytes"));
+    EXPECT_TRUE(Contains(
+        text, "** the section table is truncated: section 1 of 3 lies past the end of the file"));
     EXPECT_TRUE(Contains(text, "(no export directory)"));
 }
 
@@ -178,9 +186,10 @@ TEST(MalformedPe, DirectoryRvaOutsideTheImage)
     auto image = makeSampleImage();
     image.bytes.put32(image.dataDirectory(0), 0x90000);
     const std::string text = listing(image.bytes.data, {});
-    EXPECT_TRUE(Contains(text, "** the Export directory: RVA 0x90000 lies outside every section and the headers " +
-                                hexOffset(image.dataDirectory(0))));
-    EXPECT_TRUE(Contains(text, "  Module KERNEL32.dll"));  // the imports still follow
+    EXPECT_TRUE(Contains(
+        text, "** the Export directory: RVA 0x90000 lies outside every section and the headers " +
+                  hexOffset(image.dataDirectory(0))));
+    EXPECT_TRUE(Contains(text, "  Module KERNEL32.dll")); // the imports still follow
 }
 
 TEST(MalformedPe, ExportNamePointerPastTheEnd)
@@ -188,8 +197,10 @@ TEST(MalformedPe, ExportNamePointerPastTheEnd)
     auto image = makeSampleImage();
     image.bytes.put32(image.exportNamePointers + 4, 0x7FFFFFF0);
     const std::string text = listing(image.bytes.data, {"-ee"});
-    EXPECT_TRUE(Contains(text, "** the name of export 1: RVA 0x7FFFFFF0 lies outside every section and the headers " +
-                                hexOffset(image.exportNamePointers + 4)));
+    EXPECT_TRUE(Contains(
+        text,
+        "** the name of export 1: RVA 0x7FFFFFF0 lies outside every section and the headers " +
+            hexOffset(image.exportNamePointers + 4)));
     EXPECT_TRUE(Contains(text, "gamma(int)"));
     EXPECT_TRUE(Contains(text, "forwarded  -> KERNEL32.Sleep"));
 }
@@ -200,8 +211,9 @@ TEST(MalformedPe, NameInTheZeroFilledTailOfASection)
     // .rdata has 0x600 bytes in the file and 0x800 in memory.
     image.bytes.put32(image.importDescriptors + 12, 0x2700);
     const std::string text = listing(image.bytes.data, {"-em"});
-    EXPECT_TRUE(Contains(text, "** the module name: RVA 0x2700 lies in section .rdata beyond the data in the file " +
-                                hexOffset(image.importDescriptors + 12)));
+    EXPECT_TRUE(Contains(
+        text, "** the module name: RVA 0x2700 lies in section .rdata beyond the data in the file " +
+                  hexOffset(image.importDescriptors + 12)));
     EXPECT_TRUE(Contains(text, "ExitProcess"));
     EXPECT_TRUE(Contains(text, "  Module msvcrt.dll"));
 }
@@ -214,8 +226,9 @@ TEST(MalformedPe, UnterminatedThunkTable)
     image.bytes.put64(last, image.rdataRva(image.importDescriptors + 0x100));
     image.bytes.put32(image.importDescriptors, image.rdataRva(last));
     const std::string text = listing(image.bytes.data, {"-em"});
-    EXPECT_TRUE(Contains(text, "** the lookup table is not terminated before the end of its section " +
-                                hexOffset(image.rdataEnd)));
+    EXPECT_TRUE(
+        Contains(text, "** the lookup table is not terminated before the end of its section " +
+                           hexOffset(image.rdataEnd)));
     EXPECT_TRUE(Contains(text, "  Module msvcrt.dll"));
 }
 
@@ -245,8 +258,10 @@ TEST(MalformedPe, RelocationBlockOfSizeZero)
     image.bytes.put32(image.relocations + 16, 0);
     const std::string text = listing(image.bytes.data, {"-R"});
     EXPECT_TRUE(Contains(text, "    010  00001010  DIR64\n"));
-    EXPECT_TRUE(Contains(text, "** relocation block of size 0 (a block is at least 8 bytes); the rest of the table "
-                                "is skipped " + hexOffset(image.relocations + 16)));
+    EXPECT_TRUE(Contains(
+        text, "** relocation block of size 0 (a block is at least 8 bytes); the rest of the table "
+              "is skipped " +
+                  hexOffset(image.relocations + 16)));
 }
 
 TEST(MalformedPe, RelocationBlockLongerThanItsTable)
@@ -254,7 +269,8 @@ TEST(MalformedPe, RelocationBlockLongerThanItsTable)
     auto image = makeSampleImage();
     image.bytes.put32(image.relocations + 4, 0x7FFFFFF0);
     const std::string text = listing(image.bytes.data, {"-R"});
-    EXPECT_TRUE(Contains(text, "** relocation block of size 2147483632 runs past the end of the table"));
+    EXPECT_TRUE(
+        Contains(text, "** relocation block of size 2147483632 runs past the end of the table"));
     EXPECT_TRUE(Contains(text, "1 blocks, 8 entries"));
 }
 
@@ -302,7 +318,8 @@ TEST(MalformedPe, TablesThatAllShareOneLookupTableStopAtTheWorkBudget)
         dumpFile(parsed.options, "image.bin", reader, out);
     }
     EXPECT_TRUE(Contains(sink.text, "  Module KERNEL32.dll\n"));
-    EXPECT_TRUE(Contains(sink.text, "** the listing stopped early: listing this file took more than 2000 units"));
+    EXPECT_TRUE(Contains(
+        sink.text, "** the listing stopped early: listing this file took more than 2000 units"));
     EXPECT_LT(std::count(sink.text.begin(), sink.text.end(), '\n'), 80);
 }
 
@@ -313,9 +330,13 @@ TEST(MalformedPe, EverySwitchSurvivesTruncationAndFlippedBytes)
 {
     const auto whole = makeSampleImage().bytes.data;
     const std::vector<std::vector<std::string>> switchSets = {
-        {}, {"-ee", "-em", "-em.", "-R", "-d", "-li"}, {"-C", "-r", "-oc", "-v"}, {"-h", "-a", "-a7", "-b0x40"}};
+        {},
+        {"-ee", "-em", "-em.", "-R", "-d", "-li"},
+        {"-C", "-r", "-oc", "-v"},
+        {"-h", "-a", "-a7", "-b0x40"}};
     for (std::size_t size = 0; size < whole.size(); size += 61) {
-        const std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+        const std::vector<std::uint8_t> cut(whole.begin(),
+                                            whole.begin() + static_cast<std::ptrdiff_t>(size));
         for (const auto& switches : switchSets) {
             EXPECT_TRUE(Contains(listing(cut, switches), "tdump listing")) << size;
         }

@@ -55,7 +55,8 @@ TEST(Run, MissingInputIsReportedInTheListingAndOnStandardError)
     const TempFolder folder;
     const Result alone = run({"-h", folder.file("missing.exe")});
     EXPECT_EQ(alone.status, exitFileError);
-    EXPECT_TRUE(Contains(alone.err, "tdump: cannot read the input file \"" + folder.file("missing.exe") + "\""));
+    EXPECT_TRUE(Contains(alone.err, "tdump: cannot read the input file \"" +
+                                        folder.file("missing.exe") + "\""));
     const Result withList = run({"-h", folder.file("missing.exe"), folder.file("list.txt")});
     EXPECT_EQ(withList.status, exitFileError);
     EXPECT_TRUE(Contains(folder.read("list.txt"), "cannot read the input file"));
@@ -75,9 +76,11 @@ TEST(Run, NeverWritesTheListingOverItsInput)
 {
     const TempFolder folder;
     folder.write("in.bin", std::string("precious"));
-    for (const std::string& listName : {folder.file("in.bin"), folder.file("./in.bin"), folder.file("../") +
-                                            std::filesystem::path(folder.file("")).parent_path().filename().string() +
-                                            "/in.bin"}) {
+    for (const std::string& listName :
+         {folder.file("in.bin"), folder.file("./in.bin"),
+          folder.file("../") +
+              std::filesystem::path(folder.file("")).parent_path().filename().string() +
+              "/in.bin"}) {
         const Result r = run({"-h", folder.file("in.bin"), listName});
         EXPECT_EQ(r.status, exitFileError) << listName;
         EXPECT_TRUE(Contains(r.err, "is the input file itself; it is not overwritten")) << listName;
@@ -98,13 +101,15 @@ TEST(Run, UsageErrors)
 TEST(Run, UnmangleEachLine)
 {
     const TempFolder folder;
-    folder.write("names.txt", std::string("_ZN3foo3barEv\r\n  _Z1fPKcS0_  \n\nplain_c_name\n?f@@YAXH@Z\n_Z3ba"));
+    folder.write("names.txt",
+                 std::string("_ZN3foo3barEv\r\n  _Z1fPKcS0_  \n\nplain_c_name\n?f@@YAXH@Z\n_Z3ba"));
     const Result r = run({"-um", folder.file("names.txt")});
     EXPECT_EQ(r.status, exitOk);
     EXPECT_TRUE(Contains(r.out, "Demangled names\n---------------\n"
                                 "foo::bar()\nf(char const*, char const*)\n\nplain_c_name\n"
                                 "void __cdecl f(int)\n_Z3ba\n"));
-    EXPECT_TRUE(Contains(run({"-um", "-m", folder.file("names.txt")}).out, "---------------\n_ZN3foo3barEv\n"));
+    EXPECT_TRUE(Contains(run({"-um", "-m", folder.file("names.txt")}).out,
+                         "---------------\n_ZN3foo3barEv\n"));
 }
 
 TEST(Run, SwitchesWithoutEffectAreSaidSo)
@@ -112,8 +117,10 @@ TEST(Run, SwitchesWithoutEffectAreSaidSo)
     const TempFolder folder;
     folder.write("text.txt", std::string("hello\n"));
     const Result r = run({"-ee", "-l", "-oc", folder.file("text.txt")});
-    EXPECT_TRUE(Contains(r.out, "  -ee        no effect on a file of unknown type: exports and imports belong to PE images\n"));
-    EXPECT_TRUE(Contains(r.out, "  -l         no effect on a file of unknown type: it is not an archive library\n"));
+    EXPECT_TRUE(Contains(r.out, "  -ee        no effect on a file of unknown type: exports and "
+                                "imports belong to PE images\n"));
+    EXPECT_TRUE(Contains(
+        r.out, "  -l         no effect on a file of unknown type: it is not an archive library\n"));
     EXPECT_TRUE(Contains(r.out, "Display:  the default for a file of unknown type\n"));
     EXPECT_TRUE(Contains(r.out, "00000000  68 65 6C 6C 6F 0A"));
 }

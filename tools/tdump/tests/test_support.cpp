@@ -12,7 +12,8 @@
 
 namespace tdump::test {
 
-std::string listing(const std::vector<std::uint8_t>& bytes, const std::vector<std::string>& switches)
+std::string listing(const std::vector<std::uint8_t>& bytes,
+                    const std::vector<std::string>& switches)
 {
     std::vector<std::string> arguments = switches;
     arguments.emplace_back("image.bin");
@@ -74,7 +75,8 @@ TempFolder::~TempFolder()
 void TempFolder::write(const std::string& name, const std::vector<std::uint8_t>& bytes) const
 {
     std::ofstream(path_ / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 void TempFolder::write(const std::string& name, const std::string& text) const

@@ -11,7 +11,8 @@
 namespace tdump::test {
 
 // The listing of bytes (named "image.bin") with these switches.
-std::string listing(const std::vector<std::uint8_t>& bytes, const std::vector<std::string>& switches);
+std::string listing(const std::vector<std::uint8_t>& bytes,
+                    const std::vector<std::string>& switches);
 
 // The inline reports ("  ** ...") of a listing.
 std::vector<std::string> reports(const std::string& listing);
