@@ -24,7 +24,7 @@ trap 'rm -f "$results"; scripts/wine.sh --prefix="$build/wineprefix" --shutdown'
 
 echo "Quellan benchmark, $(date -u '+%Y-%m-%d'), $(nproc) cores, $(wine --version)"
 echo
-"$root/scripts/wine.sh" --prefix="$build/wineprefix" "$build/bin/quellan_bench.exe" \
+"$root/scripts/wine.sh" --prefix="$build/wineprefix" --unmanaged "$build/bin/quellan_bench.exe" \
   "Z:$results" "$pairs" "$runs"
 tr -d '\r' < "$results" | column -t -s $'\t'
 

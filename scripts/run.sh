@@ -12,7 +12,8 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows
 
 build=$root/build/windows
-wine=("$root/scripts/wine.sh" "--prefix=$build/wineprefix")
+# A prefix of its own: the tests' prefix leaves window management to Wine.
+wine=("$root/scripts/wine.sh" "--prefix=$build/wineprefix-run")
 # Started from the folder that holds tdump.exe, which the command
 # interpreter searches first.
 cd "$build/bin"

@@ -9,5 +9,5 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target e2e_tests >/dev/null
-QUELLAN_SOAK_RUNS=${1:-500} scripts/wine.sh --prefix=build/windows/wineprefix \
+QUELLAN_SOAK_RUNS=${1:-500} scripts/wine.sh --prefix=build/windows/wineprefix --unmanaged \
   build/windows/bin/e2e_tests.exe --gtest_filter='Soak.*'

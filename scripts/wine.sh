@@ -4,10 +4,12 @@
 # is 932), no debug chatter, no Mono/Gecko installers, no crash dialog, and a
 # virtual X display when there is none.
 #
-#   wine.sh [--prefix=DIR] [--dpi=N] PROGRAM [ARGS...]   run PROGRAM
+#   wine.sh [--prefix=DIR] [--dpi=N] [--unmanaged] PROGRAM [ARGS...]   run PROGRAM
 #   wine.sh [--prefix=DIR] [--dpi=N] --prepare           create the prefix only
 #   wine.sh [--prefix=DIR] --shutdown                    stop Wine and our Xvfb
 #
+# --unmanaged makes Wine manage the windows itself (for tests on a bare X
+# server); it is fixed when the prefix is prepared.
 # --dpi=N uses a sibling prefix whose screen reports N pixels per inch; the
 # resolution is read at process start, so it cannot be changed under tests
 # that run in parallel in one prefix.
@@ -15,11 +17,13 @@ set -euo pipefail
 
 prefix=${QUELLAN_WINEPREFIX:-}
 dpi=
+unmanaged=
 action=run
 while [ $# -gt 0 ]; do
   case "$1" in
     --prefix=*) prefix=${1#--prefix=}; shift ;;
     --dpi=*) dpi=${1#--dpi=}; shift ;;
+    --unmanaged) unmanaged=1; shift ;;
     --prepare) action=prepare; shift ;;
     --shutdown) action=shutdown; shift ;;
     *) break ;;
@@ -72,7 +76,7 @@ if [ -z "${DISPLAY:-}" ] || [ -n "${QUELLAN_XVFB:-}" ]; then
   export DISPLAY
 fi
 # Bump when the settings below change, so existing prefixes pick them up.
-settings=2
+settings=4
 if [ ! -e "$state/ready-$settings" ]; then
   echo "wine.sh: preparing Wine prefix $prefix${dpi:+ ($dpi dpi)}" >&2
   [ -e "$prefix/system.reg" ] || wineboot --init >/dev/null 2>&1 || true
@@ -85,6 +89,12 @@ if [ ! -e "$state/ready-$settings" ]; then
   reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐ明朝' /t REG_SZ /d IPAPMincho
   reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ ゴシック' /t REG_SZ /d IPAGothic
   reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ 明朝' /t REG_SZ /d IPAMincho
+  if [ -n "$unmanaged" ]; then
+    # Test prefixes: no window manager is asked about any window, so one
+    # that is hidden or closed goes at once instead of after a wait for an
+    # answer that never comes on a bare X server.
+    reg 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N
+  fi
   if [ -n "$dpi" ]; then
     reg 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi"
   fi
@@ -96,4 +106,15 @@ flock -u 9
 exec 9>&-
 
 [ "$action" = prepare ] && exit 0
-exec wine "$@"
+
+# Wine's own long-lived processes (the server, services.exe, the desktop)
+# start with the standard handles of whichever program first needs them.
+# Handing wine files instead of our pipes keeps them from holding a test
+# runner's pipe open after the test has ended.
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+status=0
+wine "$@" >"$out" 2>"$err" || status=$?
+cat "$out"
+cat "$err" >&2
+exit $status
