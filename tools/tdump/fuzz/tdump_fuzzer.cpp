@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         tdump::MemorySource source(bytes);
         tdump::Reader reader(source);
         NullSink sink;
-        tdump::Output out(sink, 64 * 1024);
+        tdump::Output out(sink, std::size_t{64} * 1024);
         tdump::dumpFile(options, "input", reader, out);
     }
     return 0;

@@ -72,7 +72,7 @@ public:
     std::size_t readSome(std::uint64_t offset, std::span<std::uint8_t> out);
 
 private:
-    static constexpr std::size_t pageSize = 64 * 1024;
+    static constexpr std::size_t pageSize = std::size_t{64} * 1024;
     static constexpr std::size_t pageCount = 16;
     static constexpr std::uint64_t noPage = ~std::uint64_t{0};
 

@@ -215,7 +215,7 @@ std::optional<std::string> CoffFile::stringAt(std::uint32_t offset) const
 
 std::string CoffFile::sectionName(const std::uint8_t* raw) const
 {
-    const std::string name = fixedName(raw, 8);
+    std::string name = fixedName(raw, 8);
     if (name.size() < 2 || name[0] != '/') {
         return name;
     }

@@ -14,7 +14,7 @@ namespace {
 // How deep the grammar may nest, and how much text substitutions may copy:
 // a short forged name must not cost unbounded time or memory.
 constexpr int maxDepth = 256;
-constexpr std::size_t maxCopied = 256 * 1024;
+constexpr std::size_t maxCopied = std::size_t{256} * 1024;
 
 // A type being built, kept in two halves so that declarators can wrap it:
 // "int (*" + ")(char)" becomes "int (**" + ")(char)" under another pointer.
@@ -546,8 +546,12 @@ private:
                 n.ctorDtorOrConversion = false;
                 const bool inStd = soFar.empty() && consume("St");
                 const std::string component = unqualifiedName(n);
-                soFar =
-                    soFar.empty() ? (inStd ? "std::" : "") + component : soFar + "::" + component;
+                if (soFar.empty()) {
+                    soFar = inStd ? "std::" + component : component;
+                } else {
+                    soFar += "::";
+                    soFar += component;
+                }
             }
             if (failed_) {
                 break;

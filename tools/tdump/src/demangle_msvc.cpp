@@ -13,7 +13,7 @@ namespace tdump {
 namespace {
 
 constexpr int maxDepth = 128;
-constexpr std::size_t maxOutput = 64 * 1024;
+constexpr std::size_t maxOutput = std::size_t{64} * 1024;
 
 // A type in two halves, so a function pointer can take its declarator:
 // "int (__cdecl *" + ")(int)".
@@ -265,7 +265,9 @@ private:
                 fail();
                 break;
             }
-            name = fragment() + "::" + name;
+            std::string outer = fragment();
+            outer += "::";
+            name.insert(0, outer);
         }
         return name;
     }

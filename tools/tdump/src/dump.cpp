@@ -14,7 +14,7 @@
 namespace tdump {
 namespace {
 
-constexpr std::size_t maxMangledLine = 64 * 1024;
+constexpr std::size_t maxMangledLine = std::size_t{64} * 1024;
 
 std::string_view kindName(FileKind kind)
 {
@@ -490,7 +490,7 @@ void Dumper::unmangleLines()
         line.clear();
         overlong = false;
     };
-    std::vector<std::uint8_t> chunk(64 * 1024);
+    std::vector<std::uint8_t> chunk(std::size_t{64} * 1024);
     for (std::uint64_t at = 0; at < file_.size();) {
         const std::size_t got = file_.reader().readSome(
             file_.base() + at,

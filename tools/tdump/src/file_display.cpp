@@ -8,7 +8,7 @@ namespace tdump {
 namespace {
 
 constexpr std::size_t bytesPerLine = 16;
-constexpr std::size_t chunkSize = 64 * 1024; // a multiple of bytesPerLine
+constexpr std::size_t chunkSize = std::size_t{64} * 1024; // a multiple of bytesPerLine
 static_assert(chunkSize % bytesPerLine == 0);
 
 struct Tables {

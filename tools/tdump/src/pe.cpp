@@ -927,7 +927,7 @@ void PeImage::listChecksum(Output& out) const
     // taken as zero, folded, plus the file length.
     const std::uint64_t fieldOffset = optionalOffset_ + checksumFieldOffset;
     std::uint64_t sum = 0;
-    std::vector<std::uint8_t> chunk(64 * 1024);
+    std::vector<std::uint8_t> chunk(std::size_t{64} * 1024);
     const std::uint64_t size = view_.size();
     for (std::uint64_t at = 0; at < size;) {
         const std::size_t want =

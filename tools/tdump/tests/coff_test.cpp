@@ -90,8 +90,8 @@ TEST(MalformedCoff, RelocationCountOverflowRecord)
 TEST(MalformedCoff, AuxiliaryRecordsBeyondTheTableAndLongNamesOutOfRange)
 {
     auto object = makeSampleObject();
-    object.bytes.put8(object.symbolTable + 7 * 18 + 17, 200);
-    object.bytes.put32(object.symbolTable + 6 * 18 + 4, 5000);
+    object.bytes.put8(object.symbolTable + std::size_t{7} * 18 + 17, 200);
+    object.bytes.put32(object.symbolTable + std::size_t{6} * 18 + 4, 5000);
     const std::string text = listing(object.bytes.data, {});
     EXPECT_TRUE(Contains(text, "** symbol 7 claims more auxiliary records than the table has"));
     EXPECT_TRUE(Contains(text, "(name at string table offset 5000 out of range)"));
@@ -111,7 +111,7 @@ TEST(CoffChecksums, ComdatChecksumsAreVerified)
     auto object = makeSampleObject();
     // .text: sixteen NOPs; CRC-32 from 0 without final inversion.
     EXPECT_TRUE(Contains(listing(object.bytes.data, {"-oc"}), "(no section carries a checksum)"));
-    object.bytes.put32(object.symbolTable + 3 * 18 + 8, 0x12345678);
+    object.bytes.put32(object.symbolTable + std::size_t{3} * 18 + 8, 0x12345678);
     const std::string text = listing(object.bytes.data, {"-oc"});
     EXPECT_TRUE(Contains(text, "stored 12345678  computed "));
     EXPECT_TRUE(Contains(text, "** MISMATCH"));

@@ -36,6 +36,7 @@ std::vector<std::uint8_t> bytesOf(std::string_view text)
 TEST(HexDisplay, LinesOfSixteenWithCharacters)
 {
     std::vector<std::uint8_t> bytes;
+    bytes.reserve(20);
     for (int i = 0; i < 20; ++i) {
         bytes.push_back(static_cast<std::uint8_t>(0x3E + i));
     }

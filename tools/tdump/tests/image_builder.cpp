@@ -228,9 +228,9 @@ SampleObject makeSampleObject()
     b.put16(2, 3);
     const std::size_t sections = 20;
     object.sectionTable = sections;
-    const std::size_t textData = sections + 3 * 40; // 140
+    const std::size_t textData = sections + std::size_t{3} * 40; // 140
     const std::size_t textRelocs = textData + 16;
-    const std::size_t dataData = textRelocs + 2 * 10;
+    const std::size_t dataData = textRelocs + std::size_t{2} * 10;
     const std::size_t debugData = dataData + 8;
     const std::size_t symbols = debugData + 4;
     object.textRelocations = textRelocs;

@@ -10,7 +10,7 @@
 namespace tdump::test {
 namespace {
 
-ParseResult parse(std::vector<std::string> arguments)
+ParseResult parse(const std::vector<std::string>& arguments)
 {
     return parseCommandLine(arguments);
 }
