@@ -7,7 +7,8 @@
 # file; the table shows the medians and how many times faster tdump is.
 # Builds nothing: expects build/native (cmake --preset native && cmake --build --preset native).
 #
-#   scripts/bench-tdump.sh [DLL]     default: the largest DLL of the Wine install
+#   scripts/bench-tdump.sh [DLL]     default: Wine's shell32.dll (a few hundred exports
+#                                    and imports), else the largest DLL of the Wine install
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,9 +19,10 @@ runs=5
 command -v xxd >/dev/null || { echo "bench-tdump: xxd not found" >&2; exit 1; }
 command -v "$objdump" >/dev/null || { echo "bench-tdump: $objdump not found" >&2; exit 1; }
 
-dll=${1:-}
-if [ -z "$dll" ]; then
-  dll=$(ls -S /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/*.dll 2>/dev/null | head -n 1 || true)
+wine_dlls=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+dll=${1:-$wine_dlls/shell32.dll}
+if [ ! -f "$dll" ] && [ $# -eq 0 ]; then
+  dll=$(ls -S "$wine_dlls"/*.dll 2>/dev/null | head -n 1 || true)
 fi
 [ -f "$dll" ] || { echo "bench-tdump: no DLL to list (pass one)" >&2; exit 1; }
 
