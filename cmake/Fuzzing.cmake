@@ -18,6 +18,7 @@ function(quellan_add_fuzzer name)
                    $<TARGET_FILE:${name}> -max_total_time=${QUELLAN_FUZZ_SECONDS}
                    -rss_limit_mb=2048 -timeout=10 -artifact_prefix=${work}/
                    ${work}/corpus ${arg_CORPUS})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 900 LABELS fuzz)
+  math(EXPR timeout "${QUELLAN_FUZZ_SECONDS} + 300")
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${timeout} LABELS fuzz)
   file(MAKE_DIRECTORY ${work}/corpus)
 endfunction()

@@ -9,4 +9,4 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
 cmake --preset fuzz -DQUELLAN_FUZZ_SECONDS="${1:-900}" >/dev/null
 cmake --build --preset fuzz
-ctest --preset fuzz --timeout $(( ${1:-900} + 300 ))
+ctest --preset fuzz
