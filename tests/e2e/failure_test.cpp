@@ -55,7 +55,7 @@ std::string dismissFailure(const RunningQuellan& app, const std::string& screens
     const MessageBoxWindow box = app.waitForMessageBox(); // captioned "Quellan"
     EXPECT_EQ(GetWindow(box.handle(), GW_OWNER), app.application());
     EXPECT_FALSE(IsWindowEnabled(app.form())) << "the form takes no input while the box is shown";
-    const std::string text = box.text();
+    std::string text = box.text();
     if (!screenshot.empty()) {
         app.bringToTop(box.handle());
         test::saveScreenshot(box.handle(), screenshot);
@@ -150,7 +150,7 @@ TEST(Failure, CommandOver260CharactersAndAQuotedListNameAreRefused)
 {
     const Sandbox sandbox;
     const RunningQuellan app(sandbox, recordingLaunch(sandbox));
-    const std::string folder = sandbox.work();
+    const std::string& folder = sandbox.work();
     const std::string head = sandbox.interpreter() + " /C tdump -h ";
     const std::string list = folder + "\\Temp.txt";
 

@@ -73,21 +73,21 @@ TEST(FileChoice, DialogIsModalOwnedByTheApplicationAndPlacedOnTheFormsMonitor)
     EXPECT_EQ(app.statusText(), chosenStatus);
     EXPECT_TRUE(app.isEnabled(Button1));
     app.runAndWait(sandbox, 1);
-    EXPECT_EQ(lastInterpreterCommand(sandbox),
-              sandbox.interpreter() + " /C tdump -h " + input + " " + sandbox.work() + "\\Temp.txt");
+    EXPECT_EQ(lastInterpreterCommand(sandbox), sandbox.interpreter() + " /C tdump -h " + input +
+                                                   " " + sandbox.work() + "\\Temp.txt");
 }
 
 TEST(FileChoice, StatusBarUpperCasesSingleByteLettersAndTheCommandKeepsTheNameAsChosen)
 {
     const Sandbox sandbox;
     const RunningQuellan app(sandbox, recordingLaunch(sandbox));
-    const std::string folder = sandbox.work();
+    const std::string& folder = sandbox.work();
     const std::string list = folder + "\\Temp.txt";
 
     struct Choice {
         const char* name;
-        const char* status;   // how the status bar shows the name
-        bool quoted;          // whether the command quotes the path
+        const char* status; // how the status bar shows the name
+        bool quoted;        // whether the command quotes the path
         bool exists;
     };
     // フ and 表 end in the bytes of "t" and "\": they are characters of
@@ -112,8 +112,12 @@ TEST(FileChoice, StatusBarUpperCasesSingleByteLettersAndTheCommandKeepsTheNameAs
 
         app.runAndWait(sandbox, ++runs);
         const std::string argument = choice.quoted ? "\"" + path + "\"" : path;
-        EXPECT_EQ(lastInterpreterCommand(sandbox),
-                  sandbox.interpreter() + " /C tdump -h " + argument + " " + list);
+        std::string expected = sandbox.interpreter();
+        expected += " /C tdump -h ";
+        expected += argument;
+        expected += " ";
+        expected += list;
+        EXPECT_EQ(lastInterpreterCommand(sandbox), expected);
     }
 }
 

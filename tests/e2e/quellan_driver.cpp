@@ -32,13 +32,17 @@ ULONGLONG nowMs()
     return static_cast<ULONGLONG>(count.QuadPart / (frequency.QuadPart / 1000));
 }
 
-bool timedOut(ULONGLONG deadline) { return nowMs() >= deadline; }
+bool timedOut(ULONGLONG deadline)
+{
+    return nowMs() >= deadline;
+}
 
 LRESULT sendOrThrow(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                     DWORD timeoutMs = stepTimeoutMs)
 {
     DWORD_PTR result = 0;
-    if (SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, timeoutMs, &result) == 0) {
+    if (SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, timeoutMs, &result) ==
+        0) {
         throw std::runtime_error("window " + std::to_string(reinterpret_cast<UINT_PTR>(window)) +
                                  " did not answer message " + std::to_string(message) + " (error " +
                                  std::to_string(GetLastError()) + ")");
@@ -74,8 +78,8 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b)
     const auto lower = [](char c) {
         return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // The test's own environment with the variables Quellan is meant to see
@@ -90,9 +94,9 @@ std::string environmentBlock(const Sandbox& sandbox, const LaunchOptions& option
         const std::string text(entry);
         // A name may begin with '=' (the drive directories).
         const std::string name = text.substr(0, text.find('=', 1));
-        const bool isReplaced = std::any_of(replaced.begin(), replaced.end(), [&](const std::string& r) {
-            return equalsIgnoringCase(r, name);
-        });
+        const bool isReplaced =
+            std::any_of(replaced.begin(), replaced.end(),
+                        [&](const std::string& r) { return equalsIgnoringCase(r, name); });
         if (!isReplaced) {
             entries.push_back(text);
         }
@@ -146,8 +150,8 @@ HWND findWindow(DWORD pid, const std::string& windowClass, std::optional<std::st
 class RemoteBuffer {
 public:
     RemoteBuffer(HANDLE process, std::size_t size)
-        : process_(process),
-          address_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)),
+        : process_(process), address_(VirtualAllocEx(process, nullptr, size,
+                                                     MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)),
           size_(size)
     {
         if (address_ == nullptr) {
@@ -204,13 +208,14 @@ std::string uniqueProgramName()
 {
     LARGE_INTEGER count;
     QueryPerformanceCounter(&count);
-    return "Quellan-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(count.QuadPart) +
-           ".exe";
+    return "Quellan-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(count.QuadPart) + ".exe";
 }
 
 std::wstring toWide(const std::string& text)
 {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
     return wide;
@@ -221,8 +226,8 @@ std::string toNarrow(const std::wstring& text)
     const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
                                            nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length,
-                        nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
+                        length, nullptr, nullptr);
     return narrow;
 }
 
@@ -238,7 +243,8 @@ ScratchFolder::ScratchFolder()
     // Wine gives each new test process the same small id, so a folder left
     // by an interrupted run may hold the first name tried.
     static unsigned counter = 0;
-    const std::string stem = std::string(base) + "quellan-e2e-" + std::to_string(GetCurrentProcessId()) + "-";
+    const std::string stem =
+        std::string(base) + "quellan-e2e-" + std::to_string(GetCurrentProcessId()) + "-";
     for (int attempt = 0; attempt < 1000; ++attempt) {
         path_ = stem + std::to_string(++counter);
         if (CreateDirectoryA(path_.c_str(), nullptr)) {
@@ -353,7 +359,8 @@ std::string windowText(HWND window)
     // ANSI WM_GETTEXTLENGTH from another process with 0. A unit becomes at
     // most two bytes of code page 932.
     DWORD_PTR units = 0;
-    if (SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, stepTimeoutMs, &units) == 0) {
+    if (SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, stepTimeoutMs, &units) ==
+        0) {
         throw std::runtime_error("a window did not answer WM_GETTEXTLENGTH");
     }
     std::vector<char> buffer(2 * units + 2, '\0');
@@ -378,9 +385,15 @@ void OpenFileDialog::typeFileName(const std::string& name) const
     sendOrThrow(fileNameBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
 }
 
-void OpenFileDialog::confirm() const { postOrThrow(GetDlgItem(window_, IDOK), BM_CLICK, 0, 0); }
+void OpenFileDialog::confirm() const
+{
+    postOrThrow(GetDlgItem(window_, IDOK), BM_CLICK, 0, 0);
+}
 
-void OpenFileDialog::cancel() const { postOrThrow(GetDlgItem(window_, IDCANCEL), BM_CLICK, 0, 0); }
+void OpenFileDialog::cancel() const
+{
+    postOrThrow(GetDlgItem(window_, IDCANCEL), BM_CLICK, 0, 0);
+}
 
 std::string MessageBoxWindow::text() const
 {
@@ -391,7 +404,10 @@ std::string MessageBoxWindow::text() const
     return windowText(label);
 }
 
-void MessageBoxWindow::pressOk() const { postOrThrow(GetDlgItem(window_, IDOK), BM_CLICK, 0, 0); }
+void MessageBoxWindow::pressOk() const
+{
+    postOrThrow(GetDlgItem(window_, IDOK), BM_CLICK, 0, 0);
+}
 
 // ---------------------------------------------------------------------------
 // The running program
@@ -428,7 +444,8 @@ RunningQuellan::RunningQuellan(const Sandbox& sandbox, const LaunchOptions& opti
     pid_ = info.dwProcessId;
     if (!AssignProcessToJobObject(job_.get(), process_.get())) {
         TerminateProcess(process_.get(), 1);
-        throw std::runtime_error("AssignProcessToJobObject failed: " + std::to_string(GetLastError()));
+        throw std::runtime_error("AssignProcessToJobObject failed: " +
+                                 std::to_string(GetLastError()));
     }
     ResumeThread(thread.get());
     waitUntilInitialised();
@@ -451,13 +468,14 @@ RunningQuellan::~RunningQuellan()
 void RunningQuellan::waitUntilInitialised()
 {
     const ULONGLONG start = nowMs();
-    const ULONGLONG deadline = start + 2 * stepTimeoutMs;
+    const ULONGLONG deadline = start + 2ULL * stepTimeoutMs;
     bool nudged = false;
     for (;;) {
         if (WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0) {
             DWORD code = 0;
             GetExitCodeProcess(process_.get(), &code);
-            throw std::runtime_error("Quellan.exe ended during start-up with code " + std::to_string(code));
+            throw std::runtime_error("Quellan.exe ended during start-up with code " +
+                                     std::to_string(code));
         }
         form_ = findWindow(pid_, "TForm1", std::nullopt);
         application_ = findWindow(pid_, "TApplication", std::nullopt);
@@ -493,7 +511,10 @@ HWND RunningQuellan::control(int id) const
     return window;
 }
 
-std::string RunningQuellan::text(int id) const { return windowText(control(id)); }
+std::string RunningQuellan::text(int id) const
+{
+    return windowText(control(id));
+}
 
 std::string RunningQuellan::statusText() const
 {
@@ -504,7 +525,10 @@ std::string RunningQuellan::statusText() const
     return buffer.readString();
 }
 
-bool RunningQuellan::isEnabled(int id) const { return IsWindowEnabled(control(id)) != FALSE; }
+bool RunningQuellan::isEnabled(int id) const
+{
+    return IsWindowEnabled(control(id)) != FALSE;
+}
 
 bool RunningQuellan::isChecked(int id) const
 {
@@ -515,7 +539,8 @@ void RunningQuellan::setText(int id, const std::string& value) const
 {
     HWND box = control(id);
     if (!IsWindowEnabled(form_) || !IsWindowEnabled(box)) {
-        throw std::logic_error("control " + std::to_string(id) + " cannot be typed into: it is disabled");
+        throw std::logic_error("control " + std::to_string(id) +
+                               " cannot be typed into: it is disabled");
     }
     sendOrThrow(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
 }
@@ -525,16 +550,26 @@ HWND RunningQuellan::clickable(int id) const
     // A click message reaches even a disabled button; a user's click does not.
     HWND button = control(id);
     if (!IsWindowEnabled(form_) || !IsWindowEnabled(button)) {
-        throw std::logic_error("control " + std::to_string(id) + " cannot be clicked: it is disabled");
+        throw std::logic_error("control " + std::to_string(id) +
+                               " cannot be clicked: it is disabled");
     }
     return button;
 }
 
-void RunningQuellan::click(int id) const { sendOrThrow(clickable(id), BM_CLICK, 0, 0); }
+void RunningQuellan::click(int id) const
+{
+    sendOrThrow(clickable(id), BM_CLICK, 0, 0);
+}
 
-void RunningQuellan::postClick(int id) const { postOrThrow(clickable(id), BM_CLICK, 0, 0); }
+void RunningQuellan::postClick(int id) const
+{
+    postOrThrow(clickable(id), BM_CLICK, 0, 0);
+}
 
-void RunningQuellan::sync(DWORD timeoutMs) const { sendOrThrow(form_, WM_NULL, 0, 0, timeoutMs); }
+void RunningQuellan::sync(DWORD timeoutMs) const
+{
+    sendOrThrow(form_, WM_NULL, 0, 0, timeoutMs);
+}
 
 bool RunningQuellan::responds(DWORD timeoutMs) const
 {
@@ -568,7 +603,8 @@ MessageBoxWindow RunningQuellan::waitForMessageBox() const
 {
     const ULONGLONG deadline = nowMs() + stepTimeoutMs;
     HWND box = nullptr;
-    while ((box = findWindow(pid_, "#32770", messageBoxTitle)) == nullptr || !IsWindowVisible(box)) {
+    while ((box = findWindow(pid_, "#32770", messageBoxTitle)) == nullptr ||
+           !IsWindowVisible(box)) {
         if (timedOut(deadline)) {
             throw std::runtime_error("no message box appeared");
         }
@@ -599,7 +635,8 @@ void RunningQuellan::chooseFile(const std::string& name) const
     waitUntilClosed(dialog.handle());
 }
 
-void RunningQuellan::runAndWait(const Sandbox& sandbox, std::size_t runs, const std::string& role) const
+void RunningQuellan::runAndWait(const Sandbox& sandbox, std::size_t runs,
+                                const std::string& role) const
 {
     postClick(Button1);
     if (sandbox.waitForEvents("end", role, runs).size() < runs) {
@@ -609,7 +646,10 @@ void RunningQuellan::runAndWait(const Sandbox& sandbox, std::size_t runs, const 
     sync();
 }
 
-void RunningQuellan::pressCloseBox() const { postOrThrow(form_, WM_SYSCOMMAND, SC_CLOSE, 0); }
+void RunningQuellan::pressCloseBox() const
+{
+    postOrThrow(form_, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
 
 DWORD RunningQuellan::waitForExit(DWORD timeoutMs) const
 {
@@ -624,7 +664,8 @@ DWORD RunningQuellan::processesStarted() const
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
     if (!QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation, &accounting,
                                    sizeof accounting, nullptr)) {
-        throw std::runtime_error("QueryInformationJobObject failed: " + std::to_string(GetLastError()));
+        throw std::runtime_error("QueryInformationJobObject failed: " +
+                                 std::to_string(GetLastError()));
     }
     return accounting.TotalProcesses;
 }
@@ -637,7 +678,8 @@ void RunningQuellan::bringToTop(HWND window) const
     // a window exposes parts that it repaints once the X server's events
     // reach it, and a dialog's children fill in as they come up: let it
     // settle over a few rounds.
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
     for (int round = 0; round < 3; ++round) {
         sync();
         Sleep(200);
@@ -664,6 +706,7 @@ std::vector<std::string> splitCommandLine(const std::string& commandLine)
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(toWide(commandLine).c_str(), &count);
     std::vector<std::string> result;
+    result.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         result.push_back(toNarrow(arguments[i]));
     }

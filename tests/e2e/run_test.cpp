@@ -61,7 +61,8 @@ TEST_F(Run, EachOptionReachesTheInterpreterAndTheViewerShowsTheListAfterwards)
         EXPECT_EQ(dumps.back().commandLine,
                   dumpCommand(std::string(option.passedSwitch) + " " + input + " " + list));
 
-        const std::vector<RecorderEvent> viewers = sandbox.waitForEvents("start", "notepad", ++views);
+        const std::vector<RecorderEvent> viewers =
+            sandbox.waitForEvents("start", "notepad", ++views);
         ASSERT_EQ(viewers.size(), views);
         EXPECT_EQ(viewers.back().commandLine, "notepad.exe " + list);
         EXPECT_EQ(viewers.back().show, SW_SHOWNORMAL);
@@ -84,7 +85,8 @@ TEST_F(Run, MakeTextFileDecidesOnTheListArgumentTheViewerAndTheProposedName)
     const std::string ownList = sandbox.makeFolder("lists") + "\\dump.lst";
     app->setText(Edit1, ownList);
     app->runAndWait(sandbox, 1);
-    EXPECT_EQ(sandbox.commandLines("cmd-recorder").back(), dumpCommand("-h " + input + " " + ownList));
+    EXPECT_EQ(sandbox.commandLines("cmd-recorder").back(),
+              dumpCommand("-h " + input + " " + ownList));
     EXPECT_EQ(viewerCommands(1).back(), "notepad.exe " + ownList);
 
     // Cleared: no list file in the command, no viewer, and redisplay is
@@ -138,7 +140,8 @@ TEST(RunWaits, WindowWaitsForTheDumpToEndBeforeItAnswersOrStartsTheViewer)
     EXPECT_TRUE(app.responds(stepTimeoutMs));
     const std::vector<RecorderEvent> viewers = sandbox.waitForEvents("start", "notepad", 1);
     ASSERT_EQ(viewers.size(), 1u);
-    EXPECT_GE(viewers[0].timeMicroseconds, sandbox.events("end", "cmd-recorder")[0].timeMicroseconds);
+    EXPECT_GE(viewers[0].timeMicroseconds,
+              sandbox.events("end", "cmd-recorder")[0].timeMicroseconds);
     EXPECT_TRUE(app.isEnabled(Button4));
 }
 

@@ -81,7 +81,7 @@ TEST(Soak, DumpsInARowLeaveHandlesObjectsAndMemoryFlat)
     EXPECT_EQ(last.handles, baseline.handles);
     EXPECT_EQ(last.gdiObjects, baseline.gdiObjects);
     EXPECT_EQ(last.windows, baseline.windows);
-    EXPECT_LT(last.privateBytes, baseline.privateBytes + 1024 * 1024)
+    EXPECT_LT(last.privateBytes, baseline.privateBytes + SIZE_T{1024} * 1024)
         << "private bytes grew from " << baseline.privateBytes << " to " << last.privateBytes;
     EXPECT_TRUE(quellan.responds(5000));
     EXPECT_TRUE(quellan.isEnabled(Button4));

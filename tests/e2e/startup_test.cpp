@@ -48,17 +48,17 @@ constexpr std::array<const char*, 28> optionCaptions{
 
 // Read back from the rich edit control, which under Wine (RICHED32 in its
 // 1.0 mode) hands the CR LF line breaks back as they were set.
-constexpr char usageText[] =
-    " *** 使用法 ***\r\n"
-    "\r\n"
-    "1.[ファイル選択]でダンプしたいファイルを選択する。\r\n"
-    "2.ダンプ・モードをラジオボタンで選定する。\r\n"
-    "3.[実行]をクリックするとQUELLAN.EXE が実行される。\r\n"
-    "　※チェックボックスにチェックを付けて、ファイル名を指定してあるとダンプ結果をメモ帖で自動的に開かれる。"
-    "（ファイル長が長い場合、自動的にワードパットに切り替わる。\r\n"
-    "　※指定ファイル名は、必要により変更可能。\r\n"
-    "4.[再表示]でダンプ結果を再表示する。\r\n"
-    "5.[終了]で終わる。";
+constexpr char usageText[] = " *** 使用法 ***\r\n"
+                             "\r\n"
+                             "1.[ファイル選択]でダンプしたいファイルを選択する。\r\n"
+                             "2.ダンプ・モードをラジオボタンで選定する。\r\n"
+                             "3.[実行]をクリックするとQUELLAN.EXE が実行される。\r\n"
+                             "　※チェックボックスにチェックを付けて、ファイル名を指定してあるとダン"
+                             "プ結果をメモ帖で自動的に開かれる。"
+                             "（ファイル長が長い場合、自動的にワードパットに切り替わる。\r\n"
+                             "　※指定ファイル名は、必要により変更可能。\r\n"
+                             "4.[再表示]でダンプ結果を再表示する。\r\n"
+                             "5.[終了]で終わる。";
 
 TEST(Startup, WindowShowsTheOptionsTheUsageAndTheDefaults)
 {

@@ -58,9 +58,10 @@ void writePng(const std::string& path, int width, int height, const unsigned cha
         const unsigned char* row =
             bgr + static_cast<std::ptrdiff_t>(y) * static_cast<std::ptrdiff_t>(stride);
         for (int x = 0; x < width; ++x) {
-            raw.push_back(row[3 * x + 2]);
-            raw.push_back(row[3 * x + 1]);
-            raw.push_back(row[3 * x]);
+            const std::ptrdiff_t pixel = 3 * static_cast<std::ptrdiff_t>(x);
+            raw.push_back(row[pixel + 2]);
+            raw.push_back(row[pixel + 1]);
+            raw.push_back(row[pixel]);
         }
     }
     // A zlib stream of stored (uncompressed) blocks: no compressor needed.

@@ -146,12 +146,17 @@ TempDir::TempDir()
 {
     char base[MAX_PATH];
     GetTempPathA(MAX_PATH, base);
+    // Process ids come round again under Wine, and a folder left by an
+    // earlier run may still exist: try further names rather than fail.
     static unsigned counter = 0;
-    path_ = std::string(base) + "quellan-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(++counter);
-    if (!CreateDirectoryA(path_.c_str(), nullptr)) {
-        throw std::runtime_error("cannot create " + path_);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path_ = std::string(base) + "quellan-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(GetTickCount64() % 100000) + "-" + std::to_string(++counter);
+        if (CreateDirectoryA(path_.c_str(), nullptr)) {
+            return;
+        }
     }
+    throw std::runtime_error("cannot create " + path_);
 }
 
 TempDir::~TempDir()

@@ -48,7 +48,13 @@ RECT FormUnderTest::boundsInClient(int id) const
 void FormUnderTest::show()
 {
     application.start(form);
-    pumpMessages(300);
+    // Activation arrives through the display server: on a busy machine it
+    // can take a while.
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    while (GetActiveWindow() != form.handle() && GetTickCount64() < deadline) {
+        pumpMessages(20);
+    }
+    pumpMessages(100);
 }
 
 struct MessageBoxWatcher::State {
