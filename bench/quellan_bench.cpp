@@ -54,8 +54,9 @@ struct Process {
     DWORD pid = 0;
 };
 
-Process start(std::string commandLine, const std::string& directory = {})
+Process start(const std::string& command, const std::string& directory = {})
 {
+    std::string commandLine = command; // CreateProcessA may write into it
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};

@@ -9,7 +9,7 @@ root=$PWD
 status=0
 
 own_sources() {
-  git ls-files -- 'command/*' 'process/*' 'ui/*' 'tests/*' 'tools/*' \
+  git ls-files -- 'command/*' 'process/*' 'ui/*' 'tests/*' 'tools/*' 'bench/*' \
     | grep -E '\.(cpp|h)$'
 }
 
@@ -57,9 +57,9 @@ fi
 echo "== cppcheck"
 if ! cppcheck --quiet --error-exitcode=1 --std=c++20 --language=c++ \
      --enable=warning,performance,portability --inline-suppr \
-     --suppress=missingIncludeSystem -D_WIN32 -DWIN32 \
+     --suppress=missingIncludeSystem --library=googletest --library=windows -D_WIN32 -DWIN32 \
      -I command -I process -I ui -I tests/support \
-     command process ui tests/support tests/recorder tests/process tests/ui tests/e2e tests/fuzz tools; then
+     command process ui bench tests/support tests/recorder tests/process tests/ui tests/e2e tests/fuzz tools; then
   status=1
 fi
 

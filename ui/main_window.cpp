@@ -132,11 +132,12 @@ TForm1::TForm1(Application& application)
     RegisterClassExA(&windowClass);
 
     // Owned by the application window, which carries the task-bar entry.
-    CreateWindowExA(0, formClass, layout::windowCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                    layout::windowPosition.x, layout::windowPosition.y, layout::windowSize.cx,
-                    layout::windowSize.cy, application.handle(), nullptr, application.instance(),
-                    this);
-    if (window_ == nullptr) {
+    // window_ is set as the window is created (WM_NCCREATE).
+    const HWND created = CreateWindowExA(
+        0, formClass, layout::windowCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+        layout::windowPosition.x, layout::windowPosition.y, layout::windowSize.cx,
+        layout::windowSize.cy, application.handle(), nullptr, application.instance(), this);
+    if (created == nullptr) {
         throw Exception("メインウィンドウを作成できません。");
     }
     createControls();
@@ -176,12 +177,12 @@ HFONT TForm1::fontFor(int height, bool bold, bool mincho)
     return fonts_.back().font.get();
 }
 
-void TForm1::createStatusBarFont()
+UniqueFont TForm1::systemStatusFont()
 {
     NONCLIENTMETRICSA metrics{};
     metrics.cbSize = sizeof metrics;
     SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    statusBarFont_ = UniqueFont(CreateFontIndirectA(&metrics.lfStatusFont));
+    return UniqueFont(CreateFontIndirectA(&metrics.lfStatusFont));
 }
 
 void TForm1::createControls()
@@ -199,7 +200,7 @@ void TForm1::createControls()
     }
     const int textHeight = static_cast<int>(zero.cy);
     const bool scaled = textHeight != layout::designFontHeight;
-    createStatusBarFont();
+    statusBarFont_ = systemStatusFont();
 
     for (const ControlDesign& design : layout::controls()) {
         const bool statusBar = design.kind == ControlKind::StatusBar;
@@ -305,12 +306,14 @@ LRESULT TForm1::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_MOUSEWHEEL:
         onScroll(SB_VERT, GET_WHEEL_DELTA_WPARAM(wParam) > 0 ? SB_LINEUP : SB_LINEDOWN);
         return 0;
-    case WM_SETTINGCHANGE:
-        // The status bar follows the system's status-bar font.
-        createStatusBarFont();
-        SendMessageA(item(StatusBar1), WM_SETFONT, reinterpret_cast<WPARAM>(statusBarFont_.get()),
-                     TRUE);
+    case WM_SETTINGCHANGE: {
+        // The status bar follows the system's status-bar font; the old font
+        // is deleted only once the bar has let go of it.
+        UniqueFont font = systemStatusFont();
+        SendMessageA(item(StatusBar1), WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+        statusBarFont_ = std::move(font);
         break;
+    }
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_MINIMIZE) {
             application_.minimize();

@@ -56,7 +56,7 @@ private:
 
     void createControls();
     HFONT fontFor(int height, bool bold, bool mincho);
-    void createStatusBarFont();
+    static UniqueFont systemStatusFont();
     HWND item(int id) const;
     std::string text(int id) const;
     // Sets a control's text only when it differs, so an unchanged edit box

@@ -175,7 +175,9 @@ std::string Archive::resolveName(std::string_view raw) const
         const View table = view_.sub(longNames_->dataOffset, longNames_->size);
         auto text = table.string(*offset, maxNameLength);
         std::string name = text ? text->text : "";
-        name = name.substr(0, name.find('\n'));
+        if (const std::size_t end = name.find('\n'); end != std::string::npos) {
+            name.resize(end);
+        }
         if (!name.empty() && name.back() == '/') {
             name.pop_back();
         }

@@ -60,9 +60,9 @@ std::vector<std::string> reports(const std::string& listing)
 }
 
 TempFolder::TempFolder()
+    : path_(std::filesystem::temp_directory_path() /
+            ("tdump-test-" + std::to_string(std::random_device()())))
 {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() / ("tdump-test-" + std::to_string(random()));
     std::filesystem::create_directories(path_);
 }
 
