@@ -14,8 +14,10 @@ cmake --build --preset windows
 build=$root/build/windows
 # A prefix of its own: the tests' prefix leaves window management to Wine.
 wine=("$root/scripts/wine.sh" "--prefix=$build/wineprefix-run")
-# Started from the folder that holds tdump.exe, which the command
-# interpreter searches first.
+# The command interpreter finds tdump.exe on the path (the open-file dialog
+# may move the current folder elsewhere); WINEPATH puts the folder of the
+# built programs there.
+export WINEPATH="Z:${build//\//\\}\\bin"
 cd "$build/bin"
 
 if [ -n "${DISPLAY:-}" ]; then
