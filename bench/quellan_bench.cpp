@@ -175,11 +175,13 @@ std::vector<quellan::test::RecorderEvent> events(const std::string& log, const s
     return matching;
 }
 
+// Polls gently: a tight loop reading the log would take the processor
+// from the very process starts being timed.
 void waitFor(const std::function<bool()>& done)
 {
     const ULONGLONG deadline = GetTickCount64() + 30000;
     while (!done() && GetTickCount64() < deadline) {
-        Sleep(1);
+        Sleep(25);
     }
 }
 
@@ -240,6 +242,7 @@ RoundTrips measureRoundTrips(int runs)
         const std::size_t viewersBefore = events(log, "start", "notepad").size();
         const double click = nowMicroseconds();
         PostMessageA(GetDlgItem(form, Button1), BM_CLICK, 0, 0);
+        WaitForInputIdle(quellan.handle.get(), 30000); // the run's handler has returned
         waitFor([&] { return events(log, "start", "notepad").size() > viewersBefore; });
         const auto interpreterStarts = events(log, "start", "interp");
         const auto interpreterEnds = events(log, "end", "interp");
