@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "demangle.h"
+#include "mangled_reader.h"
 
 namespace tdump {
 namespace {
@@ -105,9 +106,9 @@ constexpr Builtin2 builtinsD[] = {
     {'c', "decltype(auto)"}, {'n', "decltype(nullptr)"},
 };
 
-class Itanium {
+class Itanium : MangledReader {
 public:
-    explicit Itanium(std::string_view text) : s_(text) {}
+    explicit Itanium(std::string_view text) : MangledReader(text, maxDepth) {}
 
     // The whole name after "_Z", with any ".clone" suffixes.
     std::optional<std::string> run()
@@ -123,41 +124,6 @@ public:
     }
 
 private:
-    struct Depth {
-        explicit Depth(Itanium& d) : owner(d)
-        {
-            if (++owner.depth_ > maxDepth) {
-                owner.failed_ = true;
-            }
-        }
-        ~Depth() { --owner.depth_; }
-        Depth(const Depth&) = delete;
-        Depth& operator=(const Depth&) = delete;
-        Itanium& owner;
-    };
-
-    char peek(std::size_t ahead = 0) const
-    {
-        return pos_ + ahead < s_.size() ? s_[pos_ + ahead] : '\0';
-    }
-    bool consume(char c)
-    {
-        if (peek() == c) {
-            ++pos_;
-            return true;
-        }
-        return false;
-    }
-    bool consume(std::string_view text)
-    {
-        if (s_.substr(pos_, text.size()) == text) {
-            pos_ += text.size();
-            return true;
-        }
-        return false;
-    }
-    bool atEnd() const { return pos_ >= s_.size(); }
-    void fail() { failed_ = true; }
     // Text copied from a substitution or template parameter counts against
     // the budget: that is where output can grow far beyond the input.
     const Node& copied(const Node& node)
@@ -1181,10 +1147,6 @@ private:
         return value;
     }
 
-    std::string_view s_;
-    std::size_t pos_ = 0;
-    bool failed_ = false;
-    int depth_ = 0;
     std::size_t copied_ = 0;
     std::vector<Node> subs_;
     std::vector<Node> templateParams_;

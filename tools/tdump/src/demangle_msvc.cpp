@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "demangle.h"
+#include "mangled_reader.h"
 
 namespace tdump {
 namespace {
@@ -99,9 +100,9 @@ constexpr Basic underscored[] = {
     {'S', "char16_t"}, {'U', "char32_t"},         {'Q', "char8_t"},
 };
 
-class Microsoft {
+class Microsoft : MangledReader {
 public:
-    explicit Microsoft(std::string_view text) : s_(text) {}
+    explicit Microsoft(std::string_view text) : MangledReader(text, maxDepth) {}
 
     std::optional<std::string> run()
     {
@@ -113,41 +114,6 @@ public:
     }
 
 private:
-    struct Depth {
-        explicit Depth(Microsoft& d) : owner(d)
-        {
-            if (++owner.depth_ > maxDepth) {
-                owner.failed_ = true;
-            }
-        }
-        ~Depth() { --owner.depth_; }
-        Depth(const Depth&) = delete;
-        Depth& operator=(const Depth&) = delete;
-        Microsoft& owner;
-    };
-
-    char peek(std::size_t ahead = 0) const
-    {
-        return pos_ + ahead < s_.size() ? s_[pos_ + ahead] : '\0';
-    }
-    bool consume(char c)
-    {
-        if (peek() == c) {
-            ++pos_;
-            return true;
-        }
-        return false;
-    }
-    bool consume(std::string_view text)
-    {
-        if (s_.substr(pos_, text.size()) == text) {
-            pos_ += text.size();
-            return true;
-        }
-        return false;
-    }
-    void fail() { failed_ = true; }
-
     void remember(std::vector<std::string>& list, const std::string& text)
     {
         if (list.size() < 10 && std::find(list.begin(), list.end(), text) == list.end()) {
@@ -572,10 +538,6 @@ private:
         return prefix + result + std::string(convention) + " " + name + params + thisQualifiers;
     }
 
-    std::string_view s_;
-    std::size_t pos_ = 0;
-    bool failed_ = false;
-    int depth_ = 0;
     std::vector<std::string> names_;
     std::vector<Type> types_;
 };
