@@ -73,21 +73,9 @@ Process start(const std::string& command, const std::string& directory = {})
     return {UniqueHandle(info.hProcess), info.dwProcessId};
 }
 
-HWND windowOf(DWORD pid, const char* className, DWORD timeoutMs = 20000)
+HWND windowOf(DWORD pid, const char* className)
 {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    do {
-        HWND window = nullptr;
-        while ((window = FindWindowExA(nullptr, window, className, nullptr)) != nullptr) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == pid && IsWindowVisible(window)) {
-                return window;
-            }
-        }
-        Sleep(1);
-    } while (GetTickCount64() < deadline);
-    return nullptr;
+    return quellan::test::findWindowOf(pid, className, 20000);
 }
 
 std::string text(HWND window)

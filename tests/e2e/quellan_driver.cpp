@@ -22,15 +22,7 @@ constexpr int fileNameCombo = 0x47C; // cmb13, explorer style
 constexpr int fileNameEdit = 0x480;  // edt1, older dialogs
 constexpr int messageBoxText = 0xFFFF;
 
-// Milliseconds by the performance counter: Wine's tick count may lag
-// behind by seconds while its server is idle.
-ULONGLONG nowMs()
-{
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<ULONGLONG>(count.QuadPart / (frequency.QuadPart / 1000));
-}
+using test::nowMs;
 
 bool timedOut(ULONGLONG deadline)
 {
@@ -179,29 +171,6 @@ private:
     std::size_t size_;
 };
 
-void deleteTree(const std::string& folder)
-{
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = entry.cFileName;
-            if (name == "." || name == "..") {
-                continue;
-            }
-            const std::string path = folder + "\\" + name;
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                deleteTree(path);
-            } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
-    }
-    RemoveDirectoryA(folder.c_str());
-}
-
 // A file name never used before in this prefix: Wine gives test processes
 // run one after another the same id, and so the same sandbox folder names.
 std::string uniqueProgramName()
@@ -235,59 +204,6 @@ std::string toNarrow(const std::wstring& text)
 
 // ---------------------------------------------------------------------------
 // Folders and the sandbox
-
-ScratchFolder::ScratchFolder()
-{
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    // Wine gives each new test process the same small id, so a folder left
-    // by an interrupted run may hold the first name tried.
-    static unsigned counter = 0;
-    const std::string stem =
-        std::string(base) + "quellan-e2e-" + std::to_string(GetCurrentProcessId()) + "-";
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        path_ = stem + std::to_string(++counter);
-        if (CreateDirectoryA(path_.c_str(), nullptr)) {
-            return;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            break;
-        }
-    }
-    throw std::runtime_error("cannot create a folder " + stem + "N");
-}
-
-ScratchFolder::~ScratchFolder()
-{
-    // A folder cannot go while a process still has it as its current
-    // folder, and one that has just been ended may hold it a moment longer.
-    const ULONGLONG deadline = nowMs() + 5000;
-    for (;;) {
-        deleteTree(path_);
-        if (GetFileAttributesA(path_.c_str()) == INVALID_FILE_ATTRIBUTES || timedOut(deadline)) {
-            return;
-        }
-        Sleep(50);
-    }
-}
-
-std::string ScratchFolder::makeFolder(const std::string& name) const
-{
-    std::string path = path_;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t slash = name.find('\\', start);
-        path += '\\';
-        path += name.substr(start, slash - start);
-        if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            throw std::runtime_error("cannot create " + path);
-        }
-        if (slash == std::string::npos) {
-            return path;
-        }
-        start = slash + 1;
-    }
-}
 
 Sandbox::Sandbox()
     : programs_(root_.makeFolder("bin")), quellan_(programs_ + "\\" + uniqueProgramName()),

@@ -23,23 +23,6 @@ using test::RecorderEvent;
 // starts a process in up to a few seconds on a busy machine.
 constexpr DWORD stepTimeoutMs = 15000;
 
-// A folder under the temporary directory, removed with everything in it.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder();
-
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "\\" + name; }
-    // Creates a sub-folder (and its parents) and returns its path.
-    std::string makeFolder(const std::string& name) const;
-
-private:
-    std::string path_;
-};
-
 // A copy of Quellan.exe in a folder of its own, with the recorder standing
 // in for the programs it starts: as notepad.exe beside it, which the system
 // finds before its own viewer, and as the interpreter named by Comspec.
@@ -77,7 +60,7 @@ public:
     std::vector<std::string> commandLines(const std::string& role) const;
 
 private:
-    ScratchFolder root_;
+    test::TempDir root_;
     std::string programs_;
     std::string quellan_;
     std::string work_;

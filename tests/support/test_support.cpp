@@ -142,34 +142,111 @@ int windowCount(DWORD pid)
     return search.count;
 }
 
+ULONGLONG nowMs()
+{
+    LARGE_INTEGER frequency, count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    return static_cast<ULONGLONG>(count.QuadPart / (frequency.QuadPart / 1000));
+}
+
+namespace {
+
+void deleteTree(const std::string& folder)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = entry.cFileName;
+            if (name == "." || name == "..") {
+                continue;
+            }
+            const std::string path = folder + "\\" + name;
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                deleteTree(path);
+            } else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+} // namespace
+
 TempDir::TempDir()
 {
     char base[MAX_PATH];
     GetTempPathA(MAX_PATH, base);
-    // Process ids come round again under Wine, and a folder left by an
-    // earlier run may still exist: try further names rather than fail.
+    // Wine gives test processes run one after another the same small ids,
+    // and a folder left by an interrupted run may hold the first name tried.
     static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path_ = std::string(base) + "quellan-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                std::to_string(GetTickCount64() % 100000) + "-" + std::to_string(++counter);
+    const std::string stem =
+        std::string(base) + "quellan-test-" + std::to_string(GetCurrentProcessId()) + "-";
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        path_ = stem + std::to_string(++counter);
         if (CreateDirectoryA(path_.c_str(), nullptr)) {
             return;
         }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            break;
+        }
     }
-    throw std::runtime_error("cannot create " + path_);
+    throw std::runtime_error("cannot create a folder " + stem + "N");
 }
 
 TempDir::~TempDir()
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((path_ + "\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            DeleteFileA(file(entry.cFileName).c_str());
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
+    // A folder cannot go while a process still has it as its current
+    // folder, and one that has just been ended may hold it a moment longer.
+    const ULONGLONG deadline = nowMs() + 5000;
+    for (;;) {
+        deleteTree(path_);
+        if (GetFileAttributesA(path_.c_str()) == INVALID_FILE_ATTRIBUTES || nowMs() >= deadline) {
+            return;
+        }
+        Sleep(50);
     }
-    RemoveDirectoryA(path_.c_str());
+}
+
+std::string TempDir::makeFolder(const std::string& name) const
+{
+    std::string path = path_;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = name.find('\\', start);
+        path += '\\';
+        path += name.substr(start, slash - start);
+        if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            throw std::runtime_error("cannot create " + path);
+        }
+        if (slash == std::string::npos) {
+            return path;
+        }
+        start = slash + 1;
+    }
+}
+
+HWND findWindowOf(DWORD pid, const char* className, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = nowMs() + timeoutMs;
+    for (;;) {
+        HWND window = nullptr;
+        while ((window = FindWindowExA(nullptr, window, className, nullptr)) != nullptr) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == pid) {
+                return window;
+            }
+        }
+        if (nowMs() >= deadline) {
+            return nullptr;
+        }
+        Sleep(20);
+    }
 }
 
 std::string programFolder()

@@ -11,7 +11,7 @@
 
 namespace quellan::test {
 
-// A fresh folder under the temporary directory, removed with its files.
+// A fresh folder under the temporary directory, removed with everything in it.
 class TempDir {
 public:
     TempDir();
@@ -20,10 +20,19 @@ public:
     ~TempDir();
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "\\" + name; }
+    // Creates a sub-folder (and its parents) and returns its path.
+    std::string makeFolder(const std::string& name) const;
 
 private:
     std::string path_;
 };
+
+// Wine's GetTickCount64 can lag by seconds; waits measure with this instead.
+ULONGLONG nowMs();
+
+// Finds a window of class className belonging to process pid, waiting up
+// to timeoutMs for it to appear; nullptr when none does.
+HWND findWindowOf(DWORD pid, const char* className, DWORD timeoutMs);
 
 // The folder of the running test program, where all built programs lie.
 std::string programFolder();

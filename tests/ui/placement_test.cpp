@@ -11,23 +11,6 @@
 namespace quellan {
 namespace {
 
-HWND findWindowOf(DWORD pid, const char* className, DWORD timeoutMs = 15000)
-{
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    do {
-        HWND window = nullptr;
-        while ((window = FindWindowExA(nullptr, window, className, nullptr)) != nullptr) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == pid) {
-                return window;
-            }
-        }
-        Sleep(50);
-    } while (GetTickCount64() < deadline);
-    return nullptr;
-}
-
 class StartedQuellan {
 public:
     explicit StartedQuellan(WORD show)
@@ -67,7 +50,7 @@ private:
 TEST(Placement, ShowState3StartsMaximised)
 {
     StartedQuellan quellan(SW_SHOWMAXIMIZED);
-    HWND form = findWindowOf(quellan.pid(), "TForm1");
+    HWND form = test::findWindowOf(quellan.pid(), "TForm1", 15000);
     ASSERT_NE(form, nullptr);
     Sleep(500);
     EXPECT_TRUE(IsWindowVisible(form));
@@ -77,8 +60,8 @@ TEST(Placement, ShowState3StartsMaximised)
 TEST(Placement, ShowState7WaitsForTheFirstRestoreThenShowsNormalAndInitialises)
 {
     StartedQuellan quellan(SW_SHOWMINNOACTIVE);
-    HWND form = findWindowOf(quellan.pid(), "TForm1");
-    HWND application = findWindowOf(quellan.pid(), "TApplication");
+    HWND form = test::findWindowOf(quellan.pid(), "TForm1", 15000);
+    HWND application = test::findWindowOf(quellan.pid(), "TApplication", 15000);
     ASSERT_NE(form, nullptr);
     ASSERT_NE(application, nullptr);
     Sleep(1000);
@@ -104,7 +87,7 @@ TEST(Placement, ShowState7WaitsForTheFirstRestoreThenShowsNormalAndInitialises)
 TEST(Placement, ClosingTheWindowEndsTheProcessWithExitCodeZero)
 {
     StartedQuellan quellan(SW_SHOWNORMAL);
-    HWND form = findWindowOf(quellan.pid(), "TForm1");
+    HWND form = test::findWindowOf(quellan.pid(), "TForm1", 15000);
     ASSERT_NE(form, nullptr);
     PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0);
     ASSERT_EQ(WaitForSingleObject(quellan.process(), 15000), WAIT_OBJECT_0);
