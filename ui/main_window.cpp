@@ -133,7 +133,7 @@ TForm1::TForm1(Application& application)
 
     // Owned by the application window, which carries the task-bar entry.
     // window_ is set as the window is created (WM_NCCREATE).
-    const HWND created = CreateWindowExA(
+    HWND created = CreateWindowExA(
         0, formClass, layout::windowCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
         layout::windowPosition.x, layout::windowPosition.y, layout::windowSize.cx,
         layout::windowSize.cy, application.handle(), nullptr, application.instance(), this);
