@@ -16,8 +16,6 @@ public:
             FreeLibrary(module_);
         }
     }
-    explicit operator bool() const { return module_ != nullptr; }
-
     // The library's exported function, or nullptr.
     template <typename Function> Function function(const char* name) const
     {

@@ -10,6 +10,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace quellan {
 namespace {

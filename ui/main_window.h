@@ -11,8 +11,6 @@
 
 #include <windows.h>
 
-#include <array>
-#include <optional>
 #include <string>
 #include <vector>
 
