@@ -1,18 +1,22 @@
 // Measures Quellan under the platform it runs on, beside the platform's own
 // floor measured in the same run:
 //   start-up     process start to the initialised, idle window, against
-//                the system's notepad.exe reaching its idle window (pairs
-//                alternated, after a warm-up; the median of the ratios);
-//   footprint    working set and private bytes once started, both programs;
+//                the system's notepad.exe reaching its idle window, and
+//                against bare_form.exe, the same two top-level windows with
+//                no controls, with as many plain child windows, and with
+//                the libraries Quellan's controls need as well (rounds
+//                rotated, after a warm-up; the medians of the ratios);
+//   footprint    working set and private bytes once started, Quellan and
+//                notepad;
 //   round trip   the run click to the interpreter's start, and the
-//                interpreter's end to the viewer's start, against a bare
-//                program starting the same children.
+//                interpreter's end to the viewer's start, against the
+//                click on bare_form.exe's run button, which starts the same
+//                children through the same launcher calls.
 // It is a GUI program without a console, as Quellan is, so the interpreter
 // gets a console of its own as on a desktop.
 //
-//   quellan_bench.exe RESULTS-FILE [PAIRS] [ROUND-TRIPS]
+//   quellan_bench.exe RESULTS-FILE [ROUNDS] [ROUND-TRIPS]
 
-#include "child_process_launcher.h"
 #include "control_ids.h"
 #include "test_support.h"
 #include "unique_handle.h"
@@ -24,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iomanip>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -66,7 +71,8 @@ Process start(const std::string& command, const std::string& directory = {})
     PROCESS_INFORMATION info{};
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
-        std::fprintf(stderr, "cannot start %s (%lu)\n", commandLine.c_str(), GetLastError());
+        std::fprintf(stderr, "quellan_bench: cannot start %s (%lu)\n", commandLine.c_str(),
+                     GetLastError());
         std::exit(2);
     }
     const UniqueHandle thread(info.hThread);
@@ -114,41 +120,36 @@ Footprint footprintOf(const Process& process)
             static_cast<double>(privateBytes) / 1024};
 }
 
-// Start-up to the initialised window: idle, with the captions filled in.
-double startQuellan(const std::string& exe, Footprint* footprint)
+// Start-up to an idle window: the process started, its window of the given
+// class found, and its queue idle once `initialised` holds for the window.
+double timeStart(const std::string& command, const char* className,
+                 const std::function<bool(HWND)>& initialised, Footprint* footprint)
 {
     const double begin = nowMicroseconds();
-    Process quellan = start(exe);
-    WaitForInputIdle(quellan.handle.get(), 20000);
-    HWND form = windowOf(quellan.pid, "TForm1");
-    while (text(GetDlgItem(form, radioButton(28))).rfind("-um", 0) != 0) {
+    Process process = start(command);
+    WaitForInputIdle(process.handle.get(), 20000);
+    HWND window = windowOf(process.pid, className);
+    while (!initialised(window)) {
         Sleep(1);
     }
-    WaitForInputIdle(quellan.handle.get(), 20000);
+    WaitForInputIdle(process.handle.get(), 20000);
     const double elapsed = nowMicroseconds() - begin;
     if (footprint != nullptr) {
         Sleep(500);
-        *footprint = footprintOf(quellan);
+        *footprint = footprintOf(process);
     }
-    close(quellan, form);
+    close(process, window);
     return elapsed;
 }
 
-double startNotepad(Footprint* footprint)
-{
-    const double begin = nowMicroseconds();
-    Process notepad = start("C:\\windows\\notepad.exe");
-    WaitForInputIdle(notepad.handle.get(), 20000);
-    HWND window = windowOf(notepad.pid, "Notepad");
-    WaitForInputIdle(notepad.handle.get(), 20000);
-    const double elapsed = nowMicroseconds() - begin;
-    if (footprint != nullptr) {
-        Sleep(500);
-        *footprint = footprintOf(notepad);
-    }
-    close(notepad, window);
-    return elapsed;
-}
+// The programs whose start-up is timed, each in every round.
+struct StartUpSubject {
+    std::string command;
+    const char* className;
+    std::function<bool(HWND)> initialised;
+    std::vector<double> milliseconds;
+    Footprint footprint;
+};
 
 // The recorder log's events of one role, in order.
 std::vector<quellan::test::RecorderEvent> events(const std::string& log, const std::string& kind,
@@ -173,7 +174,14 @@ void waitFor(const std::function<bool()>& done)
     }
 }
 
-// Chooses a file through the real dialog, so the run button is enabled.
+[[noreturn]] void fail(const char* what)
+{
+    std::fprintf(stderr, "quellan_bench: %s\n", what);
+    std::exit(2);
+}
+
+// Chooses a file through the real dialog, so the run button is enabled; the
+// round trips are meaningless without it, so the benchmark stops there.
 void chooseFile(const Process& quellan, HWND form, const std::string& file)
 {
     PostMessageA(GetDlgItem(form, Button3), BM_CLICK, 0, 0);
@@ -182,18 +190,33 @@ void chooseFile(const Process& quellan, HWND form, const std::string& file)
         dialog = FindWindowA("#32770", "Select TDump File");
         return dialog != nullptr && IsWindowVisible(dialog);
     });
-    HWND name = GetDlgItem(dialog, 0x47C); // the file name combo box
-    HWND edit = name != nullptr ? FindWindowExA(name, nullptr, "Edit", nullptr) : nullptr;
-    SendMessageA(edit != nullptr ? edit : GetDlgItem(dialog, 0x480), WM_SETTEXT, 0,
+    // The dialog fills in its own file-name box as it settles: wait for it
+    // to answer before typing over it.
+    DWORD_PTR ignored = 0;
+    if (dialog == nullptr ||
+        SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &ignored) == 0) {
+        fail("the open-file dialog did not appear");
+    }
+    HWND name = GetDlgItem(dialog, 0x47C); // the file-name combo box
+    SendMessageA(name != nullptr ? name : GetDlgItem(dialog, 0x480), WM_SETTEXT, 0,
                  reinterpret_cast<LPARAM>(file.c_str()));
-    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     waitFor([&] { return IsWindowEnabled(GetDlgItem(form, Button1)) != FALSE; });
+    if (IsWindowEnabled(GetDlgItem(form, Button1)) == FALSE) {
+        fail("the file choice did not enable the run button");
+    }
     WaitForInputIdle(quellan.handle.get(), 5000);
 }
 
+// One program's round trips, run by run.
+struct Trips {
+    std::vector<double> clickToInterpreter;
+    std::vector<double> interpreterToViewer;
+};
+
 struct RoundTrips {
-    std::vector<double> clickToInterpreter, interpreterToViewer;
-    std::vector<double> floorStart, floorExitToStart;
+    Trips quellan;
+    Trips floor;
 
     // Quellan's share: the median of the differences of runs made one
     // right after the other, which cancels most of the platform's drift.
@@ -222,43 +245,53 @@ RoundTrips measureRoundTrips(int runs)
     Process quellan = start(dir.file("Quellan.exe"), dir.path());
     WaitForInputIdle(quellan.handle.get(), 20000);
     HWND form = windowOf(quellan.pid, "TForm1");
+    quellan::test::writeFile(dir.file("input.bin"), "MZ");
     chooseFile(quellan, form, dir.file("input.bin"));
+
+    // The floor: a bare window whose button runs the same kind of command
+    // and viewer through the same launcher calls, from the same folder, so
+    // that "notepad.exe" is found the same way.
+    quellan::test::copyFile(folder + "\\bare_form.exe", dir.file("bare_form.exe"));
+    Process bare = start(dir.file("bare_form.exe") + " --run \"" + interpreter +
+                             " /C tdump -h floor\" \"notepad.exe floor.txt\"",
+                         dir.path());
+    WaitForInputIdle(bare.handle.get(), 20000);
+    HWND bareForm = windowOf(bare.pid, "BareForm");
+
+    const auto viewerStarts = [&] { return events(log, "start", "notepad"); };
+    const auto viewerEnds = [&] { return events(log, "end", "notepad"); };
+
+    // A click on a run button, timed to the interpreter's start and from
+    // its end to the viewer's start. Each run begins once the last one's
+    // processes have gone, and the benchmark keeps still while it is under
+    // way: polling the log then would take the processor from the very
+    // process starts being timed.
+    const auto clickRun = [&](HWND button, Trips& trips) {
+        Sleep(300);
+        const std::size_t viewersBefore = viewerEnds().size();
+        const double click = nowMicroseconds();
+        PostMessageA(button, BM_CLICK, 0, 0);
+        Sleep(800);
+        waitFor([&] { return viewerEnds().size() > viewersBefore; });
+        trips.clickToInterpreter.push_back(
+            static_cast<double>(events(log, "start", "interp").back().timeMicroseconds) - click);
+        trips.interpreterToViewer.push_back(
+            static_cast<double>(viewerStarts().back().timeMicroseconds) -
+            static_cast<double>(events(log, "end", "interp").back().timeMicroseconds));
+    };
 
     RoundTrips result;
     for (int i = 0; i < runs; ++i) {
-        // Quellan's own run.
-        const std::size_t viewersBefore = events(log, "start", "notepad").size();
-        const double click = nowMicroseconds();
-        PostMessageA(GetDlgItem(form, Button1), BM_CLICK, 0, 0);
-        WaitForInputIdle(quellan.handle.get(), 30000); // the run's handler has returned
-        waitFor([&] { return events(log, "start", "notepad").size() > viewersBefore; });
-        const auto interpreterStarts = events(log, "start", "interp");
-        const auto interpreterEnds = events(log, "end", "interp");
-        const auto viewerStarts = events(log, "start", "notepad");
-        result.clickToInterpreter.push_back(
-            static_cast<double>(interpreterStarts.back().timeMicroseconds) - click);
-        result.interpreterToViewer.push_back(
-            static_cast<double>(viewerStarts.back().timeMicroseconds) -
-            static_cast<double>(interpreterEnds.back().timeMicroseconds));
-        waitFor([&] { return events(log, "end", "notepad").size() > viewersBefore; });
-
-        // The floor: this bare program starting the same children through
-        // the same launcher calls, without a window in between.
-        const std::size_t interpretersBefore = events(log, "start", "interp").size();
-        const double begin = nowMicroseconds();
-        quellan::ChildProcessLauncher::runAndWait(interpreter + " /C tdump -h floor");
-        quellan::ChildProcessLauncher::startDetached(dir.file("notepad.exe") + " floor.txt");
-        waitFor([&] { return events(log, "end", "notepad").size() > viewersBefore + 1; });
-        const auto floorStarts = events(log, "start", "interp");
-        const auto floorEnds = events(log, "end", "interp");
-        if (floorStarts.size() > interpretersBefore) {
-            result.floorStart.push_back(static_cast<double>(floorStarts.back().timeMicroseconds) -
-                                        begin);
-            result.floorExitToStart.push_back(
-                static_cast<double>(events(log, "start", "notepad").back().timeMicroseconds) -
-                static_cast<double>(floorEnds.back().timeMicroseconds));
+        // Alternated, so that neither always runs right after the other.
+        if (i % 2 == 0) {
+            clickRun(GetDlgItem(form, Button1), result.quellan);
+            clickRun(GetDlgItem(bareForm, 1), result.floor);
+        } else {
+            clickRun(GetDlgItem(bareForm, 1), result.floor);
+            clickRun(GetDlgItem(form, Button1), result.quellan);
         }
     }
+    close(bare, bareForm);
     close(quellan, form);
     return result;
 }
@@ -271,51 +304,84 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         return 2;
     }
     const std::string output = __argv[1];
-    const int pairs = __argc > 2 ? std::atoi(__argv[2]) : 10;
+    const int rounds = __argc > 2 ? std::atoi(__argv[2]) : 10;
     const int runs = __argc > 3 ? std::atoi(__argv[3]) : 50;
-    const std::string quellanExe = quellan::test::programFolder() + "\\Quellan.exe";
+    const std::string folder = quellan::test::programFolder();
+    const auto idle = [](HWND) { return true; };
+    // Quellan is initialised once its first activation has filled in the
+    // option captions.
+    const auto captionsFilled = [](HWND form) {
+        return text(GetDlgItem(form, radioButton(28))).rfind("-um", 0) == 0;
+    };
+    constexpr int plainChildren = 38; // as many child windows as Quellan has
+    std::vector<StartUpSubject> subjects{
+        {folder + "\\Quellan.exe", "TForm1", captionsFilled, {}, {}},
+        {"C:\\windows\\notepad.exe", "Notepad", idle, {}, {}},
+        {folder + "\\bare_form.exe 0", "BareForm", idle, {}, {}},
+        {folder + "\\bare_form.exe " + std::to_string(plainChildren), "BareForm", idle, {}, {}},
+        {folder + "\\bare_form.exe " + std::to_string(plainChildren) + " COMCTL32.DLL RICHED32.DLL",
+         "BareForm",
+         idle,
+         {},
+         {}},
+    };
+    const std::size_t reference = 1; // notepad
 
-    // Warm-up, then pairs with the order alternated.
-    startQuellan(quellanExe, nullptr);
-    startNotepad(nullptr);
-    std::vector<double> quellanTimes, notepadTimes, ratios;
-    Footprint quellanFootprint, notepadFootprint;
-    for (int i = 0; i < pairs; ++i) {
-        double q = 0, n = 0;
-        const bool last = i + 1 == pairs;
-        if (i % 2 == 0) {
-            q = startQuellan(quellanExe, last ? &quellanFootprint : nullptr);
-            n = startNotepad(last ? &notepadFootprint : nullptr);
-        } else {
-            n = startNotepad(last ? &notepadFootprint : nullptr);
-            q = startQuellan(quellanExe, last ? &quellanFootprint : nullptr);
+    // A warm-up, then rounds with the order rotated; the footprints are
+    // taken in the last round.
+    for (StartUpSubject& subject : subjects) {
+        timeStart(subject.command, subject.className, subject.initialised, nullptr);
+    }
+    std::vector<std::vector<double>> ratios(subjects.size());
+    for (int round = 0; round < rounds; ++round) {
+        const bool last = round + 1 == rounds;
+        for (std::size_t k = 0; k < subjects.size(); ++k) {
+            StartUpSubject& subject =
+                subjects[(k + static_cast<std::size_t>(round)) % subjects.size()];
+            subject.milliseconds.push_back(timeStart(subject.command, subject.className,
+                                                     subject.initialised,
+                                                     last ? &subject.footprint : nullptr) /
+                                           1000);
         }
-        quellanTimes.push_back(q / 1000);
-        notepadTimes.push_back(n / 1000);
-        ratios.push_back(q / n);
+        for (std::size_t k = 0; k < subjects.size(); ++k) {
+            ratios[k].push_back(subjects[k].milliseconds.back() /
+                                subjects[reference].milliseconds.back());
+        }
     }
     const RoundTrips trips = measureRoundTrips(runs);
 
     std::ostringstream table;
     table.setf(std::ios::fixed);
     table.precision(1);
-    table << "start-up to idle window (ms, median of " << pairs << " pairs)\tQuellan "
-          << median(quellanTimes) << "\tnotepad " << median(notepadTimes)
-          << "\tratio Quellan/notepad " << median(ratios) * 100 / 100 << "\n";
-    table << "working set after start-up (KiB)\tQuellan " << quellanFootprint.workingSetKiB
-          << "\tnotepad " << notepadFootprint.workingSetKiB << "\n";
-    table << "private bytes after start-up (KiB)\tQuellan " << quellanFootprint.privateKiB
-          << "\tnotepad " << notepadFootprint.privateKiB << "\n";
+    const auto startUp = [&](std::size_t k, const char* label) {
+        table << label << "\t" << median(subjects[k].milliseconds) << " ms\tnotepad "
+              << median(subjects[reference].milliseconds) << " ms\tratio to notepad "
+              << std::setprecision(2) << median(ratios[k]) << std::setprecision(1) << "\n";
+    };
+    table << "start-up to the idle window, medians of " << rounds << " rotated rounds\n";
+    startUp(0, "  Quellan, initialised");
+    startUp(2, "  the same two windows, no controls (bare_form.exe)");
+    startUp(3, "  the same two windows, 38 plain option buttons");
+    startUp(4, "  the same, with the common controls and rich edit libraries loaded");
+    const Footprint& quellan = subjects[0].footprint;
+    const Footprint& notepad = subjects[reference].footprint;
+    table << "working set after start-up (KiB)\tQuellan " << quellan.workingSetKiB << "\tnotepad "
+          << notepad.workingSetKiB << "\n";
+    table << "private bytes after start-up (KiB)\tQuellan " << quellan.privateKiB << "\tnotepad "
+          << notepad.privateKiB << "\n";
     const auto ms = [](double us) { return us / 1000; };
     table.precision(2);
     table << "click to interpreter start (ms, median of " << runs << ")\tQuellan "
-          << ms(median(trips.clickToInterpreter)) << "\tfloor " << ms(median(trips.floorStart))
-          << "\tQuellan's share "
-          << ms(RoundTrips::share(trips.clickToInterpreter, trips.floorStart)) << "\n";
+          << ms(median(trips.quellan.clickToInterpreter)) << "\tfloor "
+          << ms(median(trips.floor.clickToInterpreter)) << "\tQuellan's share "
+          << ms(RoundTrips::share(trips.quellan.clickToInterpreter, trips.floor.clickToInterpreter))
+          << "\n";
     table << "interpreter end to viewer start (ms, median of " << runs << ")\tQuellan "
-          << ms(median(trips.interpreterToViewer)) << "\tfloor "
-          << ms(median(trips.floorExitToStart)) << "\tQuellan's share "
-          << ms(RoundTrips::share(trips.interpreterToViewer, trips.floorExitToStart)) << "\n";
+          << ms(median(trips.quellan.interpreterToViewer)) << "\tfloor "
+          << ms(median(trips.floor.interpreterToViewer)) << "\tQuellan's share "
+          << ms(RoundTrips::share(trips.quellan.interpreterToViewer,
+                                  trips.floor.interpreterToViewer))
+          << "\n";
     std::ofstream(output) << table.str();
     return 0;
 }

@@ -5,11 +5,11 @@
 # objdump. Builds what it needs first. Figures are medians; the machine's
 # other load shows in them, so compare the ratios, not the absolute times.
 #
-#   scripts/bench.sh [PAIRS] [ROUND-TRIPS]     defaults: 10 50
+#   scripts/bench.sh [ROUNDS] [ROUND-TRIPS]     defaults: 10 50
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-pairs=${1:-10}
+rounds=${1:-10}
 runs=${2:-50}
 
 bash scripts/setup.sh >/dev/null
@@ -25,7 +25,7 @@ trap 'rm -f "$results"; scripts/wine.sh --prefix="$build/wineprefix" --shutdown'
 echo "Quellan benchmark, $(date -u '+%Y-%m-%d'), $(nproc) cores, $(wine --version)"
 echo
 "$root/scripts/wine.sh" --prefix="$build/wineprefix" --unmanaged "$build/bin/quellan_bench.exe" \
-  "Z:$results" "$pairs" "$runs"
+  "Z:$results" "$rounds" "$runs"
 tr -d '\r' < "$results" | column -t -s $'\t'
 
 exe=$build/bin/Quellan.exe
