@@ -76,16 +76,18 @@ void registerClass(HINSTANCE instance, const char* name, WNDPROC procedure, HBRU
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     const bool runMode = __argc == 4 && std::strcmp(__argv[1], "--run") == 0;
+    int children = 0;
+    std::deque<quellan::LoadedLibrary> libraries;
     if (runMode) {
         runCommand = __argv[2];
         viewerCommand = __argv[3];
-    }
-    const int children = __argc > 1 && !runMode ? std::atoi(__argv[1]) : 0;
-    std::deque<quellan::LoadedLibrary> libraries;
-    for (int library = 2; library < __argc && !runMode; ++library) {
-        libraries.emplace_back(__argv[library]);
-        if (GetModuleHandleA(__argv[library]) == nullptr) {
-            return 1;
+    } else if (__argc > 1) {
+        children = std::atoi(__argv[1]);
+        for (int library = 2; library < __argc; ++library) {
+            libraries.emplace_back(__argv[library]);
+            if (GetModuleHandleA(__argv[library]) == nullptr) {
+                return 1;
+            }
         }
     }
     registerClass(instance, ownerClass, DefWindowProcA, nullptr);

@@ -31,6 +31,7 @@
 #include <iomanip>
 #include <functional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -71,9 +72,8 @@ Process start(const std::string& command, const std::string& directory = {})
     PROCESS_INFORMATION info{};
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
-        std::fprintf(stderr, "quellan_bench: cannot start %s (%lu)\n", commandLine.c_str(),
-                     GetLastError());
-        std::exit(2);
+        throw std::runtime_error("cannot start " + command + " (error " +
+                                 std::to_string(GetLastError()) + ")");
     }
     const UniqueHandle thread(info.hThread);
     return {UniqueHandle(info.hProcess), info.dwProcessId};
@@ -174,36 +174,28 @@ void waitFor(const std::function<bool()>& done)
     }
 }
 
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "quellan_bench: %s\n", what);
-    std::exit(2);
-}
-
 // Chooses a file through the real dialog, so the run button is enabled; the
 // round trips are meaningless without it, so the benchmark stops there.
 void chooseFile(const Process& quellan, HWND form, const std::string& file)
 {
     PostMessageA(GetDlgItem(form, Button3), BM_CLICK, 0, 0);
-    HWND dialog = nullptr;
+    HWND found = nullptr;
     waitFor([&] {
-        dialog = FindWindowA("#32770", "Select TDump File");
-        return dialog != nullptr && IsWindowVisible(dialog);
+        found = FindWindowA("#32770", "Select TDump File");
+        return found != nullptr && IsWindowVisible(found);
     });
+    if (found == nullptr) {
+        throw std::runtime_error("the open-file dialog did not appear");
+    }
+    const quellan::test::OpenFileDialog dialog(found);
     // The dialog fills in its own file-name box as it settles: wait for it
     // to answer before typing over it.
-    DWORD_PTR ignored = 0;
-    if (dialog == nullptr ||
-        SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &ignored) == 0) {
-        fail("the open-file dialog did not appear");
-    }
-    HWND name = GetDlgItem(dialog, 0x47C); // the file-name combo box
-    SendMessageA(name != nullptr ? name : GetDlgItem(dialog, 0x480), WM_SETTEXT, 0,
-                 reinterpret_cast<LPARAM>(file.c_str()));
-    PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    quellan::test::sendOrThrow(dialog.handle(), WM_NULL, 0, 0);
+    dialog.typeFileName(file);
+    dialog.confirm();
     waitFor([&] { return IsWindowEnabled(GetDlgItem(form, Button1)) != FALSE; });
     if (IsWindowEnabled(GetDlgItem(form, Button1)) == FALSE) {
-        fail("the file choice did not enable the run button");
+        throw std::runtime_error("the file choice did not enable the run button");
     }
     WaitForInputIdle(quellan.handle.get(), 5000);
 }
@@ -296,16 +288,9 @@ RoundTrips measureRoundTrips(int runs)
     return result;
 }
 
-} // namespace
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+// The table of figures, tab-separated.
+std::string benchmark(int rounds, int runs)
 {
-    if (__argc < 2) {
-        return 2;
-    }
-    const std::string output = __argv[1];
-    const int rounds = __argc > 2 ? std::atoi(__argv[2]) : 10;
-    const int runs = __argc > 3 ? std::atoi(__argv[3]) : 50;
     const std::string folder = quellan::test::programFolder();
     const auto idle = [](HWND) { return true; };
     // Quellan is initialised once its first activation has filled in the
@@ -382,6 +367,23 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
           << ms(RoundTrips::share(trips.quellan.interpreterToViewer,
                                   trips.floor.interpreterToViewer))
           << "\n";
-    std::ofstream(output) << table.str();
-    return 0;
+    return table.str();
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    if (__argc < 2) {
+        return 2;
+    }
+    try {
+        const std::string table = benchmark(__argc > 2 ? std::atoi(__argv[2]) : 10,
+                                            __argc > 3 ? std::atoi(__argv[3]) : 50);
+        std::ofstream(__argv[1]) << table;
+        return 0;
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "quellan_bench: %s\n", failure.what());
+        return 2;
+    }
 }

@@ -17,36 +17,16 @@ using namespace controls;
 constexpr char openDialogTitle[] = "Select TDump File";
 constexpr char messageBoxTitle[] = "Quellan";
 
-// Controls of the system dialogs, by the identifiers Windows gives them.
-constexpr int fileNameCombo = 0x47C; // cmb13, explorer style
-constexpr int fileNameEdit = 0x480;  // edt1, older dialogs
+// The text of a message box, by the identifier Windows gives it.
 constexpr int messageBoxText = 0xFFFF;
 
 using test::nowMs;
+using test::postOrThrow;
+using test::sendOrThrow;
 
 bool timedOut(ULONGLONG deadline)
 {
     return nowMs() >= deadline;
-}
-
-LRESULT sendOrThrow(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                    DWORD timeoutMs = stepTimeoutMs)
-{
-    DWORD_PTR result = 0;
-    if (SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, timeoutMs, &result) ==
-        0) {
-        throw std::runtime_error("window " + std::to_string(reinterpret_cast<UINT_PTR>(window)) +
-                                 " did not answer message " + std::to_string(message) + " (error " +
-                                 std::to_string(GetLastError()) + ")");
-    }
-    return static_cast<LRESULT>(result);
-}
-
-void postOrThrow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (window == nullptr || !PostMessageA(window, message, wParam, lParam)) {
-        throw std::runtime_error("cannot post message " + std::to_string(message));
-    }
 }
 
 std::string className(HWND window)
@@ -282,33 +262,6 @@ std::string windowText(HWND window)
     std::vector<char> buffer(2 * units + 2, '\0');
     sendOrThrow(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()));
     return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
-}
-
-HWND OpenFileDialog::fileNameBox() const
-{
-    HWND box = GetDlgItem(window_, fileNameCombo);
-    if (box == nullptr) {
-        box = GetDlgItem(window_, fileNameEdit);
-    }
-    if (box == nullptr) {
-        throw std::runtime_error("the open-file dialog has no file-name box");
-    }
-    return box;
-}
-
-void OpenFileDialog::typeFileName(const std::string& name) const
-{
-    sendOrThrow(fileNameBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
-}
-
-void OpenFileDialog::confirm() const
-{
-    postOrThrow(GetDlgItem(window_, IDOK), BM_CLICK, 0, 0);
-}
-
-void OpenFileDialog::cancel() const
-{
-    postOrThrow(GetDlgItem(window_, IDCANCEL), BM_CLICK, 0, 0);
 }
 
 std::string MessageBoxWindow::text() const

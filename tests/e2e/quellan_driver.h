@@ -17,11 +17,9 @@
 
 namespace quellan::e2e {
 
+using test::OpenFileDialog;
 using test::RecorderEvent;
-
-// How long a step may take before the program is taken to be stuck. Wine
-// starts a process in up to a few seconds on a busy machine.
-constexpr DWORD stepTimeoutMs = 15000;
+using test::stepTimeoutMs;
 
 // A copy of Quellan.exe in a folder of its own, with the recorder standing
 // in for the programs it starts: as notepad.exe beside it, which the system
@@ -78,21 +76,6 @@ LaunchOptions recordingLaunch(const Sandbox& sandbox);
 
 // A text read from another process: WM_GETTEXT, marshalled by the system.
 std::string windowText(HWND window);
-
-// The system's open-file dialog, as shown by Quellan.
-class OpenFileDialog {
-public:
-    explicit OpenFileDialog(HWND window) : window_(window) {}
-    HWND handle() const { return window_; }
-    // Types name into the file-name box, as if typed by the user.
-    void typeFileName(const std::string& name) const;
-    void confirm() const;
-    void cancel() const;
-
-private:
-    HWND fileNameBox() const;
-    HWND window_;
-};
 
 // A message box shown by Quellan.
 class MessageBoxWindow {

@@ -41,7 +41,57 @@ using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
 constexpr ULONG systemHandleInformationClass = 16;
 constexpr LONG statusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 
+// Controls of the open-file dialog, by the identifiers Windows gives them.
+constexpr int fileNameCombo = 0x47C; // cmb13, explorer style
+constexpr int fileNameEdit = 0x480;  // edt1, older dialogs
+
 } // namespace
+
+LRESULT sendOrThrow(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD timeoutMs)
+{
+    DWORD_PTR result = 0;
+    if (SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, timeoutMs, &result) ==
+        0) {
+        throw std::runtime_error("window " + std::to_string(reinterpret_cast<UINT_PTR>(window)) +
+                                 " did not answer message " + std::to_string(message) + " (error " +
+                                 std::to_string(GetLastError()) + ")");
+    }
+    return static_cast<LRESULT>(result);
+}
+
+void postOrThrow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (window == nullptr || !PostMessageA(window, message, wParam, lParam)) {
+        throw std::runtime_error("cannot post message " + std::to_string(message));
+    }
+}
+
+HWND OpenFileDialog::fileNameBox() const
+{
+    HWND box = GetDlgItem(window_, fileNameCombo);
+    if (box == nullptr) {
+        box = GetDlgItem(window_, fileNameEdit);
+    }
+    if (box == nullptr) {
+        throw std::runtime_error("the open-file dialog has no file-name box");
+    }
+    return box;
+}
+
+void OpenFileDialog::typeFileName(const std::string& name) const
+{
+    sendOrThrow(fileNameBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+}
+
+void OpenFileDialog::confirm() const
+{
+    postOrThrow(GetDlgItem(window_, IDOK), BM_CLICK, 0, 0);
+}
+
+void OpenFileDialog::cancel() const
+{
+    postOrThrow(GetDlgItem(window_, IDCANCEL), BM_CLICK, 0, 0);
+}
 
 DWORD processHandleCount(DWORD pid)
 {

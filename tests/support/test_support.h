@@ -27,6 +27,32 @@ private:
     std::string path_;
 };
 
+// How long a program may take over one step (answering a message, showing
+// a window) before it is taken to be stuck. Wine starts a process in up to
+// a few seconds on a busy machine.
+constexpr DWORD stepTimeoutMs = 15000;
+
+// Sends or posts to another process's window; throws when the window does
+// not answer, or cannot be posted to.
+LRESULT sendOrThrow(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                    DWORD timeoutMs = stepTimeoutMs);
+void postOrThrow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The system's open-file dialog, as shown by Quellan.
+class OpenFileDialog {
+public:
+    explicit OpenFileDialog(HWND window) : window_(window) {}
+    HWND handle() const { return window_; }
+    // Types name into the file-name box, as if typed by the user.
+    void typeFileName(const std::string& name) const;
+    void confirm() const;
+    void cancel() const;
+
+private:
+    HWND fileNameBox() const;
+    HWND window_;
+};
+
 // Wine's GetTickCount64 can lag by seconds; waits measure with this instead.
 ULONGLONG nowMs();
 
