@@ -10,6 +10,15 @@ std::size_t characterLength(std::string_view text, std::size_t index)
     return pair ? 2 : 1;
 }
 
+std::size_t characterCount(std::string_view text)
+{
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < text.size(); i += characterLength(text, i)) {
+        ++count;
+    }
+    return count;
+}
+
 std::string_view lastCharacter(std::string_view text)
 {
     std::size_t start = 0;

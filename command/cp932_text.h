@@ -29,6 +29,9 @@ constexpr bool isTrailByte(unsigned char byte)
 // byte as a character of its own, and so must every check here.
 std::size_t characterLength(std::string_view text, std::size_t index);
 
+// The number of characters in text, a double-byte character counting once.
+std::size_t characterCount(std::string_view text);
+
 // The last character of text (one or two bytes); empty for an empty text.
 std::string_view lastCharacter(std::string_view text);
 

@@ -1,6 +1,7 @@
 // Quellan: a front-end for the tdump dump tool.
 
 #include "application.h"
+#include "dump_tool_folder.h"
 #include "main_window.h"
 
 #include <windows.h>
@@ -10,6 +11,9 @@
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     try {
+        // The open-file dialog moves the current folder to the chosen file's
+        // folder, where the interpreter would look for tdump in vain.
+        quellan::addDumpToolFolderToPath();
         quellan::Application application(instance);
         application.setTitle("Quellan");
         quellan::TForm1 form1(application);

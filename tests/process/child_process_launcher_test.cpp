@@ -1,4 +1,5 @@
 #include "child_process_launcher.h"
+#include "dump_tool_folder.h"
 
 #include "test_support.h"
 #include "unique_handle.h"
@@ -260,6 +261,34 @@ TEST_F(ChildProcessLauncherTest, RunAndWaitLeaksNoHandles)
     }
     EXPECT_EQ(handleCount(), afterFirst);
     EXPECT_EQ(test::readRecorderLog(log).size(), 400u);
+}
+
+std::string environmentValue(const char* name)
+{
+    std::string value(32768, '\0');
+    value.resize(GetEnvironmentVariableA(name, value.data(), static_cast<DWORD>(value.size())));
+    return value;
+}
+
+// This program lies beside tdump.exe, as Quellan.exe does when unpacked.
+TEST(DumpToolFolder, GoesAtTheEndOfPathOnce)
+{
+    const ScopedEnvironment path("PATH", "C:\\windows\\system32;C:\\windows");
+    ASSERT_TRUE(addDumpToolFolderToPath());
+    EXPECT_EQ(environmentValue("PATH"),
+              "C:\\windows\\system32;C:\\windows;" + test::programFolder());
+    EXPECT_FALSE(addDumpToolFolderToPath());
+    EXPECT_EQ(environmentValue("PATH"),
+              "C:\\windows\\system32;C:\\windows;" + test::programFolder());
+}
+
+TEST(DumpToolFolder, APathThatCouldNotGrowIsLeftWhole)
+{
+    const std::string full(32766 - test::programFolder().size(), 'x'); // one short of fitting
+    const ScopedEnvironment path("PATH", full.c_str());
+    ASSERT_EQ(environmentValue("PATH"), full);
+    EXPECT_FALSE(addDumpToolFolderToPath());
+    EXPECT_EQ(environmentValue("PATH"), full);
 }
 
 } // namespace
