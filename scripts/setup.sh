@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything Quellan's build and tests need on Debian 12:
 # the native and MinGW-w64 toolchains, Wine with Xvfb, the Japanese locale
-# and fonts, ImageMagick for screenshots and the GoogleTest sources.
+# and fonts, ImageMagick for screenshots, unzip for the release archive and
+# the GoogleTest sources.
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -14,7 +15,7 @@ packages=(
   imagemagick
   googletest
   clang libclang-rt-14-dev clang-tidy clang-format cppcheck
-  xxd python3
+  xxd python3 unzip
 )
 
 say() { printf 'setup: %s\n' "$*"; }
