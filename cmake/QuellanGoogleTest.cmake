@@ -12,12 +12,18 @@ add_subdirectory(${QUELLAN_GOOGLETEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUD
 include(GoogleTest)
 
 # Registers a GoogleTest executable; tests are listed when ctest runs, so under
-# Wine the emulator lists them too.
+# Wine the emulator lists them too. Under Wine the tests need the fixture
+# named by FIXTURE (default: wineprefix, the prepared prefix).
 function(quellan_add_gtest target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "FIXTURE" "")
   target_link_libraries(${target} PRIVATE GTest::gtest_main)
   set(extra)
   if(CMAKE_CROSSCOMPILING)
-    set(extra PROPERTIES FIXTURES_REQUIRED wineprefix)
+    if(NOT arg_FIXTURE)
+      set(arg_FIXTURE wineprefix)
+    endif()
+    set(extra PROPERTIES FIXTURES_REQUIRED ${arg_FIXTURE})
   endif()
-  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 ${extra} ${ARGN})
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 ${extra}
+                       ${arg_UNPARSED_ARGUMENTS})
 endfunction()

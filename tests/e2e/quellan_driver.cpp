@@ -1,6 +1,7 @@
 #include "quellan_driver.h"
 
 #include "control_ids.h"
+#include "version.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -58,8 +59,11 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b)
 // replaced; names compare without regard to case, as Windows does.
 std::string environmentBlock(const Sandbox& sandbox, const LaunchOptions& options)
 {
-    const std::vector<std::string> replaced{"Comspec", "QUELLAN_RECORDER_LOG",
-                                            "QUELLAN_RECORDER_SLEEP_MS"};
+    std::vector<std::string> replaced{"Comspec", "QUELLAN_RECORDER_LOG",
+                                      "QUELLAN_RECORDER_SLEEP_MS"};
+    if (options.path) {
+        replaced.emplace_back("PATH");
+    }
     std::vector<std::string> entries;
     LPCH strings = GetEnvironmentStringsA();
     for (const char* entry = strings; *entry != '\0'; entry += std::strlen(entry) + 1) {
@@ -76,6 +80,9 @@ std::string environmentBlock(const Sandbox& sandbox, const LaunchOptions& option
     FreeEnvironmentStringsA(strings);
     if (options.comspec) {
         entries.push_back("Comspec=" + *options.comspec);
+    }
+    if (options.path) {
+        entries.push_back("PATH=" + *options.path);
     }
     entries.push_back("QUELLAN_RECORDER_LOG=" + sandbox.log());
     if (options.recorderSleepMs) {
@@ -180,6 +187,56 @@ std::string toNarrow(const std::wstring& text)
     return narrow;
 }
 
+// The host's path of a file under Wine, for a host program.
+std::wstring hostPath(const std::string& path)
+{
+    using ToHost = char*(CDECL*)(LPCWSTR);
+    const auto toHost = reinterpret_cast<ToHost>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (toHost == nullptr) {
+        throw std::runtime_error("the release tests unpack with the host's unzip, under Wine only");
+    }
+    char* host = toHost(toWide(path).c_str());
+    if (host == nullptr) {
+        throw std::runtime_error("no host path for " + path);
+    }
+    // Host file names are UTF-8.
+    const int length = MultiByteToWideChar(CP_UTF8, 0, host, -1, nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(std::max(length - 1, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, host, -1, result.data(), length);
+    HeapFree(GetProcessHeap(), 0, host);
+    return result;
+}
+
+// Runs a shell command on the host and returns its exit status. Wine starts
+// host programs but gives no handle to wait on, so the shell leaves the
+// status in statusFile (a host path) and this polls for it.
+int runHostCommand(const std::wstring& command, const std::string& statusFile)
+{
+    std::wstring line =
+        L"/bin/sh -c \"" + command + L"; echo $? > '" + hostPath(statusFile) + L"'\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &info)) {
+        throw std::runtime_error("cannot start the host's shell: " +
+                                 std::to_string(GetLastError()));
+    }
+    const UniqueHandle process(info.hProcess), thread(info.hThread);
+    const ULONGLONG deadline = nowMs() + 4 * stepTimeoutMs;
+    for (;;) {
+        const std::string status = test::readFile(statusFile);
+        if (!status.empty() && status.back() == '\n') {
+            return std::stoi(status);
+        }
+        if (timedOut(deadline)) {
+            throw std::runtime_error("a host command did not end");
+        }
+        Sleep(20);
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -193,6 +250,36 @@ Sandbox::Sandbox()
     test::copyFile(built + "\\Quellan.exe", quellan_);
     test::copyFile(built + "\\recorder.exe", programs_ + "\\notepad.exe");
     test::copyFile(built + "\\recorder.exe", interpreter());
+}
+
+std::string releaseArchive()
+{
+    // Written by the release.package test (cpack) before these tests run.
+    return test::programFolder() + "\\..\\package\\Quellan-" QUELLAN_FILE_VERSION_TEXT "-win64.zip";
+}
+
+UnpackedRelease::UnpackedRelease(const std::string& folderName)
+{
+    const std::wstring command =
+        L"unzip -q '" + hostPath(releaseArchive()) + L"' -d '" + hostPath(root_.path()) + L"'";
+    if (runHostCommand(command, root_.file("unzip.status")) != 0) {
+        throw std::runtime_error("unzip could not unpack the release archive");
+    }
+    DeleteFileA(root_.file("unzip.status").c_str());
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = FindFirstFileA((root_.path() + "\\Quellan-*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error("the archive holds no Quellan-<version> folder");
+    }
+    FindClose(search);
+    folder_ = root_.file(found.cFileName);
+    if (!folderName.empty()) {
+        const std::string renamed = root_.file(folderName);
+        if (!MoveFileA(folder_.c_str(), renamed.c_str())) {
+            throw std::runtime_error("cannot rename " + folder_ + " to " + renamed);
+        }
+        folder_ = renamed;
+    }
 }
 
 void Sandbox::breakViewer() const
@@ -246,6 +333,13 @@ LaunchOptions recordingLaunch(const Sandbox& sandbox)
     return options;
 }
 
+std::string systemInterpreter()
+{
+    char folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    return std::string(folder, length) + "\\cmd.exe";
+}
+
 // ---------------------------------------------------------------------------
 // Windows of another process
 
@@ -293,20 +387,20 @@ RunningQuellan::RunningQuellan(const Sandbox& sandbox, const LaunchOptions& opti
 
     const std::string startDirectory =
         options.startDirectory.empty() ? sandbox.work() : options.startDirectory;
+    const std::string program = options.program.empty() ? sandbox.quellan() : options.program;
     std::string environment = environmentBlock(sandbox, options);
     // (Built piece by piece: g++ 12 misreads a literal + string here as an overlapping copy.)
     std::string commandLine(1, '"');
-    commandLine += sandbox.quellan();
+    commandLine += program;
     commandLine += '"';
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     // Suspended until it is in the job, so even its first child is caught.
-    if (!CreateProcessA(sandbox.quellan().c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                         CREATE_SUSPENDED, environment.data(), startDirectory.c_str(), &startup,
                         &info)) {
-        throw std::runtime_error("cannot start " + sandbox.quellan() + ": " +
-                                 std::to_string(GetLastError()));
+        throw std::runtime_error("cannot start " + program + ": " + std::to_string(GetLastError()));
     }
     process_ = UniqueHandle(info.hProcess);
     const UniqueHandle thread(info.hThread);
@@ -500,6 +594,27 @@ void RunningQuellan::chooseFile(const std::string& name) const
     postClick(Button3);
     const OpenFileDialog dialog = waitForOpenDialog();
     dialog.typeFileName(name);
+    dialog.confirm();
+    waitUntilClosed(dialog.handle());
+}
+
+void RunningQuellan::chooseFileByBrowsing(const std::string& path) const
+{
+    const std::size_t backslash = path.rfind('\\');
+    postClick(Button3);
+    const OpenFileDialog dialog = waitForOpenDialog();
+    dialog.typeFileName(path.substr(0, backslash));
+    dialog.confirm();
+    // The dialog opens the folder and stays: wait for the name box to empty.
+    const ULONGLONG deadline = nowMs() + stepTimeoutMs;
+    while (!dialog.fileName().empty()) {
+        if (timedOut(deadline)) {
+            throw std::runtime_error("the open-file dialog did not open " +
+                                     path.substr(0, backslash));
+        }
+        Sleep(20);
+    }
+    dialog.typeFileName(path.substr(backslash + 1));
     dialog.confirm();
     waitUntilClosed(dialog.handle());
 }

@@ -65,14 +65,39 @@ private:
     std::string log_;
 };
 
+// The archive a Windows user downloads, as built beside the programs.
+std::string releaseArchive();
+
+// The release archive unpacked with unzip, as a user unpacks the download,
+// into a fresh folder. The archive's one top folder is renamed to
+// folderName when one is given.
+class UnpackedRelease {
+public:
+    explicit UnpackedRelease(const std::string& folderName = {});
+
+    // The folder holding Quellan.exe, tdump.exe and the texts.
+    const std::string& folder() const { return folder_; }
+    const std::string& root() const { return root_.path(); }
+    std::string quellan() const { return folder_ + "\\Quellan.exe"; }
+
+private:
+    test::TempDir root_;
+    std::string folder_;
+};
+
 struct LaunchOptions {
+    std::string program;                // the sandbox's Quellan.exe when empty
     std::optional<std::string> comspec; // left unset when not given
+    std::optional<std::string> path;    // PATH; the test's own when not given
     std::string startDirectory;         // the sandbox's work folder when empty
     std::optional<DWORD> recorderSleepMs;
 };
 
 // Comspec naming the sandbox's recording interpreter, started in its work folder.
 LaunchOptions recordingLaunch(const Sandbox& sandbox);
+
+// The system's own command interpreter, cmd.exe.
+std::string systemInterpreter();
 
 // A text read from another process: WM_GETTEXT, marshalled by the system.
 std::string windowText(HWND window);
@@ -134,6 +159,10 @@ public:
     // it, and returns once the dialog has closed and the window is back in
     // its loop.
     void chooseFile(const std::string& name) const;
+    // Chooses a file as a user browsing to it does: opens its folder in the
+    // dialog first, then picks it there. (Wine's dialog moves the current
+    // folder only as it browses, Windows' also for a path typed whole.)
+    void chooseFileByBrowsing(const std::string& path) const;
 
     // Posts a click on the run button and waits until role (the stand-in
     // interpreter, or tdump under the real one) has ended runs times in all

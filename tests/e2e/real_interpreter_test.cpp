@@ -12,13 +12,6 @@ namespace {
 
 using namespace controls;
 
-std::string systemInterpreter()
-{
-    char folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    return std::string(folder, length) + "\\cmd.exe";
-}
-
 bool fileExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -110,36 +103,6 @@ TEST(RealInterpreter, ShellCharactersInTheListNameAreNeverRunByTheInterpreter)
         EXPECT_FALSE(fileExists(sandbox.programs() + "\\pwned.txt"));
         EXPECT_EQ(sandbox.waitForEvents("start", "notepad", runs).back().commandLine,
                   "notepad.exe \"" + name + "\"");
-    }
-}
-
-// The whole road with the shipped dump tool: a DLL chosen through the
-// dialog, row 8 ("-ee"), the real cmd.exe running our tdump.exe, and the
-// viewer opening a listing of the DLL's exports.
-TEST(RealInterpreter, OurDumpToolListsTheExportsOfTheChosenDll)
-{
-    const Sandbox sandbox;
-    const std::string start = sandbox.makeFolder("dump here");
-    const std::string dll = start + "\\sample.dll";
-    // tdump's own fixture, cross-built beside the programs' folder.
-    test::copyFile(test::programFolder() + "\\..\\tools\\tdump\\fixtures\\sample.dll", dll);
-    test::copyFile(test::programFolder() + "\\tdump.exe", start + "\\tdump.exe");
-    LaunchOptions options = recordingLaunch(sandbox);
-    options.comspec = systemInterpreter();
-    options.startDirectory = start;
-    const RunningQuellan app(sandbox, options);
-    app.chooseFile(dll);
-    app.click(radioButton(8));
-
-    app.postClick(Button1);
-    const std::vector<RecorderEvent> viewers = sandbox.waitForEvents("start", "notepad", 1);
-    ASSERT_EQ(viewers.size(), 1u);
-    const std::string list = start + "\\Temp.txt";
-    EXPECT_EQ(viewers[0].commandLine, "notepad.exe \"" + list + "\"");
-    const std::string listing = test::readFile(list);
-    for (const char* name : {"sample_add", "sample_multiply", "sample_version",
-                             "int sample::largest<int>(int, int)"}) {
-        EXPECT_NE(listing.find(name), std::string::npos) << name << " missing from:\n" << listing;
     }
 }
 

@@ -1,7 +1,7 @@
 // Stands in for the command interpreter, the viewer and the dump tool in
 // tests. Each start appends to the log named by QUELLAN_RECORDER_LOG (or
 // recorder.log beside the program) one line
-//   start <TAB> role <TAB> pid <TAB> time <TAB> show <TAB> cwd <TAB> command line
+//   start <TAB> role <TAB> pid <TAB> time <TAB> show <TAB> cwd <TAB> PATH <TAB> command line
 // and, when it ends, one line
 //   end <TAB> role <TAB> pid <TAB> time
 // role is the program's own file name without ".exe", time is in
@@ -20,7 +20,7 @@ namespace {
 
 std::string environment(const char* name)
 {
-    char value[1024];
+    char value[32768]; // the largest value a variable can hold
     const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
     return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
 }
@@ -98,7 +98,7 @@ int main(int argc, char** argv)
 
     appendLine(log, "start\t" + role() + "\t" + pid + "\t" + std::to_string(started) + "\t" +
                         std::to_string(show) + "\t" + std::string(directory, directoryLength) +
-                        "\t" + GetCommandLineA());
+                        "\t" + environment("PATH") + "\t" + GetCommandLineA());
 
     if (role() == "tdump") {
         writeArgumentsAsListing(argc, argv);

@@ -83,6 +83,13 @@ void OpenFileDialog::typeFileName(const std::string& name) const
     sendOrThrow(fileNameBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
 }
 
+std::string OpenFileDialog::fileName() const
+{
+    char name[MAX_PATH] = {};
+    sendOrThrow(fileNameBox(), WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(name));
+    return name;
+}
+
 void OpenFileDialog::confirm() const
 {
     postOrThrow(GetDlgItem(window_, IDOK), BM_CLICK, 0, 0);
@@ -313,7 +320,7 @@ std::vector<RecorderEvent> readRecorderLog(const std::string& path)
     std::istringstream lines(readFile(path));
     std::string line;
     while (std::getline(lines, line)) { // NOLINT(bugprone-infinite-loop): getline advances
-        const std::vector<std::string> f = splitTabs(line, 7);
+        const std::vector<std::string> f = splitTabs(line, 8);
         if (f.size() < 4) {
             continue;
         }
@@ -322,10 +329,11 @@ std::vector<RecorderEvent> readRecorderLog(const std::string& path)
         event.role = f[1];
         event.pid = std::stoul(f[2]);
         event.timeMicroseconds = std::stoull(f[3]);
-        if (f.size() == 7) {
+        if (f.size() == 8) {
             event.show = std::stoi(f[4]);
             event.directory = f[5];
-            event.commandLine = f[6];
+            event.path = f[6];
+            event.commandLine = f[7];
         }
         events.push_back(event);
     }
@@ -348,6 +356,45 @@ std::vector<RecorderEvent> waitForRecorderEvents(const std::string& path, const 
         }
         Sleep(20);
     }
+}
+
+namespace {
+
+std::string versionString(const std::vector<char>& info, const char* name)
+{
+    char* value = nullptr;
+    UINT length = 0;
+    const std::string path = std::string("\\StringFileInfo\\041103a4\\") + name;
+    if (!VerQueryValueA(info.data(), path.c_str(), reinterpret_cast<void**>(&value), &length) ||
+        length == 0) {
+        return {};
+    }
+    return std::string(value, length - 1);
+}
+
+} // namespace
+
+VersionInfo readVersionInfo(const std::string& program)
+{
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(program.c_str(), &ignored);
+    std::vector<char> info(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (size == 0 || !GetFileVersionInfoA(program.c_str(), 0, size, info.data()) ||
+        !VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length) ||
+        length < sizeof *fixed) {
+        throw std::runtime_error("no version resource in " + program);
+    }
+    VersionInfo version;
+    version.fileVersionMS = fixed->dwFileVersionMS;
+    version.fileVersionLS = fixed->dwFileVersionLS;
+    version.fileFlags = fixed->dwFileFlags & fixed->dwFileFlagsMask;
+    version.fileVersion = versionString(info, "FileVersion");
+    version.productVersion = versionString(info, "ProductVersion");
+    version.originalFilename = versionString(info, "OriginalFilename");
+    version.productName = versionString(info, "ProductName");
+    return version;
 }
 
 std::string readFile(const std::string& path)

@@ -45,6 +45,7 @@ public:
     HWND handle() const { return window_; }
     // Types name into the file-name box, as if typed by the user.
     void typeFileName(const std::string& name) const;
+    std::string fileName() const;
     void confirm() const;
     void cancel() const;
 
@@ -71,6 +72,7 @@ struct RecorderEvent {
     unsigned long long timeMicroseconds = 0;
     int show = -1;
     std::string directory;
+    std::string path; // the PATH it was started with
     std::string commandLine;
 };
 
@@ -92,6 +94,20 @@ int gdiObjectCount(HANDLE process);
 
 // USER objects of a process, counted as its windows (top-level and child).
 int windowCount(DWORD pid);
+
+// A program's version resource, as Explorer reads it.
+struct VersionInfo {
+    DWORD fileVersionMS = 0;
+    DWORD fileVersionLS = 0;
+    DWORD fileFlags = 0; // the flags that are valid (VS_FF_DEBUG, ...)
+    std::string fileVersion;
+    std::string productVersion;
+    std::string originalFilename;
+    std::string productName;
+};
+
+// Throws when the program has no version resource.
+VersionInfo readVersionInfo(const std::string& program);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& contents);

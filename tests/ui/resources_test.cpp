@@ -8,42 +8,21 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 namespace quellan {
 namespace {
 
 const std::string quellanExe = test::programFolder() + "\\Quellan.exe";
 
-std::string versionString(const std::vector<char>& info, const char* name)
-{
-    char* value = nullptr;
-    UINT length = 0;
-    const std::string path = std::string("\\StringFileInfo\\041103a4\\") + name;
-    if (!VerQueryValueA(info.data(), path.c_str(), reinterpret_cast<void**>(&value), &length) ||
-        length == 0) {
-        return {};
-    }
-    return std::string(value, length - 1);
-}
-
 TEST(Resources, VersionInformationNamesQuellan111)
 {
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeA(quellanExe.c_str(), &ignored);
-    ASSERT_GT(size, 0u);
-    std::vector<char> info(size);
-    ASSERT_TRUE(GetFileVersionInfoA(quellanExe.c_str(), 0, size, info.data()));
-
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(1, 1));
-    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, 1));
-    EXPECT_EQ(versionString(info, "FileVersion"), "1.1.1.0");
-    EXPECT_EQ(versionString(info, "ProductVersion"), "1.1 1999.12");
-    EXPECT_EQ(versionString(info, "OriginalFilename"), "Quellan.exe");
-    EXPECT_EQ(versionString(info, "ProductName"), "Quellan");
+    const test::VersionInfo version = test::readVersionInfo(quellanExe);
+    EXPECT_EQ(version.fileVersionMS, MAKELONG(1, 1));
+    EXPECT_EQ(version.fileVersionLS, MAKELONG(0, 1));
+    EXPECT_EQ(version.fileVersion, "1.1.1.0");
+    EXPECT_EQ(version.productVersion, "1.1 1999.12");
+    EXPECT_EQ(version.originalFilename, "Quellan.exe");
+    EXPECT_EQ(version.productName, "Quellan");
 }
 
 TEST(Resources, MainIconIs32By32With16Colours)
