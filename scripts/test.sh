@@ -4,7 +4,8 @@
 #   sanitize  the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   fuzz      the libFuzzer targets, each for QUELLAN_FUZZ_SECONDS (60)
 #   windows   the Windows programs and their tests under Wine
-# and finally the static checks. Warnings are errors throughout.
+# then the release archive as scripts/package.sh writes it, and finally the
+# static checks. Warnings are errors throughout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,6 +28,9 @@ for preset in "${presets[@]}"; do
   echo "== $preset: test"
   ctest --preset "$preset" -j "$(nproc)" || failed+=("$preset tests")
 done
+
+echo "== release archive"
+bash scripts/package.sh >/dev/null 2>&1 || failed+=("release archive (bash scripts/package.sh)")
 
 echo "== static analysis"
 bash scripts/static-analysis.sh || failed+=("static analysis")
