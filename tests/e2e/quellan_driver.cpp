@@ -196,7 +196,8 @@ std::wstring hostPath(const std::string& path)
     if (toHost == nullptr) {
         throw std::runtime_error("the release tests unpack with the host's unzip, under Wine only");
     }
-    char* host = toHost(toWide(path).c_str());
+    const std::wstring windowsPath = toWide(path);
+    char* host = toHost(windowsPath.c_str());
     if (host == nullptr) {
         throw std::runtime_error("no host path for " + path);
     }
@@ -224,7 +225,7 @@ int runHostCommand(const std::wstring& command, const std::string& statusFile)
                                  std::to_string(GetLastError()));
     }
     const UniqueHandle process(info.hProcess), thread(info.hThread);
-    const ULONGLONG deadline = nowMs() + 4 * stepTimeoutMs;
+    const ULONGLONG deadline = nowMs() + 4ULL * stepTimeoutMs;
     for (;;) {
         const std::string status = test::readFile(statusFile);
         if (!status.empty() && status.back() == '\n') {
@@ -267,7 +268,7 @@ UnpackedRelease::UnpackedRelease(const std::string& folderName)
     }
     DeleteFileA(root_.file("unzip.status").c_str());
     WIN32_FIND_DATAA found{};
-    const HANDLE search = FindFirstFileA((root_.path() + "\\Quellan-*").c_str(), &found);
+    HANDLE search = FindFirstFileA((root_.path() + "\\Quellan-*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         throw std::runtime_error("the archive holds no Quellan-<version> folder");
     }

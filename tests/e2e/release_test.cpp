@@ -48,7 +48,7 @@ LaunchOptions userLaunch(const UnpackedRelease& release, const std::string& coms
 // A DLL with known exports, in a folder away from Quellan's.
 std::string dllElsewhere(const Sandbox& sandbox)
 {
-    const std::string dll = sandbox.makeFolder("my files") + "\\sample.dll";
+    std::string dll = sandbox.makeFolder("my files") + "\\sample.dll";
     // (Chosen by browsing there, it becomes the current folder of the dump.)
     test::copyFile(test::programFolder() + "\\..\\tools\\tdump\\fixtures\\sample.dll", dll);
     return dll;
@@ -58,7 +58,7 @@ std::vector<std::string> filesIn(const std::string& folder)
 {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found{};
-    const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         return names;
     }
