@@ -11,6 +11,14 @@ namespace {
 // something else when they stand outside quotes.
 constexpr std::string_view charactersNeedingQuotes = " \t&|<>^(),;=%!";
 
+// cmd.exe expands %NAME% in its command line inside quotes too, and "%%" is
+// no escape there. "%%cd:~,%" gives back one '%': the first '%' has no name
+// before the next one and stays as it is, and "%cd:~,%" is the empty
+// substring of the current directory, a variable that is always defined.
+// (Delayed expansion of !NAME! is off unless the user turns it on for every
+// interpreter; no escape of '!' works both with and without it.)
+constexpr std::string_view interpreterPercent = "%%cd:~,%";
+
 } // namespace
 
 std::string commandArgument(std::string_view name)
@@ -44,6 +52,20 @@ std::string commandArgument(std::string_view name)
     quoted.append(trailingBackslashes, '\\');
     quoted += '"';
     return quoted;
+}
+
+std::string interpreterArgument(std::string_view name)
+{
+    const std::string argument = commandArgument(name);
+    std::string escaped;
+    for (std::size_t i = 0; i < argument.size(); i += cp932::characterLength(argument, i)) {
+        if (argument[i] == '%') {
+            escaped += interpreterPercent;
+        } else {
+            escaped.append(argument, i, cp932::characterLength(argument, i));
+        }
+    }
+    return escaped;
 }
 
 void requireCommandLineLength(std::string_view command)
@@ -94,10 +116,10 @@ std::string DumpState::composeDumpCommand(std::string_view interpreterPath) cons
     command += " /C tdump ";
     command += currentSwitch;
     command += ' ';
-    command += commandArgument(inputFile);
+    command += interpreterArgument(inputFile);
     if (makeTextFile) {
         command += ' ';
-        command += commandArgument(listFileName);
+        command += interpreterArgument(listFileName);
     }
     requireCommandLineLength(command);
     return command;

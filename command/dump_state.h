@@ -38,9 +38,9 @@ struct DumpState {
 
     void setListFileName(std::string text);
 
-    // interpreter " /C tdump " switch " " input [" " list file]. Throws
-    // Exception when a name holds a double quote or the line exceeds
-    // MaxCommandLineLength.
+    // interpreter " /C tdump " switch " " input [" " list file], the names
+    // written as interpreterArgument writes them. Throws Exception when a
+    // name holds a double quote or the line exceeds MaxCommandLineLength.
     std::string composeDumpCommand(std::string_view interpreterPath) const;
 
     // "notepad.exe " and the list file name; nothing when makeTextFile is off.
@@ -56,5 +56,10 @@ void requireCommandLineLength(std::string_view command);
 // A file name as one argument of a command line: quoted when it holds a
 // blank, a tab or a character that the command interpreter treats specially.
 std::string commandArgument(std::string_view name);
+
+// A file name as one argument of a line that the command interpreter reads:
+// as commandArgument, with every '%' written so that the interpreter's
+// variable expansion gives back the '%' itself.
+std::string interpreterArgument(std::string_view name);
 
 } // namespace quellan

@@ -121,6 +121,31 @@ TEST(DumpState, NamesWithBlanksOrInterpreterSpecialsAreQuoted)
     EXPECT_EQ(commandArgument("a&echo x>pwned.txt"), "\"a&echo x>pwned.txt\"");
 }
 
+// The interpreter expands %NAME% even inside quotes; the viewer is started
+// without one and gets the name as it is.
+TEST(DumpState, PercentSignsReachTheInterpreterInAFormItExpandsBackToThemselves)
+{
+    DumpState state = initialised();
+    state.setInputFile("a %OS% b.exe");
+    state.setListFileName("100%.txt");
+    EXPECT_EQ(state.composeDumpCommand("cmd.exe"),
+              "cmd.exe /C tdump -h \"a %%cd:~,%OS%%cd:~,% b.exe\" \"100%%cd:~,%.txt\"");
+    EXPECT_EQ(state.composeViewerCommand(), "notepad.exe \"100%.txt\"");
+
+    EXPECT_EQ(interpreterArgument("%%"), "\"%%cd:~,%%%cd:~,%\"");
+    EXPECT_EQ(interpreterArgument("a!b"), "\"a!b\"");
+    EXPECT_EQ(interpreterArgument("C:\\My Files"), "\"C:\\My Files\"");
+    // 0x25 is never a trail byte: after a lone lead byte it is still a '%'.
+    EXPECT_EQ(interpreterArgument("\x83%"), "\"\x83%%cd:~,%\"");
+    // The longer form counts towards the limit of 260 characters.
+    state.setMakeTextFile(false);
+    const std::string head = "cmd.exe /C tdump -h \"";
+    state.setInputFile(std::string(260 - head.size() - 9, 'x') + "%");
+    EXPECT_EQ(state.composeDumpCommand("cmd.exe").size(), 260u);
+    state.setInputFile(std::string(261 - head.size() - 9, 'x') + "%");
+    EXPECT_THROW(state.composeDumpCommand("cmd.exe"), Exception);
+}
+
 TEST(DumpState, TrailBytesThatLookLikeSpecialsDoNotCauseQuoting)
 {
     // ポ ends in 0x7C ('|'), ソ and 表 in 0x5C ('\').

@@ -106,5 +106,32 @@ TEST(RealInterpreter, ShellCharactersInTheListNameAreNeverRunByTheInterpreter)
     }
 }
 
+// cmd.exe expands %NAME% inside quotes too; every name must still reach
+// the dump tool as it is, and the viewer open the file the tool wrote.
+TEST(RealInterpreter, PercentAndExclamationSignsReachTheDumpToolAsTheyAre)
+{
+    const Sandbox sandbox;
+    const RunningQuellan app(sandbox, realInterpreterLaunch(sandbox, sandbox.work()));
+    const std::string input = sandbox.work() + "\\a %OS% b.exe";
+    test::writeFile(input, "MZ");
+    app.chooseFile(input);
+
+    const std::string names[] = {"out %OS%.txt", "100%.txt", "%%",         "%CD%x",
+                                 "%PATH:~0,1%",  "a!OS!b",   "!PATH:~0,1!"};
+    std::size_t runs = 0;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        app.setText(Edit1, name);
+        app.runAndWait(sandbox, ++runs, "tdump");
+        const RecorderEvent dump = sandbox.events("start", "tdump").back();
+        EXPECT_EQ(splitCommandLine(dump.commandLine),
+                  (std::vector<std::string>{"tdump", "-h", input, name}));
+        EXPECT_TRUE(fileExists(dump.directory + "\\" + name));
+        EXPECT_EQ(
+            splitCommandLine(sandbox.waitForEvents("start", "notepad", runs).back().commandLine),
+            (std::vector<std::string>{"notepad.exe", name}));
+    }
+}
+
 } // namespace
 } // namespace quellan::e2e

@@ -6,9 +6,11 @@
 // Invariants:
 // - a command is either refused with the program's Exception or at most 260
 //   characters long;
-// - split as the C runtime splits a command line (double-byte aware), it
-//   yields the interpreter, "/C", "tdump", the switch, the input file and,
-//   when on and not empty, the list file, exactly;
+// - expanded as the interpreter expands %NAME% in its command line (with
+//   OS, CD and PATH defined) and split as the C runtime splits a command
+//   line (double-byte aware), it yields the interpreter, "/C", "tdump", the
+//   switch, the input file and, when on and not empty, the list file,
+//   exactly; the viewer command, which no interpreter reads, split alone;
 // - no character that the command interpreter treats specially stands
 //   outside quotes after the switch;
 // - the status text has the path's length and differs only where a
@@ -19,8 +21,10 @@
 #include "dump_state.h"
 #include "exception.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -102,6 +106,73 @@ std::vector<std::string> splitLikeTheRuntime(std::string_view line)
         args.push_back(arg);
     }
     return args;
+}
+
+// The interpreter's expansion of %NAME% in a command line, quotes or not:
+// a defined name (case aside) becomes its value, "%NAME:~offset,length%" a
+// part of it; "%%" keeps the first '%' and reads on from the second; an
+// undefined name is kept and its closing '%' may open the next name (the
+// stricter of the readings, so an escape must survive both).
+std::string expandLikeTheInterpreter(std::string_view line)
+{
+    const auto value = [](std::string name) -> std::optional<std::string> {
+        for (char& c : name) {
+            c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+        }
+        if (name == "OS") {
+            return "Windows_NT";
+        }
+        if (name == "CD") {
+            return "C:\\WORK";
+        }
+        if (name == "PATH") {
+            return "C:\\windows\\system32;C:\\windows";
+        }
+        return std::nullopt;
+    };
+    std::string expanded;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        const std::size_t open = line.find('%', i);
+        const std::size_t close = open == std::string_view::npos ? open : line.find('%', open + 1);
+        if (close == std::string_view::npos) {
+            expanded.append(line.substr(i));
+            break;
+        }
+        expanded.append(line.substr(i, open - i));
+        const std::string_view reference = line.substr(open + 1, close - open - 1);
+        const std::size_t colon = reference.find(':');
+        const std::optional<std::string> defined = value(std::string(reference.substr(0, colon)));
+        if (reference.empty() || !defined) {
+            expanded += '%';
+            expanded.append(reference);
+            i = close;
+            continue;
+        }
+        std::string text = *defined;
+        if (colon != std::string_view::npos && reference.substr(colon, 2) == ":~") {
+            // ~[offset][,[length]]: empty numbers are 0; no comma, the rest.
+            const std::string spec(reference.substr(colon + 2));
+            const std::size_t comma = spec.find(',');
+            const long offset = std::strtol(spec.substr(0, comma).c_str(), nullptr, 10);
+            const std::size_t from =
+                offset < 0 ? text.size() - std::min<std::size_t>(text.size(),
+                                                                 static_cast<std::size_t>(-offset))
+                           : std::min<std::size_t>(text.size(), static_cast<std::size_t>(offset));
+            text = text.substr(from);
+            if (comma != std::string::npos) {
+                const long length = std::strtol(spec.substr(comma + 1).c_str(), nullptr, 10);
+                text = length < 0
+                           ? text.substr(0, text.size() -
+                                                std::min<std::size_t>(
+                                                    text.size(), static_cast<std::size_t>(-length)))
+                           : text.substr(0, static_cast<std::size_t>(length));
+            }
+        }
+        expanded += text;
+        i = close + 1;
+    }
+    return expanded;
 }
 
 void checkSpecialsAreQuoted(std::string_view command, std::size_t from)
@@ -193,8 +264,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (makeTextFile && !listFile.empty()) {
         expected.push_back(listFile);
     }
-    if (splitLikeTheRuntime(command) != expected) {
-        violated("the command does not split into the expected arguments");
+    // The interpreter reads what follows " /C ".
+    const std::size_t afterC = interpreter.size() + 4;
+    const std::string asRun =
+        command.substr(0, afterC) + expandLikeTheInterpreter(command.substr(afterC));
+    if (splitLikeTheRuntime(asRun) != expected) {
+        violated("the command, as the interpreter runs it, does not give the expected arguments");
     }
     const std::size_t afterSwitch =
         interpreter.size() + 10 + DumpOptionCatalogue::passedSwitch(row).size();
