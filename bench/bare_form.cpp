@@ -16,6 +16,7 @@
 
 #include "child_process_launcher.h"
 #include "loaded_library.h"
+#include "window.h"
 
 #include <windows.h>
 
@@ -25,63 +26,92 @@
 #include <deque>
 #include <exception>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace {
 
-constexpr char ownerClass[] = "BareOwner";
-constexpr char formClass[] = "BareForm";
+using quellan::Window;
+using quellan::WindowClass;
+using quellan::WindowShape;
+
 constexpr int runButton = 1;
 
-// What the run button runs: the dump command and the viewer.
-std::string runCommand;
-std::string viewerCommand;
-
-void run()
-{
-    try {
-        quellan::ChildProcessLauncher::runAndWait(runCommand);
-        quellan::ChildProcessLauncher::startDetached(viewerCommand);
-    } catch (const std::exception& failure) {
-        std::fprintf(stderr, "bare_form: %s\n", failure.what());
+// Failures go to standard error: the benchmark reads no boxes.
+class BareWindow : public Window {
+protected:
+    void showFailure(std::string_view message) const override
+    {
+        std::fprintf(stderr, "bare_form: %.*s\n", static_cast<int>(message.size()), message.data());
     }
-}
+};
 
-LRESULT CALLBACK formProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_COMMAND && LOWORD(wParam) == runButton && HIWORD(wParam) == BN_CLICKED) {
-        run();
-        return 0;
+// Carries the task-bar entry, as Quellan's application window does.
+class BareOwner : public BareWindow {
+public:
+    explicit BareOwner(HINSTANCE instance)
+    {
+        WindowShape shape;
+        shape.style = WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX;
+        shape.position = {640, 512};
+        create(instance, {"BareOwner"}, "Bare", shape, "no owner window");
     }
-    if (message == WM_DESTROY) {
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-}
+};
 
-void registerClass(HINSTANCE instance, const char* name, WNDPROC procedure, HBRUSH background)
+class BareForm : public BareWindow {
+public:
+    // With commands, its run button runs runCommand, waits, then starts viewerCommand.
+    BareForm(HINSTANCE instance, HWND owner, std::string runCommand, std::string viewerCommand)
+        : runCommand_(std::move(runCommand)), viewerCommand_(std::move(viewerCommand))
+    {
+        WindowShape shape;
+        shape.style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+        shape.position = {200, 100};
+        shape.size = {660, 823};
+        shape.owner = owner;
+        const WindowClass formClass{
+            "BareForm", 0, nullptr,
+            reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1))};
+        create(instance, formClass, "Bare form", shape, "no form window");
+    }
+
+protected:
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (message == WM_COMMAND && LOWORD(wParam) == runButton && HIWORD(wParam) == BN_CLICKED) {
+            quellan::ChildProcessLauncher::runAndWait(runCommand_);
+            quellan::ChildProcessLauncher::startDetached(viewerCommand_);
+            return 0;
+        }
+        if (message == WM_DESTROY) {
+            PostQuitMessage(0);
+            return 0;
+        }
+        return Window::handleMessage(message, wParam, lParam);
+    }
+
+private:
+    std::string runCommand_;
+    std::string viewerCommand_;
+};
+
+HWND createChild(HWND parent, const char* className, const char* caption, DWORD style, RECT bounds,
+                 int id)
 {
-    WNDCLASSEXA windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
-    windowClass.hbrBackground = background;
-    windowClass.lpszClassName = name;
-    RegisterClassExA(&windowClass);
+    return CreateWindowExA(
+        0, className, caption, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, bounds.left,
+        bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
 }
 
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
-{
+try {
     const bool runMode = __argc == 4 && std::strcmp(__argv[1], "--run") == 0;
     int children = 0;
     std::deque<quellan::LoadedLibrary> libraries;
-    if (runMode) {
-        runCommand = __argv[2];
-        viewerCommand = __argv[3];
-    } else if (__argc > 1) {
+    if (!runMode && __argc > 1) {
         children = std::atoi(__argv[1]);
         for (int library = 2; library < __argc; ++library) {
             libraries.emplace_back(__argv[library]);
@@ -90,46 +120,34 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
             }
         }
     }
-    registerClass(instance, ownerClass, DefWindowProcA, nullptr);
-    registerClass(instance, formClass, formProc,
-                  reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)));
-
-    HWND owner =
-        CreateWindowExA(0, ownerClass, "Bare",
-                        WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 640,
-                        512, 0, 0, nullptr, nullptr, instance, nullptr);
-    HWND form = CreateWindowExA(0, formClass, "Bare form", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                                200, 100, 660, 823, owner, nullptr, instance, nullptr);
-    if (owner == nullptr || form == nullptr) {
-        return 1;
-    }
+    const BareOwner owner(instance);
+    const BareForm form(instance, owner.handle(), runMode ? __argv[2] : "",
+                        runMode ? __argv[3] : "");
     for (int child = 0; child < children; ++child) {
         char caption[32];
         std::snprintf(caption, sizeof caption, "Option %d", child + 1);
-        HWND button = CreateWindowExA(
-            0, "BUTTON", caption, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | BS_RADIOBUTTON,
-            24 + child / 28 * 240, 32 + child % 28 * 24, 230, 20, form,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(100 + child)), instance, nullptr);
-        if (button == nullptr) {
+        const int left = 24 + child / 28 * 240;
+        const int top = 32 + child % 28 * 24;
+        if (createChild(form.handle(), "BUTTON", caption, BS_RADIOBUTTON,
+                        {left, top, left + 230, top + 20}, 100 + child) == nullptr) {
             return 1;
         }
     }
-    if (runMode &&
-        CreateWindowExA(0, "BUTTON", "Run",
-                        WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP | BS_PUSHBUTTON, 536,
-                        96, 97, 41, form, reinterpret_cast<HMENU>(static_cast<INT_PTR>(runButton)),
-                        instance, nullptr) == nullptr) {
+    if (runMode && createChild(form.handle(), "BUTTON", "Run", WS_TABSTOP | BS_PUSHBUTTON,
+                               {536, 96, 633, 137}, runButton) == nullptr) {
         return 1;
     }
-    SetWindowPos(owner, nullptr, 0, 0, 0, 0,
+    SetWindowPos(owner.handle(), nullptr, 0, 0, 0, 0,
                  SWP_SHOWWINDOW | SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER);
-    ShowWindow(form, SW_SHOWNORMAL);
+    ShowWindow(form.handle(), SW_SHOWNORMAL);
 
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    DestroyWindow(owner);
     return 0;
+} catch (const std::exception& failure) {
+    std::fprintf(stderr, "bare_form: %s\n", failure.what());
+    return 1;
 }

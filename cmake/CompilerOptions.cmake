@@ -46,11 +46,11 @@ function(quellan_target_options target)
 endfunction()
 
 # Adds a program's .rc file, which includes resources/version_info.rc: the
-# version comes from resources/version.h, and a debug build says so.
+# version comes from resources/resources.h, and a debug build says so.
 function(quellan_version_resource target rc_file)
   target_sources(${target} PRIVATE ${rc_file})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/resources)
   set_property(SOURCE ${rc_file} APPEND PROPERTY COMPILE_DEFINITIONS $<$<CONFIG:Debug>:QUELLAN_DEBUG_BUILD>)
   set_property(SOURCE ${rc_file} APPEND PROPERTY OBJECT_DEPENDS
-    ${PROJECT_SOURCE_DIR}/resources/version.h ${PROJECT_SOURCE_DIR}/resources/version_info.rc ${ARGN})
+    ${PROJECT_SOURCE_DIR}/resources/resources.h ${PROJECT_SOURCE_DIR}/resources/version_info.rc ${ARGN})
 endfunction()

@@ -1,53 +1,29 @@
 #include "application.h"
 
-#include "exception.h"
-#include "main_window.h"
+#include "error_display.h"
+#include "resources.h"
 
 namespace quellan {
-namespace {
-
-constexpr char applicationClass[] = "TApplication";
-
-} // namespace
 
 Application::Application(HINSTANCE instance) : instance_(instance)
 {
-    WNDCLASSEXA windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = windowProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
-    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
-    windowClass.lpszClassName = applicationClass;
-    RegisterClassExA(&windowClass);
-
     // Unowned and zero-sized: it gives the program its task-bar entry
     // without ever showing a window of its own.
-    const int x = GetSystemMetrics(SM_CXSCREEN) / 2;
-    const int y = GetSystemMetrics(SM_CYSCREEN) / 2;
-    window_ = CreateWindowExA(0, applicationClass, "",
-                              WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
-                              x, y, 0, 0, nullptr, nullptr, instance, this);
-    if (window_ == nullptr) {
-        throw Exception("アプリケーションウィンドウを作成できません。");
-    }
-}
-
-Application::~Application()
-{
-    if (IsWindow(window_)) {
-        DestroyWindow(window_);
-    }
-    UnregisterClassA(applicationClass, instance_);
+    WindowShape shape;
+    shape.style = WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX;
+    shape.position = {GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2};
+    create(instance,
+           {"TApplication", 0, LoadIconA(instance, MAKEINTRESOURCEA(QUELLAN_MAIN_ICON)), nullptr},
+           "", shape, "アプリケーションウィンドウを作成できません。");
 }
 
 void Application::setTitle(std::string title)
 {
     title_ = std::move(title);
-    SetWindowTextA(window_, title_.c_str());
+    SetWindowTextA(handle(), title_.c_str());
 }
 
-int Application::mainFormShowState(const STARTUPINFOA& startup)
+int Application::mainWindowShowState(const STARTUPINFOA& startup)
 {
     if ((startup.dwFlags & STARTF_USESHOWWINDOW) != 0) {
         if (startup.wShowWindow == SW_SHOWMAXIMIZED || startup.wShowWindow == SW_SHOWMINNOACTIVE) {
@@ -57,96 +33,101 @@ int Application::mainFormShowState(const STARTUPINFOA& startup)
     return SW_SHOWNORMAL;
 }
 
-void Application::start(TForm1& mainForm)
+void Application::start(Window& mainWindow)
 {
-    mainForm_ = &mainForm;
+    mainWindow_ = &mainWindow;
     STARTUPINFOA startup{};
     GetStartupInfoA(&startup);
     // The show state is applied explicitly: Windows and Wine differ in how
     // they apply it to a program's first ShowWindow call.
-    const int showState = mainFormShowState(startup);
+    const int showState = mainWindowShowState(startup);
     if (showState == SW_SHOWMINNOACTIVE) {
-        ShowWindow(window_, SW_SHOWMINNOACTIVE); // the form follows the first restore
-    } else {
-        SetWindowPos(window_, nullptr, 0, 0, 0, 0,
-                     SWP_SHOWWINDOW | SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER);
-        showMainForm(showState);
+        ShowWindow(handle(), SW_SHOWMINNOACTIVE); // the main window follows the first restore
+        return;
     }
+    SetWindowPos(handle(), nullptr, 0, 0, 0, 0,
+                 SWP_SHOWWINDOW | SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER);
+    mainWindowShown_ = true;
+    ShowWindow(mainWindow.handle(), showState);
 }
 
-int Application::run(TForm1& mainForm)
+int Application::run(Window& mainWindow)
 {
-    start(mainForm);
+    start(mainWindow);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (!mainForm.isDialogKey(message)) {
+        if (!mainWindow.preTranslateMessage(message)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
     }
-    mainForm_ = nullptr;
+    mainWindow_ = nullptr;
     return 0;
-}
-
-void Application::showMainForm(int showState)
-{
-    mainFormShown_ = true;
-    ShowWindow(mainForm_->handle(), showState);
 }
 
 void Application::minimize()
 {
-    // Minimising the owner hides the main form with it; restoring brings it back.
-    ShowWindow(window_, SW_MINIMIZE);
+    ShowWindow(handle(), SW_MINIMIZE);
+    // Windows hides the windows an owner owns when it is minimised; Wine
+    // does not. The main window is hidden here, and shown again on restore.
+    if (mainWindow_ != nullptr) {
+        ShowWindow(mainWindow_->handle(), SW_HIDE);
+    }
+}
+
+void Application::restore()
+{
+    if (mainWindow_ == nullptr) {
+        return;
+    }
+    HWND main = mainWindow_->handle();
+    if (!mainWindowShown_) {
+        // Started minimised without activation: the first restore shows it.
+        mainWindowShown_ = true;
+        ShowWindow(main, SW_SHOWNORMAL);
+    } else if (!IsWindowVisible(main)) {
+        ShowWindow(main, SW_SHOW);
+    }
+    SetForegroundWindow(main);
 }
 
 void Application::showException(std::string_view message) const
 {
-    ErrorDisplay(window_, title_).show(message);
+    ErrorDisplay(handle(), title_).show(message);
 }
 
-LRESULT CALLBACK Application::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+void Application::showFailure(std::string_view message) const
 {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<Application*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self == nullptr || self->window_ != window) {
-        return DefWindowProcA(window, message, wParam, lParam);
-    }
-    return guardedCall(*self, [&] { return self->handleMessage(message, wParam, lParam); });
+    showException(message);
 }
 
 LRESULT Application::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) == SC_RESTORE && mainForm_ != nullptr && !mainFormShown_) {
-            // Started minimised without activation: the form appears on the first restore.
-            DefWindowProcA(window_, message, wParam, lParam);
-            showMainForm(SW_SHOWNORMAL);
+        if ((wParam & 0xFFF0) == SC_RESTORE) {
+            DefWindowProcA(handle(), message, wParam, lParam);
+            restore();
             return 0;
         }
         break;
     case WM_ACTIVATE:
-        // Activation that lands on the zero-size window belongs to the form.
-        if (LOWORD(wParam) != WA_INACTIVE && mainForm_ != nullptr && mainFormShown_ &&
-            IsWindowEnabled(mainForm_->handle())) {
-            SetActiveWindow(mainForm_->handle());
+        // Activation that lands on the zero-size window belongs to the main window.
+        if (LOWORD(wParam) != WA_INACTIVE && mainWindow_ != nullptr && mainWindowShown_ &&
+            IsWindowVisible(mainWindow_->handle()) && IsWindowEnabled(mainWindow_->handle())) {
+            SetActiveWindow(mainWindow_->handle());
             return 0;
         }
         break;
     case WM_CLOSE:
-        if (mainForm_ != nullptr) {
-            PostMessageA(mainForm_->handle(), WM_CLOSE, 0, 0);
+        if (mainWindow_ != nullptr) {
+            PostMessageA(mainWindow_->handle(), WM_CLOSE, 0, 0);
         }
         return 0;
     default:
         break;
     }
-    return DefWindowProcA(window_, message, wParam, lParam);
+    return Window::handleMessage(message, wParam, lParam);
 }
 
 } // namespace quellan

@@ -22,12 +22,14 @@ struct FontDesign {
 };
 
 struct ControlDesign {
+    const char* name; // as failures name it
     int id;
     ControlKind kind;
     RECT bounds; // left, top, right, bottom
     const char* caption;
     std::optional<FontDesign> font;     // none: the window's font
     std::optional<COLORREF> textColour; // set where the window paints the text
+    std::optional<COLORREF> background; // likewise
     bool tabStop;
 };
 
@@ -49,7 +51,8 @@ const char* faceName(FontFace face);
 
 // Every control in creation order; tab order is this order too.
 std::span<const ControlDesign> controls();
-const ControlDesign& control(int id);
+// The row of the control with identifier id; nullptr for none.
+const ControlDesign* find(int id);
 
 // The window's font height for a screen: 15 pixels at 120 pixels per inch.
 int windowFontHeight(int pixelsPerInch);

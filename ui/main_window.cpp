@@ -6,11 +6,11 @@
 #include "dump_option_catalogue.h"
 #include "exception.h"
 #include "form_layout.h"
+#include "resources.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
-#include <optional>
 
 namespace quellan {
 namespace {
@@ -18,8 +18,6 @@ namespace {
 using namespace controls;
 using layout::ControlDesign;
 using layout::ControlKind;
-
-constexpr char formClass[] = "TForm1";
 
 // Nine lines joined by CR LF; lines 6 and 7 begin with an ideographic space.
 // clang-format off
@@ -35,8 +33,6 @@ constexpr char usageText[] =
     "4.[再表示]でダンプ結果を再表示する。\r\n"
     "5.[終了]で終わる。";
 // clang-format on
-
-constexpr int scrollLine = 16;
 
 std::string currentDirectory()
 {
@@ -114,43 +110,24 @@ RECT windowRectInParent(HWND control)
 
 } // namespace
 
-TForm1::TForm1(Application& application)
-    : application_(application), tealBrush_(CreateSolidBrush(layout::teal)),
-      whiteBrush_(CreateSolidBrush(layout::white))
+TForm1::TForm1(Application& application) : application_(application)
 {
     INITCOMMONCONTROLSEX commonControls{sizeof commonControls, ICC_BAR_CLASSES};
     InitCommonControlsEx(&commonControls);
 
-    WNDCLASSEXA windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_DBLCLKS;
-    windowClass.lpfnWndProc = windowProc;
-    windowClass.hInstance = application.instance();
-    windowClass.hIcon = LoadIconA(application.instance(), MAKEINTRESOURCEA(1));
-    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
-    windowClass.hbrBackground = tealBrush_.get();
-    windowClass.lpszClassName = formClass;
-    RegisterClassExA(&windowClass);
-
     // Owned by the application window, which carries the task-bar entry.
-    // window_ is set as the window is created (WM_NCCREATE).
-    HWND created = CreateWindowExA(
-        0, formClass, layout::windowCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-        layout::windowPosition.x, layout::windowPosition.y, layout::windowSize.cx,
-        layout::windowSize.cy, application.handle(), nullptr, application.instance(), this);
-    if (created == nullptr) {
-        throw Exception("メインウィンドウを作成できません。");
-    }
+    WindowShape shape;
+    shape.style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    shape.position = layout::windowPosition;
+    shape.size = layout::windowSize;
+    shape.owner = application.handle();
+    const WindowClass formClass{
+        "TForm1", CS_DBLCLKS,
+        LoadIconA(application.instance(), MAKEINTRESOURCEA(QUELLAN_MAIN_ICON)),
+        brushFor(layout::teal)};
+    create(application.instance(), formClass, layout::windowCaption, shape,
+           "メインウィンドウを作成できません。");
     createControls();
-    onSize();
-}
-
-TForm1::~TForm1()
-{
-    if (window_ != nullptr) {
-        DestroyWindow(window_);
-    }
-    UnregisterClassA(formClass, application_.instance());
 }
 
 // ---------------------------------------------------------------------------
@@ -176,6 +153,17 @@ HFONT TForm1::fontFor(int height, bool bold, bool mincho)
               LF_FACESIZE);
     fonts_.push_back({height, bold, mincho, UniqueFont(CreateFontIndirectA(&font))});
     return fonts_.back().font.get();
+}
+
+HBRUSH TForm1::brushFor(COLORREF colour)
+{
+    for (const CachedBrush& cached : brushes_) {
+        if (cached.colour == colour) {
+            return cached.brush.get();
+        }
+    }
+    brushes_.push_back({colour, UniqueBrush(CreateSolidBrush(colour))});
+    return brushes_.back().brush.get();
 }
 
 UniqueFont TForm1::systemStatusFont()
@@ -210,9 +198,14 @@ void TForm1::createControls()
         const WindowStyle style = styleFor(design);
         HWND control = CreateWindowExA(style.exStyle, style.className, design.caption, style.style,
                                        bounds.left, bounds.top, bounds.right - bounds.left,
-                                       bounds.bottom - bounds.top, window_,
+                                       bounds.bottom - bounds.top, handle(),
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)),
                                        application_.instance(), nullptr);
+        if (control == nullptr) {
+            // A window without one of its controls would only mislead.
+            throw Exception(std::string("コントロール ") + design.name + " (" + style.className +
+                            ") を作成できません。");
+        }
         // A later control lies above an earlier one where they overlap: the
         // text box covers the right ends of the lower option buttons.
         SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -246,40 +239,30 @@ void TForm1::createControls()
     SetWindowPos(label, nullptr, 0, 0, textBounds.right, textBounds.bottom,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
+    std::vector<int> tabOrder;
+    for (const ControlDesign& design : layout::controls()) {
+        tabOrder.push_back(design.id);
+    }
+    navigation_.emplace(handle(), std::move(tabOrder), radioButton(1),
+                        radioButton(DumpOptionCatalogue::rowCount));
+
     // The scroll bars cover every control that is not aligned to an edge,
     // and the status bar's height below them.
+    SIZE extent{};
     for (const ControlDesign& design : layout::controls()) {
         if (design.id != Label2 && design.id != StatusBar1) {
             const RECT bounds = windowRectInParent(item(design.id));
-            extent_.cx = std::max(extent_.cx, bounds.right);
-            extent_.cy = std::max(extent_.cy, bounds.bottom);
+            extent.cx = std::max(extent.cx, bounds.right);
+            extent.cy = std::max(extent.cy, bounds.bottom);
         }
     }
-    extent_.cy += layout::statusBarHeight;
+    extent.cy += layout::statusBarHeight;
+    scroller_.emplace(handle(), [this] { alignBars(); });
+    scroller_->setContent(extent, {item(Label2), item(StatusBar1)});
 }
 
 // ---------------------------------------------------------------------------
 // Message dispatch
-
-LRESULT CALLBACK TForm1::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        self->window_ = window;
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<TForm1*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self == nullptr) {
-        return DefWindowProcA(window, message, wParam, lParam);
-    }
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-        self->window_ = nullptr;
-        return DefWindowProcA(window, message, wParam, lParam);
-    }
-    return guardedCall(self->application_,
-                       [&] { return self->handleMessage(message, wParam, lParam); });
-}
 
 LRESULT TForm1::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -296,16 +279,20 @@ LRESULT TForm1::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CTLCOLORSTATIC:
         return onControlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_SIZE:
-        onSize();
+        if (scroller_) { // not while the controls are being created
+            scroller_->onSize();
+        }
         return 0;
     case WM_HSCROLL:
-        onScroll(SB_HORZ, LOWORD(wParam));
-        return 0;
     case WM_VSCROLL:
-        onScroll(SB_VERT, LOWORD(wParam));
+        if (scroller_) {
+            scroller_->onScroll(message == WM_HSCROLL ? SB_HORZ : SB_VERT, LOWORD(wParam));
+        }
         return 0;
     case WM_MOUSEWHEEL:
-        onScroll(SB_VERT, GET_WHEEL_DELTA_WPARAM(wParam) > 0 ? SB_LINEUP : SB_LINEDOWN);
+        if (scroller_) {
+            scroller_->onWheel(GET_WHEEL_DELTA_WPARAM(wParam));
+        }
         return 0;
     case WM_SETTINGCHANGE: {
         // The status bar follows the system's status-bar font; the old font
@@ -322,7 +309,7 @@ LRESULT TForm1::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         }
         break;
     case WM_CLOSE:
-        DestroyWindow(window_);
+        DestroyWindow(handle());
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -330,7 +317,17 @@ LRESULT TForm1::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     default:
         break;
     }
-    return DefWindowProcA(window_, message, wParam, lParam);
+    return Window::handleMessage(message, wParam, lParam);
+}
+
+void TForm1::showFailure(std::string_view message) const
+{
+    application_.showException(message);
+}
+
+bool TForm1::preTranslateMessage(const MSG& message)
+{
+    return navigation_ && navigation_->handle(message);
 }
 
 // Which handler each control's notification runs.
@@ -367,7 +364,7 @@ void TForm1::onActivate(bool active)
 {
     if (!active) {
         HWND focus = GetFocus();
-        if (focus != nullptr && IsChild(window_, focus)) {
+        if (focus != nullptr && IsChild(handle(), focus)) {
             lastFocus_ = focus;
         }
         return;
@@ -383,107 +380,28 @@ void TForm1::onActivate(bool active)
     }
     const bool canRefocus = lastFocus_ != nullptr && IsWindow(lastFocus_) &&
                             IsWindowEnabled(lastFocus_) && IsWindowVisible(lastFocus_);
-    SetFocus(canRefocus ? lastFocus_ : window_);
+    SetFocus(canRefocus ? lastFocus_ : handle());
 }
 
+// The colours come from the layout's row for the control.
 LRESULT TForm1::onControlColour(HDC dc, HWND control)
 {
-    const int id = GetDlgCtrlID(control);
-    const bool painted = id == Label1 || id == Label2 || id == CheckBox1 || isRadioButton(id);
-    if (!painted) {
-        return DefWindowProcA(window_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                              reinterpret_cast<LPARAM>(control));
+    const ControlDesign* design = layout::find(GetDlgCtrlID(control));
+    if (design == nullptr || !design->textColour || !design->background) {
+        return Window::handleMessage(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                     reinterpret_cast<LPARAM>(control));
     }
-    const ControlDesign& design = layout::control(id);
-    SetTextColor(dc, *design.textColour);
-    const bool banner = id == Label2;
-    SetBkColor(dc, banner ? layout::white : layout::teal);
-    return reinterpret_cast<LRESULT>(banner ? whiteBrush_.get() : tealBrush_.get());
+    SetTextColor(dc, *design->textColour);
+    SetBkColor(dc, *design->background);
+    return reinterpret_cast<LRESULT>(brushFor(*design->background));
 }
 
-// ---------------------------------------------------------------------------
-// Keyboard navigation
-
-bool TForm1::isDialogKey(const MSG& message)
-{
-    if (message.message != WM_KEYDOWN || window_ == nullptr ||
-        (message.hwnd != window_ && !IsChild(window_, message.hwnd))) {
-        return false;
-    }
-    const bool control = GetKeyState(VK_CONTROL) < 0;
-    const bool alt = GetKeyState(VK_MENU) < 0;
-    if (message.wParam == VK_TAB && !control && !alt) {
-        moveFocus(GetKeyState(VK_SHIFT) < 0);
-        return true;
-    }
-    const int focusId = GetDlgCtrlID(GetFocus());
-    if (isRadioButton(focusId) && !control && !alt) {
-        int step = 0;
-        switch (message.wParam) {
-        case VK_UP:
-        case VK_LEFT:
-            step = -1;
-            break;
-        case VK_DOWN:
-        case VK_RIGHT:
-            step = 1;
-            break;
-        default:
-            return false;
-        }
-        const int row = (radioRow(focusId) - 1 + step + 28) % 28 + 1;
-        // A click, so the check, the tab stop and the handler follow as with the mouse.
-        SendMessageA(item(radioButton(row)), BM_CLICK, 0, 0);
-        return true;
-    }
-    return false;
-}
-
-void TForm1::moveFocus(bool backwards)
-{
-    std::vector<HWND> sequence;
-    for (const ControlDesign& design : layout::controls()) {
-        HWND control = item(design.id);
-        const bool tabStop = (GetWindowLongA(control, GWL_STYLE) & WS_TABSTOP) != 0;
-        if (tabStop && IsWindowEnabled(control) && IsWindowVisible(control)) {
-            sequence.push_back(control);
-        }
-    }
-    if (sequence.empty()) {
-        return;
-    }
-    const auto current = std::find(sequence.begin(), sequence.end(), GetFocus());
-    HWND next = nullptr;
-    if (current == sequence.end()) {
-        next = backwards ? sequence.back() : sequence.front();
-    } else if (backwards) {
-        next = current == sequence.begin() ? sequence.back() : *(current - 1);
-    } else {
-        next = current + 1 == sequence.end() ? sequence.front() : *(current + 1);
-    }
-    SetFocus(next);
-    if (next == item(Edit1)) {
-        SendMessageA(next, EM_SETSEL, 0, -1); // the whole name, ready to be typed over
-    }
-}
-
-// ---------------------------------------------------------------------------
-// Geometry: the banner along the top, the status bar along the bottom, and
-// scroll bars when the client area is smaller than the controls' extent.
-
-void TForm1::onSize()
-{
-    if (item(StatusBar1) == nullptr) {
-        return; // still being created
-    }
-    updateScrollRange();
-    alignBars();
-}
-
+// The banner along the top and the status bar along the bottom of the
+// client area, wherever the controls are scrolled.
 void TForm1::alignBars()
 {
     RECT client;
-    GetClientRect(window_, &client);
+    GetClientRect(handle(), &client);
     HWND banner = item(Label2);
     const RECT bannerBounds = windowRectInParent(banner);
     SetWindowPos(banner, nullptr, 0, 0, client.right, bannerBounds.bottom - bannerBounds.top,
@@ -492,91 +410,12 @@ void TForm1::alignBars()
                  client.right, layout::statusBarHeight, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void TForm1::updateScrollRange()
-{
-    if (updatingScrollRange_) {
-        return; // showing or hiding a bar resizes the client area again
-    }
-    updatingScrollRange_ = true;
-    // Showing one bar narrows the client area and may make the other needed.
-    for (int pass = 0; pass < 3; ++pass) {
-        RECT before;
-        GetClientRect(window_, &before);
-        for (const int bar : {SB_HORZ, SB_VERT}) {
-            SCROLLINFO info{};
-            info.cbSize = sizeof info;
-            info.fMask = SIF_RANGE | SIF_PAGE;
-            info.nMax = (bar == SB_HORZ ? extent_.cx : extent_.cy) - 1;
-            info.nPage = static_cast<UINT>(bar == SB_HORZ ? before.right : before.bottom);
-            SetScrollInfo(window_, bar, &info, TRUE);
-        }
-        RECT after;
-        GetClientRect(window_, &after);
-        if (EqualRect(&before, &after)) {
-            break;
-        }
-    }
-    updatingScrollRange_ = false;
-    scrollTo(GetScrollPos(window_, SB_HORZ), GetScrollPos(window_, SB_VERT));
-}
-
-void TForm1::onScroll(int bar, int request)
-{
-    SCROLLINFO info{};
-    info.cbSize = sizeof info;
-    info.fMask = SIF_ALL;
-    GetScrollInfo(window_, bar, &info);
-    int position = info.nPos;
-    const int page = static_cast<int>(info.nPage);
-    switch (request) {
-    case SB_LINEUP:
-        position -= scrollLine;
-        break;
-    case SB_LINEDOWN:
-        position += scrollLine;
-        break;
-    case SB_PAGEUP:
-        position -= page;
-        break;
-    case SB_PAGEDOWN:
-        position += page;
-        break;
-    case SB_THUMBTRACK:
-    case SB_THUMBPOSITION:
-        position = info.nTrackPos;
-        break;
-    case SB_TOP:
-        position = info.nMin;
-        break;
-    case SB_BOTTOM:
-        position = info.nMax;
-        break;
-    default:
-        return;
-    }
-    info.fMask = SIF_POS;
-    info.nPos = position;
-    SetScrollInfo(window_, bar, &info, TRUE); // clamps to the range
-    scrollTo(GetScrollPos(window_, SB_HORZ), GetScrollPos(window_, SB_VERT));
-}
-
-void TForm1::scrollTo(int x, int y)
-{
-    if (x == scroll_.x && y == scroll_.y) {
-        return;
-    }
-    ScrollWindowEx(window_, scroll_.x - x, scroll_.y - y, nullptr, nullptr, nullptr, nullptr,
-                   SW_SCROLLCHILDREN | SW_INVALIDATE | SW_ERASE);
-    scroll_ = {x, y};
-    alignBars(); // the bars keep to their edges
-}
-
 // ---------------------------------------------------------------------------
 // Helpers
 
 HWND TForm1::item(int id) const
 {
-    return GetDlgItem(window_, id);
+    return GetDlgItem(handle(), id);
 }
 
 std::string TForm1::text(int id) const
@@ -612,7 +451,7 @@ void TForm1::checkRadioButton(int row)
 
 void TForm1::Form1Create()
 {
-    const RedrawSuspended drawOnce(window_);
+    const RedrawSuspended drawOnce(handle());
     for (const DumpOption& option : DumpOptionCatalogue()) {
         SetWindowTextA(item(radioButton(option.row)),
                        DumpOptionCatalogue::caption(option.row).c_str());
@@ -630,7 +469,7 @@ void TForm1::SelectFile()
 {
     openDialog1_.title = "Select TDump File";
     openDialog1_.filter = "全てのファイル(*.*)|*.*|テキストファイル(*.txt)|*.txt";
-    if (!openDialog1_.execute(application_.handle(), window_)) {
+    if (!openDialog1_.execute(application_.handle(), handle())) {
         return;
     }
     const std::string status = state_.setInputFile(openDialog1_.fileName);
@@ -680,7 +519,7 @@ void TForm1::Button4Click()
 
 void TForm1::Button2Click()
 {
-    PostMessageA(window_, WM_CLOSE, 0, 0);
+    PostMessageA(handle(), WM_CLOSE, 0, 0);
 }
 
 } // namespace quellan

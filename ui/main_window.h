@@ -4,13 +4,17 @@
 // to the screen when created, and the handlers that connect them to the
 // dump state and the launcher.
 
+#include "control_scroller.h"
 #include "dump_state.h"
 #include "gdi.h"
+#include "keyboard_navigation.h"
 #include "loaded_library.h"
 #include "open_dialog.h"
+#include "window.h"
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,19 +22,19 @@ namespace quellan {
 
 class Application;
 
-class TForm1 {
+class TForm1 : public Window {
 public:
     explicit TForm1(Application& application);
-    TForm1(const TForm1&) = delete;
-    TForm1& operator=(const TForm1&) = delete;
-    ~TForm1();
 
-    HWND handle() const { return window_; }
     const DumpState& dumpState() const { return state_; }
 
     // Keyboard navigation between the controls (Tab, Shift+Tab, arrows in
     // the option group). True when the message was handled.
-    bool isDialogKey(const MSG& message);
+    bool preTranslateMessage(const MSG& message) override;
+
+protected:
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void showFailure(std::string_view message) const override;
 
 private:
     // The handlers, named after control and event.
@@ -43,17 +47,13 @@ private:
     void Button4Click();
     void Button2Click();
 
-    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void onCommand(int id, int notification);
     void onActivate(bool active);
     LRESULT onControlColour(HDC dc, HWND control);
-    void onSize();
-    void onScroll(int bar, int request);
-    void moveFocus(bool backwards);
 
     void createControls();
     HFONT fontFor(int height, bool bold, bool mincho);
+    HBRUSH brushFor(COLORREF colour);
     static UniqueFont systemStatusFont();
     HWND item(int id) const;
     std::string text(int id) const;
@@ -62,15 +62,10 @@ private:
     void setText(int id, const std::string& value);
     void checkRadioButton(int row);
     void alignBars();
-    void updateScrollRange();
-    void scrollTo(int x, int y);
 
     Application& application_;
     DumpState state_;
     OpenDialog openDialog1_;
-    HWND window_ = nullptr;
-    UniqueBrush tealBrush_;
-    UniqueBrush whiteBrush_;
     struct CachedFont {
         int height;
         bool bold;
@@ -78,11 +73,15 @@ private:
         UniqueFont font;
     };
     std::vector<CachedFont> fonts_;
+    struct CachedBrush {
+        COLORREF colour;
+        UniqueBrush brush;
+    };
+    std::vector<CachedBrush> brushes_;
     UniqueFont statusBarFont_;
     LoadedLibrary richEditLibrary_{"RICHED32.DLL"}; // registers the RICHEDIT class
-    SIZE extent_{};  // the controls' extent, which the scroll bars cover
-    POINT scroll_{}; // how far the controls are scrolled
-    bool updatingScrollRange_ = false;
+    std::optional<KeyboardNavigation> navigation_;
+    std::optional<ControlScroller> scroller_;
     bool activatedOnce_ = false;
     HWND lastFocus_ = nullptr;
 };

@@ -1,7 +1,7 @@
 #include "quellan_driver.h"
 
 #include "control_ids.h"
-#include "version.h"
+#include "resources.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

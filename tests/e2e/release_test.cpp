@@ -6,7 +6,7 @@
 #include "control_ids.h"
 #include "quellan_driver.h"
 #include "screenshot.h"
-#include "version.h"
+#include "resources.h"
 
 #include <gtest/gtest.h>
 

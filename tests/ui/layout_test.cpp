@@ -218,7 +218,7 @@ TEST_F(Layout, RichEditTakesTheWindowFont)
     EXPECT_EQ(format.dwEffects & CFE_BOLD, 0u);
 }
 
-TEST_F(Layout, StatusBarUsesTheSystemStatusFont)
+TEST_F(Layout, StatusBarUsesTheSystemStatusFontAndFollowsItsChanges)
 {
     NONCLIENTMETRICSA metrics{};
     metrics.cbSize = sizeof metrics;
@@ -231,6 +231,17 @@ TEST_F(Layout, StatusBarUsesTheSystemStatusFont)
     const LONG style = GetWindowLongA(ui.item(StatusBar1), GWL_STYLE);
     EXPECT_NE(style & SBARS_SIZEGRIP, 0);
     EXPECT_TRUE(SendMessageA(ui.item(StatusBar1), SB_ISSIMPLE, 0, 0));
+
+    // A change of the system's font reaches the bar (for this process only:
+    // nothing is written to the registry).
+    NONCLIENTMETRICSA changed = metrics;
+    changed.lfStatusFont.lfHeight = metrics.lfStatusFont.lfHeight < 0 ? -21 : 21;
+    ASSERT_TRUE(SystemParametersInfoA(SPI_SETNONCLIENTMETRICS, sizeof changed, &changed, 0));
+    SendMessageA(ui.window(), WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS, 0);
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(ui.item(StatusBar1), WM_GETFONT, 0, 0)),
+               sizeof font, &font);
+    SystemParametersInfoA(SPI_SETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    EXPECT_EQ(font.lfHeight, changed.lfStatusFont.lfHeight);
 }
 
 TEST_F(Layout, ColoursAreTealYellowWhiteAndRedOnWhite)
@@ -281,18 +292,23 @@ TEST_F(Layout, CaptionsAtCreationAreThePlaceholders)
     EXPECT_NE(GetWindowLongA(ui.item(Label2), GWL_STYLE) & SS_CENTER, 0);
 }
 
-TEST_F(Layout, LaterControlsLieAboveEarlierOnes)
+// The two bars, which overlap nothing until the controls scroll, lie above
+// them all: nothing that scrolls may cover them.
+TEST_F(Layout, LaterControlsLieAboveEarlierOnesAndTheBarsAboveAll)
 {
     std::vector<int> fromTop;
     for (HWND child = GetWindow(ui.window(), GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
         fromTop.push_back(GetDlgCtrlID(child));
     }
-    std::vector<int> created;
-    for (const Designed& d : design()) {
-        created.push_back(d.id);
+    std::vector<int> expected{StatusBar1, Label2};
+    const std::vector<Designed> designed = design();
+    for (auto d = designed.rbegin(); d != designed.rend(); ++d) {
+        if (d->id != StatusBar1 && d->id != Label2) {
+            expected.push_back(d->id);
+        }
     }
-    EXPECT_EQ(fromTop, std::vector<int>(created.rbegin(), created.rend()));
+    EXPECT_EQ(fromTop, expected);
 }
 
 TEST_F(Layout, ScreenshotOfTheInitialisedWindow)

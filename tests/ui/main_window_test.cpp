@@ -1,5 +1,5 @@
-// The main window in the test process: keyboard navigation, the option
-// group, resizing and scrolling, and failures that end in the box.
+// The main window in the test process: its first activation, which nothing
+// repeats, the option group, and failures that end in the box.
 
 #include "control_ids.h"
 #include "error_display.h"
@@ -14,33 +14,6 @@ namespace {
 
 using namespace controls;
 
-// Sends a key as the message loop would see it, with Shift held or not.
-bool pressKey(TForm1& form, WPARAM key, bool shift = false)
-{
-    BYTE keys[256];
-    GetKeyboardState(keys);
-    keys[VK_SHIFT] = shift ? 0x80 : 0;
-    SetKeyboardState(keys);
-    MSG message{};
-    message.hwnd = GetFocus() != nullptr ? GetFocus() : form.handle();
-    message.message = WM_KEYDOWN;
-    message.wParam = key;
-    const bool handled = form.isDialogKey(message);
-    keys[VK_SHIFT] = 0;
-    SetKeyboardState(keys);
-    return handled;
-}
-
-int checkedRow(const test::FormUnderTest& ui)
-{
-    for (int row = 1; row <= 28; ++row) {
-        if (SendMessageA(ui.item(radioButton(row)), BM_GETCHECK, 0, 0) == BST_CHECKED) {
-            return row;
-        }
-    }
-    return 0;
-}
-
 std::vector<int> radioTabStops(const test::FormUnderTest& ui)
 {
     std::vector<int> rows;
@@ -52,11 +25,7 @@ std::vector<int> radioTabStops(const test::FormUnderTest& ui)
     return rows;
 }
 
-class MainWindow : public ::testing::Test {
-protected:
-    void SetUp() override { ui.show(); }
-    test::FormUnderTest ui;
-};
+using MainWindow = test::ShownForm;
 
 TEST_F(MainWindow, FirstActivationInitialisesAndLeavesNoControlFocused)
 {
@@ -67,113 +36,53 @@ TEST_F(MainWindow, FirstActivationInitialisesAndLeavesNoControlFocused)
     EXPECT_EQ(ui.form.dumpState().listFileName, ui.text(Edit1));
 }
 
-TEST_F(MainWindow, TabVisitsTheControlsInTabOrderAndShiftTabGoesBack)
+// What the first activation resets (the run button, the list file name)
+// stays as the user left it through a minimise and restore and a visit to
+// another window.
+TEST_F(MainWindow, MinimiseHidesTheFormRestoreShowsItAndNothingInitialisesAgain)
 {
     EnableWindow(ui.item(Button1), TRUE);
-    EnableWindow(ui.item(Button4), TRUE);
-    SetFocus(ui.item(Button1));
-    const std::vector<int> order = {Button2, Button3, radioButton(15), CheckBox1,
-                                    Edit1,   Button4, RichEdit1,       Button1};
-    for (const int id : order) {
-        EXPECT_TRUE(pressKey(ui.form, VK_TAB));
-        EXPECT_EQ(GetDlgCtrlID(GetFocus()), id);
-    }
-    for (auto id = order.rbegin() + 1; id != order.rend(); ++id) {
-        EXPECT_TRUE(pressKey(ui.form, VK_TAB, true));
-        EXPECT_EQ(GetDlgCtrlID(GetFocus()), *id);
-    }
-}
+    SetWindowTextA(ui.item(Edit1), "C:\\mine.txt");
 
-TEST_F(MainWindow, TabSkipsDisabledControls)
-{
-    SetFocus(ui.item(Button2));
-    pressKey(ui.form, VK_TAB, true); // Button1 is disabled: back round to RichEdit1
-    EXPECT_EQ(GetDlgCtrlID(GetFocus()), RichEdit1);
-    pressKey(ui.form, VK_TAB, true);
-    EXPECT_EQ(GetDlgCtrlID(GetFocus()), Edit1) << "Button4 is disabled too";
+    SendMessageA(ui.window(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ui.runLoop(200);
+    EXPECT_TRUE(IsIconic(ui.application.handle()));
+    EXPECT_FALSE(IsWindowVisible(ui.window())) << "the form goes with the application";
+
+    // What a click on the task-bar entry does.
+    SendMessageA(ui.application.handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
+    ui.runLoop(200);
+    EXPECT_FALSE(IsIconic(ui.application.handle()));
+    EXPECT_TRUE(IsWindowVisible(ui.window()));
+    EXPECT_FALSE(IsIconic(ui.window()));
+
+    HWND other = CreateWindowExA(0, "STATIC", "another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    SetForegroundWindow(other);
+    ui.runLoop(100);
+    SetForegroundWindow(ui.window());
+    ui.runLoop(100);
+    DestroyWindow(other);
+
+    EXPECT_TRUE(IsWindowEnabled(ui.item(Button1)));
+    EXPECT_EQ(ui.text(Edit1), "C:\\mine.txt");
+    EXPECT_EQ(ui.form.dumpState().listFileName, "C:\\mine.txt");
 }
 
 TEST_F(MainWindow, OptionGroupHasOneCheckAndOneTabStopThatMoveTogether)
 {
-    EXPECT_EQ(checkedRow(ui), 15);
+    EXPECT_EQ(ui.checkedRow(), 15);
     EXPECT_EQ(radioTabStops(ui), std::vector<int>{15});
     EXPECT_EQ(ui.form.dumpState().currentSwitch, "-h");
 
     SendMessageA(ui.item(radioButton(8)), BM_CLICK, 0, 0);
-    EXPECT_EQ(checkedRow(ui), 8);
+    EXPECT_EQ(ui.checkedRow(), 8);
     EXPECT_EQ(radioTabStops(ui), std::vector<int>{8});
     EXPECT_EQ(ui.form.dumpState().currentSwitch, "-ee");
 
     SendMessageA(ui.item(radioButton(8)), BM_CLICK, 0, 0); // already checked: no change
-    EXPECT_EQ(checkedRow(ui), 8);
+    EXPECT_EQ(ui.checkedRow(), 8);
     EXPECT_EQ(ui.form.dumpState().currentSwitch, "-ee");
-}
-
-TEST_F(MainWindow, ArrowKeysMoveTheCheckWithinTheOptionGroup)
-{
-    SetFocus(ui.item(radioButton(15)));
-    EXPECT_TRUE(pressKey(ui.form, VK_DOWN));
-    EXPECT_EQ(checkedRow(ui), 16);
-    EXPECT_EQ(GetDlgCtrlID(GetFocus()), radioButton(16));
-    EXPECT_EQ(ui.form.dumpState().currentSwitch, "-iID");
-    EXPECT_TRUE(pressKey(ui.form, VK_UP));
-    EXPECT_TRUE(pressKey(ui.form, VK_UP));
-    EXPECT_EQ(ui.form.dumpState().currentSwitch, "-ex");
-
-    SetFocus(ui.item(radioButton(1)));
-    EXPECT_TRUE(pressKey(ui.form, VK_UP)); // wraps round the group
-    EXPECT_EQ(checkedRow(ui), 28);
-    EXPECT_EQ(ui.form.dumpState().currentSwitch, "-um");
-
-    SetFocus(ui.item(Edit1));
-    EXPECT_FALSE(pressKey(ui.form, VK_DOWN)) << "outside the group the keys are the control's own";
-}
-
-TEST_F(MainWindow, ReturnAndEscapePressNoButton)
-{
-    SetFocus(ui.item(Button2));
-    EXPECT_FALSE(pressKey(ui.form, VK_RETURN));
-    EXPECT_FALSE(pressKey(ui.form, VK_ESCAPE));
-    test::pumpMessages(100);
-    EXPECT_TRUE(IsWindow(ui.window()));
-}
-
-TEST_F(MainWindow, ResizingMovesOnlyTheBarsAndAddsScrollBarsWhenTooSmall)
-{
-    const RECT optionBefore = ui.boundsInClient(radioButton(20));
-    SetWindowPos(ui.window(), nullptr, 0, 0, 800, 900, SWP_NOMOVE | SWP_NOZORDER);
-    test::pumpMessages();
-    RECT client;
-    GetClientRect(ui.window(), &client);
-    EXPECT_EQ(ui.boundsInClient(Label2).right, client.right);
-    EXPECT_EQ(ui.boundsInClient(StatusBar1).bottom, client.bottom);
-    EXPECT_EQ(ui.boundsInClient(StatusBar1).right, client.right);
-    const RECT optionAfter = ui.boundsInClient(radioButton(20));
-    EXPECT_TRUE(EqualRect(&optionBefore, &optionAfter));
-    EXPECT_EQ(GetWindowLongA(ui.window(), GWL_STYLE) & (WS_VSCROLL | WS_HSCROLL), 0);
-
-    SetWindowPos(ui.window(), nullptr, 0, 0, 400, 400, SWP_NOMOVE | SWP_NOZORDER);
-    test::pumpMessages();
-    const LONG style = GetWindowLongA(ui.window(), GWL_STYLE);
-    EXPECT_NE(style & WS_VSCROLL, 0);
-    EXPECT_NE(style & WS_HSCROLL, 0);
-
-    // Scrolling shifts the controls; the banner and the status bar keep to their edges.
-    SendMessageA(ui.window(), WM_VSCROLL, SB_LINEDOWN, 0);
-    test::pumpMessages();
-    const int shift = GetScrollPos(ui.window(), SB_VERT);
-    EXPECT_GT(shift, 0);
-    EXPECT_EQ(ui.boundsInClient(radioButton(20)).top, optionBefore.top - shift);
-    EXPECT_EQ(ui.boundsInClient(Label2).top, 0);
-    GetClientRect(ui.window(), &client);
-    EXPECT_EQ(ui.boundsInClient(StatusBar1).bottom, client.bottom);
-
-    // Made large again, everything returns to its place.
-    SetWindowPos(ui.window(), nullptr, 0, 0, 660, 823, SWP_NOMOVE | SWP_NOZORDER);
-    test::pumpMessages();
-    EXPECT_EQ(GetWindowLongA(ui.window(), GWL_STYLE) & (WS_VSCROLL | WS_HSCROLL), 0);
-    const RECT optionBack = ui.boundsInClient(radioButton(20));
-    EXPECT_TRUE(EqualRect(&optionBefore, &optionBack));
 }
 
 TEST(ErrorDisplayText, FullStopIsAddedAfterAnyCharacterThatSortsAfterIt)
@@ -256,25 +165,6 @@ TEST_F(MainWindow, AFailureInAHandlerEndsInTheBoxAndKeepsTheState)
     EXPECT_EQ(ui.form.dumpState().currentSwitch, "-em.");
     EXPECT_FALSE(IsWindowEnabled(ui.item(Button4))) << "the failed run enabled nothing";
     EXPECT_TRUE(IsWindowEnabled(ui.window()));
-}
-
-TEST(StartUpShowState, MaximisedAndMinimisedWithoutActivationAreTheOnlyExceptions)
-{
-    STARTUPINFOA startup{};
-    EXPECT_EQ(Application::mainFormShowState(startup), SW_SHOWNORMAL);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    const std::pair<WORD, int> cases[] = {
-        {SW_HIDE, SW_SHOWNORMAL},
-        {SW_SHOWNORMAL, SW_SHOWNORMAL},
-        {SW_SHOWMINIMIZED, SW_SHOWNORMAL},
-        {SW_SHOWMAXIMIZED, SW_SHOWMAXIMIZED},
-        {SW_SHOWMINNOACTIVE, SW_SHOWMINNOACTIVE},
-        {SW_SHOWDEFAULT, SW_SHOWNORMAL},
-    };
-    for (const auto& [show, expected] : cases) {
-        startup.wShowWindow = show;
-        EXPECT_EQ(Application::mainFormShowState(startup), expected) << show;
-    }
 }
 
 } // namespace

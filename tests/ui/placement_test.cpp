@@ -1,5 +1,7 @@
 // How the real program places its window for the show state it is started
-// with: maximised for 3; for 7 not shown until the application is restored.
+// with: maximised for 3; for 7 not shown until the application is restored;
+// normal for any other. And how start-up ends when the window cannot be
+// made whole.
 
 #include "control_ids.h"
 #include "test_support.h"
@@ -13,9 +15,10 @@ namespace {
 
 class StartedQuellan {
 public:
-    explicit StartedQuellan(WORD show)
+    explicit StartedQuellan(WORD show,
+                            const std::string& program = test::programFolder() + "\\Quellan.exe")
     {
-        std::string line = test::programFolder() + "\\Quellan.exe";
+        std::string line = program;
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -82,6 +85,48 @@ TEST(Placement, ShowState7WaitsForTheFirstRestoreThenShowsNormalAndInitialises)
     EXPECT_FALSE(IsIconic(form));
     EXPECT_EQ(test::windowText(GetDlgItem(form, controls::radioButton(1))),
               "-a      ASCII file display");
+}
+
+TEST(Placement, AnyOtherShowStateStartsNormal)
+{
+    StartedQuellan quellan(SW_SHOWMINIMIZED);
+    HWND form = test::findWindowOf(quellan.pid(), "TForm1", 15000);
+    ASSERT_NE(form, nullptr);
+    Sleep(500);
+    EXPECT_TRUE(IsWindowVisible(form));
+    EXPECT_FALSE(IsIconic(form));
+    EXPECT_FALSE(IsZoomed(form));
+}
+
+// Without the rich edit library there is no RICHEDIT class: start-up ends
+// in a box that names the control, and the program exits. (Wine's own
+// per-program setting keeps a copy of Quellan from loading the library.)
+TEST(Placement, AControlThatCannotBeCreatedEndsStartUpWithABoxNamingIt)
+{
+    const test::TempDir dir;
+    const std::string program = dir.file("Quellan-without-richedit.exe");
+    test::copyFile(test::programFolder() + "\\Quellan.exe", program);
+    const char* key = "Software\\Wine\\AppDefaults\\Quellan-without-richedit.exe\\DllOverrides";
+    HKEY overrides = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &overrides, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(overrides, "riched32", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
+    RegCloseKey(overrides);
+
+    StartedQuellan quellan(SW_SHOWNORMAL, program);
+    HWND box = test::findWindowOf(quellan.pid(), "#32770", 15000);
+    RegDeleteKeyA(HKEY_CURRENT_USER, key);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(test::windowText(box), "Quellan");
+    EXPECT_EQ(test::windowText(GetDlgItem(box, 0xFFFF)),
+              "コントロール RichEdit1 (RICHEDIT) を作成できません。");
+    EXPECT_EQ(test::findWindowOf(quellan.pid(), "TForm1", 0), nullptr) << "no window left behind";
+    PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    ASSERT_EQ(WaitForSingleObject(quellan.process(), 15000), WAIT_OBJECT_0);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(quellan.process(), &exitCode);
+    EXPECT_EQ(exitCode, 1u);
 }
 
 TEST(Placement, ClosingTheWindowEndsTheProcessWithExitCodeZero)

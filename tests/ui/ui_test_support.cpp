@@ -1,5 +1,7 @@
 #include "ui_test_support.h"
 
+#include "control_ids.h"
+
 #include <atomic>
 #include <thread>
 
@@ -55,6 +57,47 @@ void FormUnderTest::show()
         pumpMessages(20);
     }
     pumpMessages(100);
+}
+
+void FormUnderTest::runLoop(DWORD forMs)
+{
+    const ULONGLONG until = GetTickCount64() + forMs;
+    do {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (!form.preTranslateMessage(message)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+        }
+        if (forMs > 0) {
+            Sleep(10);
+        }
+    } while (GetTickCount64() < until);
+}
+
+void FormUnderTest::pressKey(WPARAM key, bool shift)
+{
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(keys);
+    HWND target = GetFocus() != nullptr ? GetFocus() : form.handle();
+    PostMessageA(target, WM_KEYDOWN, key, 1);
+    PostMessageA(target, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001));
+    runLoop();
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+}
+
+int FormUnderTest::checkedRow() const
+{
+    for (int row = 1; row <= 28; ++row) {
+        if (SendMessageA(item(controls::radioButton(row)), BM_GETCHECK, 0, 0) == BST_CHECKED) {
+            return row;
+        }
+    }
+    return 0;
 }
 
 struct MessageBoxWatcher::State {

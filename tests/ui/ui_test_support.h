@@ -6,6 +6,8 @@
 #include "application.h"
 #include "main_window.h"
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 
 #include <functional>
@@ -27,6 +29,20 @@ struct FormUnderTest {
     RECT boundsInClient(int id) const;
     // Shows the form as at start-up and lets it initialise.
     void show();
+    // Lets the form handle what is queued as the program's loop does:
+    // keyboard navigation first, then dispatch.
+    void runLoop(DWORD forMs = 0);
+    // Presses and releases key in the focused control, Shift held or not.
+    void pressKey(WPARAM key, bool shift = false);
+    // The option button that is checked (its row), 0 for none.
+    int checkedRow() const;
+};
+
+// Tests of the shown and initialised form.
+class ShownForm : public ::testing::Test {
+protected:
+    void SetUp() override { ui.show(); }
+    FormUnderTest ui;
 };
 
 // Runs on a second thread while the test thread sits in a modal box: finds
