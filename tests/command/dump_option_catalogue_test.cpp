@@ -67,21 +67,6 @@ TEST(DumpOptionCatalogue, IteratesInRowOrderOverExactlyTwentyEightRows)
     EXPECT_EQ(next, 29);
 }
 
-TEST(DumpOptionCatalogue, SwitchFormFillsAnEightColumnField)
-{
-    for (const DumpOption& option : DumpOptionCatalogue()) {
-        SCOPED_TRACE(std::string(option.switchForm));
-        ASSERT_LE(option.switchForm.size(), 7u);
-        const std::string caption = DumpOptionCatalogue::caption(option.row);
-        EXPECT_EQ(caption.substr(0, option.switchForm.size()), option.switchForm);
-        EXPECT_EQ(caption.find_first_not_of(' ', option.switchForm.size()), 8u);
-        EXPECT_EQ(caption.substr(8), option.description);
-    }
-    // The longest form is followed by exactly one blank, the shortest by six.
-    EXPECT_EQ(DumpOptionCatalogue::caption(10).substr(0, 9), "-em.[x] L");
-    EXPECT_EQ(DumpOptionCatalogue::caption(1).substr(0, 9), "-a      A");
-}
-
 TEST(DumpOptionCatalogue, PlaceholdersAndOptionalPartsArePassedAsDesigned)
 {
     EXPECT_EQ(DumpOptionCatalogue::passedSwitch(3), "-b#");   // placeholder kept

@@ -114,6 +114,30 @@ TEST(Failure, ViewerThatCannotStartIsReportedAndRedisplayStaysDisabled)
     EXPECT_TRUE(app.isEnabled(Button4));
 }
 
+// After a run that went through, 再表示 is enabled; neither a dump that
+// cannot start nor a viewer that cannot start takes that away.
+TEST(Failure, AFailedRunOrRedisplayLeavesAnEnabledRedisplayEnabled)
+{
+    const Sandbox sandbox;
+    const RunningQuellan app(sandbox, recordingLaunch(sandbox));
+    app.chooseFile(sandbox.work() + "\\program.exe");
+    app.runAndWait(sandbox, 1);
+    sandbox.waitForEvents("start", "notepad", 1);
+    const WindowState before = stateOf(app);
+    ASSERT_TRUE(before.redisplayEnabled);
+
+    ASSERT_TRUE(DeleteFileA(sandbox.interpreter().c_str()));
+    app.postClick(Button1);
+    EXPECT_EQ(dismissFailure(app), "Win32 エラー。コード : 2.\nファイルが見つかりません。.");
+    EXPECT_EQ(stateOf(app), before);
+
+    sandbox.breakViewer();
+    app.postClick(Button4);
+    EXPECT_EQ(dismissFailure(app), "失敗です。.");
+    EXPECT_EQ(stateOf(app), before);
+    EXPECT_EQ(sandbox.events("start", "notepad").size(), 1u);
+}
+
 TEST(Failure, UnsetComspecIsReportedAndNothingStarts)
 {
     const Sandbox sandbox;

@@ -13,7 +13,39 @@ namespace {
 
 using namespace controls;
 
-constexpr int shellView = 0x461; // the file list of an explorer-style dialog
+// Controls of the explorer-style dialog, by the identifiers Windows gives them.
+constexpr int shellView = 0x461;   // the file list
+constexpr int fileTypeBox = 0x470; // the file-type entries
+constexpr int readOnlyBox = 0x410; // "open as read-only"
+
+// The texts of a combo box's entries. (Read as UTF-16 and converted: the
+// ANSI message gives raw UTF-16 across processes under Wine.)
+std::vector<std::string> entries(HWND combo)
+{
+    std::vector<std::string> texts;
+    const auto count = test::sendOrThrow(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t wide[256] = {};
+        SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
+        char text[512] = {};
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+        texts.emplace_back(text);
+    }
+    return texts;
+}
+
+// Selects a file-type entry as a choice in the list does: the selection
+// changes, then the list reports it as made.
+void selectFileType(const OpenFileDialog& dialog, int index)
+{
+    HWND combo = GetDlgItem(dialog.handle(), fileTypeBox);
+    test::sendOrThrow(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    for (const int notification : {CBN_SELCHANGE, CBN_SELENDOK}) {
+        test::sendOrThrow(dialog.handle(), WM_COMMAND,
+                          MAKEWPARAM(fileTypeBox, static_cast<WORD>(notification)),
+                          reinterpret_cast<LPARAM>(combo));
+    }
+}
 
 std::string lastInterpreterCommand(const Sandbox& sandbox)
 {
@@ -75,6 +107,53 @@ TEST(FileChoice, DialogIsModalOwnedByTheApplicationAndPlacedOnTheFormsMonitor)
     app.runAndWait(sandbox, 1);
     EXPECT_EQ(lastInterpreterCommand(sandbox), sandbox.interpreter() + " /C tdump -h " + input +
                                                    " " + sandbox.work() + "\\Temp.txt");
+}
+
+TEST(FileChoice, DialogOffersTwoFileTypesAddsNoExtensionAndRemembersTheLastChoice)
+{
+    const Sandbox sandbox;
+    const RunningQuellan app(sandbox, recordingLaunch(sandbox));
+    const std::string elsewhere = sandbox.makeFolder("elsewhere");
+    const std::string chosen = elsewhere + "\\noext";
+
+    app.postClick(Button3);
+    const OpenFileDialog dialog = app.waitForOpenDialog();
+    EXPECT_EQ(entries(GetDlgItem(dialog.handle(), fileTypeBox)),
+              (std::vector<std::string>{"全てのファイル(*.*)", "テキストファイル(*.txt)"}));
+    HWND readOnly = GetDlgItem(dialog.handle(), readOnlyBox);
+    EXPECT_TRUE(readOnly == nullptr || !IsWindowVisible(readOnly)) << "no read-only box";
+    EXPECT_NE(GetWindowLongA(dialog.handle(), GWL_STYLE) & WS_THICKFRAME, 0) << "not resizable";
+    // A name without extension, with the text files' entry selected.
+    dialog.browseTo(elsewhere);
+    selectFileType(dialog, 1);
+    dialog.typeFileName("noext");
+    dialog.confirm();
+    app.waitUntilClosed(dialog.handle());
+    EXPECT_EQ(app.statusText(), asciiUpper(chosen)) << "no extension added";
+
+    // The dialog moved the current folder, where the dump now runs; the
+    // start folder was taken once, and ticking again still proposes it.
+    app.click(CheckBox1);
+    app.click(CheckBox1);
+    EXPECT_EQ(app.text(Edit1), sandbox.work() + "\\Temp.txt");
+    app.runAndWait(sandbox, 1);
+    EXPECT_EQ(sandbox.events("start", "cmd-recorder").back().directory, elsewhere);
+
+    // Opened again: the last name and file type. Cancelled with others
+    // chosen, neither changes.
+    for (int round = 0; round < 2; ++round) {
+        app.postClick(Button3);
+        const OpenFileDialog again = app.waitForOpenDialog();
+        const std::string name = again.fileName();
+        EXPECT_EQ(name.substr(name.rfind('\\') + 1), "noext") << name;
+        EXPECT_EQ(test::sendOrThrow(GetDlgItem(again.handle(), fileTypeBox), CB_GETCURSEL, 0, 0),
+                  1);
+        selectFileType(again, 0);
+        again.typeFileName("other.bin");
+        again.cancel();
+        app.waitUntilClosed(again.handle());
+        EXPECT_EQ(app.statusText(), asciiUpper(chosen));
+    }
 }
 
 TEST(FileChoice, StatusBarUpperCasesSingleByteLettersAndTheCommandKeepsTheNameAsChosen)

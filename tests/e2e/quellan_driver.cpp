@@ -604,17 +604,7 @@ void RunningQuellan::chooseFileByBrowsing(const std::string& path) const
     const std::size_t backslash = path.rfind('\\');
     postClick(Button3);
     const OpenFileDialog dialog = waitForOpenDialog();
-    dialog.typeFileName(path.substr(0, backslash));
-    dialog.confirm();
-    // The dialog opens the folder and stays: wait for the name box to empty.
-    const ULONGLONG deadline = nowMs() + stepTimeoutMs;
-    while (!dialog.fileName().empty()) {
-        if (timedOut(deadline)) {
-            throw std::runtime_error("the open-file dialog did not open " +
-                                     path.substr(0, backslash));
-        }
-        Sleep(20);
-    }
+    dialog.browseTo(path.substr(0, backslash));
     dialog.typeFileName(path.substr(backslash + 1));
     dialog.confirm();
     waitUntilClosed(dialog.handle());

@@ -9,6 +9,10 @@
 
 #include <windows.h>
 
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
 namespace quellan {
 namespace {
 
@@ -61,6 +65,77 @@ private:
     bool hadValue_ = false;
 };
 
+// The creation flags of every CreateProcessA call this program makes, while
+// it lives: its import of CreateProcessA points at a recorder meanwhile.
+// (Wine gives a child the normal priority whatever the flags, so the child
+// cannot tell them.)
+class CreationFlagsRecorder {
+public:
+    CreationFlagsRecorder() : slot_(importSlot("CreateProcessA"))
+    {
+        original_ = reinterpret_cast<CreateProcessFunction>(*slot_);
+        flags_.clear();
+        patch(reinterpret_cast<ULONG_PTR>(&record));
+    }
+    CreationFlagsRecorder(const CreationFlagsRecorder&) = delete;
+    CreationFlagsRecorder& operator=(const CreationFlagsRecorder&) = delete;
+    ~CreationFlagsRecorder() { patch(reinterpret_cast<ULONG_PTR>(original_)); }
+
+    const std::vector<DWORD>& flags() const { return flags_; }
+
+private:
+    using CreateProcessFunction = decltype(&CreateProcessA);
+
+    static BOOL WINAPI record(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES process,
+                              LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags,
+                              LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
+                              LPPROCESS_INFORMATION information)
+    {
+        flags_.push_back(flags);
+        return original_(application, commandLine, process, thread, inherit, flags, environment,
+                         directory, startup, information);
+    }
+
+    // The slot of this program's import table that holds function.
+    static ULONG_PTR* importSlot(const char* function)
+    {
+        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports =
+            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* module =
+                 reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+             module->Name != 0; ++module) {
+            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+            for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
+                    continue;
+                }
+                const auto* name =
+                    reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                if (std::strcmp(reinterpret_cast<const char*>(name->Name), function) == 0) {
+                    return &slots->u1.Function;
+                }
+            }
+        }
+        throw std::runtime_error(std::string("no import of ") + function);
+    }
+
+    void patch(ULONG_PTR value)
+    {
+        DWORD protection = 0;
+        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
+        *slot_ = value;
+        VirtualProtect(slot_, sizeof *slot_, protection, &protection);
+    }
+
+    ULONG_PTR* slot_;
+    static inline CreateProcessFunction original_ = nullptr;
+    static inline std::vector<DWORD> flags_;
+};
+
 TEST(Platform, AnsiCodePageIs932)
 {
     ASSERT_EQ(GetACP(), 932u) << "run under the Japanese locale (scripts/wine.sh)";
@@ -96,6 +171,14 @@ TEST_F(ChildProcessLauncherTest, StartDetachedReturnsBeforeASlowChildEnds)
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].commandLine, recorder + " C:\\x\\Temp.txt");
     EXPECT_EQ(events[0].show, SW_SHOWNORMAL) << "the viewer is always shown normal";
+}
+
+TEST_F(ChildProcessLauncherTest, TheDumpGetsNoCreationFlagsAndTheViewerTheNormalPriority)
+{
+    const CreationFlagsRecorder recorded;
+    ChildProcessLauncher::runAndWait(recorder + " /C tdump -h a.exe");
+    ChildProcessLauncher::startDetached(recorder + " C:\\x\\Temp.txt");
+    EXPECT_EQ(recorded.flags(), (std::vector<DWORD>{0, NORMAL_PRIORITY_CLASS}));
 }
 
 // Starts launch_host with a given show state and working directory; it runs

@@ -103,18 +103,12 @@ void writePng(const std::string& path, int width, int height, const unsigned cha
     writeChunk(file, "IEND", {});
 }
 
-std::string saveScreenshot(HWND window, const std::string& name)
+WindowPixels::WindowPixels(HWND window) : window_(window)
 {
-    char folder[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableA("QUELLAN_SCREENSHOT_DIR", folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        return {};
-    }
-    CreateDirectoryA(folder, nullptr);
-    RECT bounds;
-    GetWindowRect(window, &bounds);
-    const int width = bounds.right - bounds.left;
-    const int height = bounds.bottom - bounds.top;
+    GetWindowRect(window, &bounds_);
+    const int width = bounds_.right - bounds_.left;
+    const int height = bounds_.bottom - bounds_.top;
+    stride_ = (width * 3 + 3) & ~3;
 
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
@@ -127,15 +121,63 @@ std::string saveScreenshot(HWND window, const std::string& name)
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, bounds.left, bounds.top, SRCCOPY);
+    BitBlt(memory, 0, 0, width, height, screen, bounds_.left, bounds_.top, SRCCOPY);
     GdiFlush();
-    std::string path = std::string(folder) + "\\" + name + ".png";
-    writePng(path, width, height, static_cast<const unsigned char*>(bits), (width * 3 + 3) & ~3);
+    const auto* first = static_cast<const unsigned char*>(bits);
+    bgr_.assign(first, first + static_cast<std::ptrdiff_t>(stride_) * height);
     SelectObject(memory, previous);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+}
+
+COLORREF WindowPixels::at(int x, int y) const
+{
+    POINT point{x, y};
+    ClientToScreen(window_, &point);
+    const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(point.y - bounds_.top) * stride_ +
+                                  3 * static_cast<std::ptrdiff_t>(point.x - bounds_.left);
+    if (point.x < bounds_.left || point.x >= bounds_.right || point.y < bounds_.top ||
+        point.y >= bounds_.bottom) {
+        throw std::out_of_range("a point outside the window");
+    }
+    return RGB(bgr_[static_cast<std::size_t>(offset + 2)],
+               bgr_[static_cast<std::size_t>(offset + 1)], bgr_[static_cast<std::size_t>(offset)]);
+}
+
+bool WindowPixels::contains(const RECT& area, COLORREF colour) const
+{
+    RECT client;
+    GetClientRect(window_, &client);
+    RECT shown;
+    IntersectRect(&shown, &area, &client);
+    for (int y = shown.top; y < shown.bottom; ++y) {
+        for (int x = shown.left; x < shown.right; ++x) {
+            if (at(x, y) == colour) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+std::string WindowPixels::save(const std::string& name) const
+{
+    char folder[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("QUELLAN_SCREENSHOT_DIR", folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return {};
+    }
+    CreateDirectoryA(folder, nullptr);
+    std::string path = std::string(folder) + "\\" + name + ".png";
+    writePng(path, bounds_.right - bounds_.left, bounds_.bottom - bounds_.top, bgr_.data(),
+             stride_);
     return path;
+}
+
+std::string saveScreenshot(HWND window, const std::string& name)
+{
+    return WindowPixels(window).save(name);
 }
 
 } // namespace quellan::test

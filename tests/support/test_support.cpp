@@ -90,6 +90,19 @@ std::string OpenFileDialog::fileName() const
     return name;
 }
 
+void OpenFileDialog::browseTo(const std::string& folder) const
+{
+    typeFileName(folder);
+    confirm();
+    const ULONGLONG deadline = nowMs() + stepTimeoutMs;
+    while (!fileName().empty()) {
+        if (nowMs() >= deadline) {
+            throw std::runtime_error("the open-file dialog did not open " + folder);
+        }
+        Sleep(20);
+    }
+}
+
 void OpenFileDialog::confirm() const
 {
     postOrThrow(GetDlgItem(window_, IDOK), BM_CLICK, 0, 0);

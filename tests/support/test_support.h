@@ -46,6 +46,9 @@ public:
     // Types name into the file-name box, as if typed by the user.
     void typeFileName(const std::string& name) const;
     std::string fileName() const;
+    // Opens folder in the dialog, as a user browsing there does; returns
+    // once the dialog shows it, with an empty name box.
+    void browseTo(const std::string& folder) const;
     void confirm() const;
     void cancel() const;
 

@@ -311,15 +311,20 @@ TEST_F(Layout, LaterControlsLieAboveEarlierOnesAndTheBarsAboveAll)
     EXPECT_EQ(fromTop, expected);
 }
 
-TEST_F(Layout, ScreenshotOfTheInitialisedWindow)
+TEST_F(Layout, TheInitialisedWindowIsDrawnInItsColours)
 {
     ui.show();
     RedrawWindow(ui.window(), nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     test::pumpMessages(300);
-    const std::string path =
-        test::saveScreenshot(ui.window(), "window-" + std::to_string(screen.dpi) + "dpi");
-    RecordProperty("screenshot", path);
+    // What the screen shows: the teal form, the banner white at its left
+    // end, and the first option's yellow caption drawn on teal.
+    const test::WindowPixels pixels(ui.window());
+    RecordProperty("screenshot", pixels.save("window-" + std::to_string(screen.dpi) + "dpi"));
+    EXPECT_EQ(pixels.at(2, ui.boundsInClient(radioButton(14)).top), RGB(0, 128, 128));
+    EXPECT_EQ(pixels.at(2, 2), white);
+    const RECT option = ui.boundsInClient(radioButton(1));
+    EXPECT_TRUE(pixels.contains(option, yellow)) << "no caption drawn";
 }
 
 } // namespace
