@@ -29,6 +29,9 @@ struct WindowShape {
 
 class Window {
 public:
+    // The window is destroyed with its object; it is cut loose first, so no
+    // message reaches a half-destroyed object.
+    virtual ~Window();
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
 
@@ -40,9 +43,6 @@ public:
 
 protected:
     Window() = default;
-    // The window is destroyed with its object; it is cut loose first, so no
-    // message reaches a half-destroyed object.
-    virtual ~Window();
 
     // Registers windowClass when no window of it exists yet and creates the
     // window, bound to this object. Call it from the most derived

@@ -301,13 +301,13 @@ TEST_F(Layout, LaterControlsLieAboveEarlierOnesAndTheBarsAboveAll)
          child = GetWindow(child, GW_HWNDNEXT)) {
         fromTop.push_back(GetDlgCtrlID(child));
     }
-    std::vector<int> expected{StatusBar1, Label2};
-    const std::vector<Designed> designed = design();
-    for (auto d = designed.rbegin(); d != designed.rend(); ++d) {
-        if (d->id != StatusBar1 && d->id != Label2) {
-            expected.push_back(d->id);
+    std::vector<int> expected;
+    for (const Designed& d : design()) {
+        if (d.id != StatusBar1 && d.id != Label2) {
+            expected.insert(expected.begin(), d.id);
         }
     }
+    expected.insert(expected.begin(), {StatusBar1, Label2});
     EXPECT_EQ(fromTop, expected);
 }
 
