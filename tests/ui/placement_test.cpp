@@ -50,14 +50,19 @@ private:
     DWORD pid_ = 0;
 };
 
-TEST(Placement, ShowState3StartsMaximised)
+// 3 starts maximised; any other but 7 (here 2, minimised) starts normal.
+TEST(Placement, ShowState3StartsMaximisedAndOthersButSevenNormal)
 {
-    StartedQuellan quellan(SW_SHOWMAXIMIZED);
-    HWND form = test::findWindowOf(quellan.pid(), "TForm1", 15000);
-    ASSERT_NE(form, nullptr);
-    Sleep(500);
-    EXPECT_TRUE(IsWindowVisible(form));
-    EXPECT_TRUE(IsZoomed(form));
+    for (const WORD show : {WORD{SW_SHOWMAXIMIZED}, WORD{SW_SHOWMINIMIZED}}) {
+        SCOPED_TRACE(show);
+        StartedQuellan quellan(show);
+        HWND form = test::findWindowOf(quellan.pid(), "TForm1", 15000);
+        ASSERT_NE(form, nullptr);
+        Sleep(500);
+        EXPECT_TRUE(IsWindowVisible(form));
+        EXPECT_FALSE(IsIconic(form));
+        EXPECT_EQ(IsZoomed(form) != FALSE, show == SW_SHOWMAXIMIZED);
+    }
 }
 
 TEST(Placement, ShowState7WaitsForTheFirstRestoreThenShowsNormalAndInitialises)
@@ -85,17 +90,6 @@ TEST(Placement, ShowState7WaitsForTheFirstRestoreThenShowsNormalAndInitialises)
     EXPECT_FALSE(IsIconic(form));
     EXPECT_EQ(test::windowText(GetDlgItem(form, controls::radioButton(1))),
               "-a      ASCII file display");
-}
-
-TEST(Placement, AnyOtherShowStateStartsNormal)
-{
-    StartedQuellan quellan(SW_SHOWMINIMIZED);
-    HWND form = test::findWindowOf(quellan.pid(), "TForm1", 15000);
-    ASSERT_NE(form, nullptr);
-    Sleep(500);
-    EXPECT_TRUE(IsWindowVisible(form));
-    EXPECT_FALSE(IsIconic(form));
-    EXPECT_FALSE(IsZoomed(form));
 }
 
 // Without the rich edit library there is no RICHEDIT class: start-up ends
