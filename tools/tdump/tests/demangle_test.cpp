@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "demangle.h"
 
@@ -165,12 +167,233 @@ TEST(MicrosoftDemangler, MatchesLlvmUndname)
     }
 }
 
+// The words must be llvm-undname's; the spacing is the Microsoft undname's
+// ("char * &", "> >"), so runs of blanks, blanks beside '*' and '&' and
+// blanks between two '>' are not compared.
+std::string spacingAside(std::string_view text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != ' ') {
+            out += text[i];
+            continue;
+        }
+        while (i + 1 < text.size() && text[i + 1] == ' ') {
+            ++i;
+        }
+        const char before = out.empty() ? '*' : out.back();
+        const char after = i + 1 < text.size() ? text[i + 1] : '*';
+        if (before != '*' && before != '&' && after != '*' && after != '&' &&
+            !(before == '>' && after == '>')) {
+            out += ' ';
+        }
+    }
+    return out;
+}
+
+void expectAsLlvmUndname(std::span<const Case> cases)
+{
+    for (const Case& c : cases) {
+        EXPECT_EQ(spacingAside(demangleMicrosoft(c.mangled).value_or("(not demangled)")),
+                  spacingAside(c.plain))
+            << c.mangled;
+    }
+}
+
+TEST(MicrosoftDemangler, SpacesPointersAndTemplatesAsMicrosoftUndname)
+{
+    EXPECT_EQ(demangleMicrosoft("?pword@ios_base@std@@QEAAAEAPEAXH@Z"),
+              "public: void * & __cdecl std::ios_base::pword(int)");
+    EXPECT_EQ(demangleMicrosoft("?x_statebuf@ios@@0QAJA"),
+              "private: static long * const ios::x_statebuf");
+    EXPECT_EQ(demangleMicrosoft("?f@@YAXV?$a@V?$b@H@@@@@Z"),
+              "void __cdecl f(class a<class b<int> >)");
+}
+
+// Most of the names below are exported by Wine's msvcp*.dll and msvcr*.dll;
+// the rest are short forms of the same kinds.
+TEST(MicrosoftDemangler, TemplateFunctionNamesAreNotBackReferences)
+{
+    // Only the function's scopes are numbered: "0" is std, not abs<float>.
+    constexpr Case cases[] = {
+        {"??$abs@M@std@@YAMAEBV?$complex@M@0@@Z",
+         "float __cdecl std::abs<float>(class std::complex<float> const &)"},
+        {"??$conj@N@std@@YA?AV?$complex@N@0@AEBV10@@Z",
+         "class std::complex<double> __cdecl std::conj<double>(class std::complex<double> const "
+         "&)"},
+        // "1" is then the argument's own template, entered before its scope.
+        {"??$_Fabs@M@std@@YAMAEBV?$complex@M@1@PEAH@Z",
+         "float __cdecl std::_Fabs<float>(class complex<float>::complex<float> const &, int *)"},
+        {"??$_Getvals@_W@?$time_get@DV?$istreambuf_iterator@DU?$char_traits@D@std@@@std@@@std@@"
+         "IEAAX_WAEBV_Locinfo@1@@Z",
+         "protected: void __cdecl std::time_get<char, class std::istreambuf_iterator<char, struct "
+         "std::char_traits<char>>>::_Getvals<wchar_t>(wchar_t, class std::_Locinfo const &)"},
+    };
+    expectAsLlvmUndname(cases);
+    // Wine also exports these with every index one too high; "2" is then
+    // past the end of the table.
+    EXPECT_FALSE(demangleMicrosoft("??$conj@M@std@@YA?AV?$complex@M@1@AEBV21@@Z").has_value());
+}
+
+TEST(MicrosoftDemangler, DataQualifiersGoWithTheTypeOrThePointee)
+{
+    constexpr Case cases[] = {
+        {"?npos@?$basic_string@DU?$char_traits@D@std@@V?$allocator@D@2@@std@@2_KB",
+         "public: static unsigned __int64 const std::basic_string<char, struct "
+         "std::char_traits<char>, class std::allocator<char>>::npos"},
+        {"?_BADOFF@std@@3_JB", "__int64 const std::_BADOFF"},
+        {"?round_style@_Num_base@std@@2W4float_round_style@2@B",
+         "public: static enum std::float_round_style const std::_Num_base::round_style"},
+        {"?x_statebuf@ios@@0QAJA", "private: static long *const ios::x_statebuf"},
+        {"?v@@3PEBDEB", "char const *v"},
+        {"?v@@3PEAY01HEB", "int const (*v)[2]"},
+    };
+    expectAsLlvmUndname(cases);
+}
+
+TEST(MicrosoftDemangler, PointerQualifiersAreNotRepeated)
+{
+    constexpr Case cases[] = {
+        {"??0bad_cast@@AEAA@PEBQEBD@Z", "private: __cdecl bad_cast::bad_cast(char const *const *)"},
+        {"??0exception@@QEAA@AEBQEBDH@Z",
+         "public: __cdecl exception::exception(char const *const &, int)"},
+    };
+    expectAsLlvmUndname(cases);
+}
+
+TEST(MicrosoftDemangler, ReturnedFunctionPointersWrapTheDeclarator)
+{
+    constexpr Case cases[] = {
+        {"?set_new_handler@@YAP6AXXZP6AXXZ@Z",
+         "void (__cdecl * __cdecl set_new_handler(void (__cdecl *)(void)))(void)"},
+        {"?_set_se_translator@@YAP6AXIPEAU_EXCEPTION_POINTERS@@@ZP6AXI0@Z@Z",
+         "void (__cdecl * __cdecl _set_se_translator(void (__cdecl *)(unsigned int, struct "
+         "_EXCEPTION_POINTERS *)))(unsigned int, struct _EXCEPTION_POINTERS *)"},
+        {"?_query_new_handler@@YAP6AH_K@ZXZ",
+         "int (__cdecl * __cdecl _query_new_handler(void))(unsigned __int64)"},
+    };
+    expectAsLlvmUndname(cases);
+}
+
+TEST(MicrosoftDemangler, TemplatedAndConversionOperators)
+{
+    constexpr Case cases[] = {
+        {"??$?5DU?$char_traits@D@std@@@std@@YAAEAV?$basic_istream@DU?$char_traits@D@std@@@0@AEAV10@"
+         "AEAD@Z",
+         "class std::basic_istream<char, struct std::char_traits<char>> & __cdecl "
+         "std::operator>><char, struct std::char_traits<char>>(class std::basic_istream<char, "
+         "struct std::char_traits<char>> &, char &)"},
+        {"??$?8M@std@@YA_NAEBV?$complex@M@0@0@Z",
+         "bool __cdecl std::operator==<float>(class std::complex<float> const &, class "
+         "std::complex<float> const &)"},
+        {"??Bios@@QEBAPEAXXZ", "public: void * __cdecl ios::operator void *(void) const"},
+        {"??Bid@locale@std@@QEAA_KXZ",
+         "public: unsigned __int64 __cdecl std::locale::id::operator unsigned __int64(void)"},
+    };
+    expectAsLlvmUndname(cases);
+}
+
+TEST(MicrosoftDemangler, VirtualTablesAndRtti)
+{
+    constexpr Case cases[] = {
+        {"??_8fstream@@7Bistream@@@", "const fstream::`vbtable'{for `istream'}"},
+        {"??_8?$basic_iostream@DU?$char_traits@D@std@@@std@@7B?$basic_istream@DU?$char_traits@D@"
+         "std@@@1@@",
+         "const std::basic_iostream<char, struct std::char_traits<char>>::`vbtable'{for "
+         "`std::basic_istream<char, struct std::char_traits<char>>'}"},
+        {"??_7C@@6BA@@@", "const C::`vftable'{for `A'}"},
+        {"??_R0?AUA@@@8", "struct A `RTTI Type Descriptor'"},
+        {"??_R1A@?0A@EA@B@@8", "B::`RTTI Base Class Descriptor at (0, -1, 0, 64)'"},
+        {"??_R2B@@8", "B::`RTTI Base Class Array'"},
+        {"??_R3B@@8", "B::`RTTI Class Hierarchy Descriptor'"},
+        {"??_R4B@@6B@", "const B::`RTTI Complete Object Locator'"},
+    };
+    expectAsLlvmUndname(cases);
+}
+
+TEST(MicrosoftDemangler, LocalStaticsShareTheEnclosingBackReferences)
+{
+    constexpr Case cases[] = {
+        {"?_C@?1??_Nullstr@?$basic_string@DU?$char_traits@D@std@@V?$allocator@D@2@@std@@CAPEBDXZ@"
+         "4DB",
+         "char const `private: static char const * __cdecl std::basic_string<char, struct "
+         "std::char_traits<char>, class std::allocator<char>>::_Nullstr(void)'::`2'::_C"},
+        {"?_R2@?BN@???$_Fabs@M@std@@YAMAEBV?$complex@M@1@PEAH@Z@4MB",
+         "float const `float __cdecl std::_Fabs<float>(class std::complex<float> const &, int "
+         "*)'::`29'::_R2"},
+        // "3" is std, counted after _Src, _Getifld and num_get<...>.
+        {"?_Src@?1??_Getifld@?$num_get@DV?$istreambuf_iterator@DU?$char_traits@D@std@@@std@@@std@@"
+         "AEBAHPEADAEAV?$istreambuf_iterator@DU?$char_traits@D@std@@@3@1HAEBVlocale@3@@Z@4QBDB",
+         "char const *const `private: int __cdecl std::num_get<char, class "
+         "std::istreambuf_iterator<char, struct std::char_traits<char>>>::_Getifld(char *, class "
+         "std::istreambuf_iterator<char, struct std::char_traits<char>> &, class "
+         "std::istreambuf_iterator<char, struct std::char_traits<char>> &, int, class std::locale "
+         "const &) const'::`2'::_Src"},
+        {"?x@?@??f@@YAXXZ@4HA", "int `void __cdecl f(void)'::`0'::x"},
+        {"?x@?1???0A@@QEAA@XZ@4HA", "int `public: __cdecl A::A(void)'::`2'::x"},
+    };
+    expectAsLlvmUndname(cases);
+}
+
+TEST(MicrosoftDemangler, ArraysFunctionTypesAndQualifiedArguments)
+{
+    constexpr Case cases[] = {
+        {"?_Current_get@sys@tr2@std@@YAPEADAEAY0BAE@D@Z",
+         "char * __cdecl std::tr2::sys::_Current_get(char (&)[260])"},
+        {"?f@@YAXPEAY01H@Z", "void __cdecl f(int (*)[2])"},
+        {"?f@@YAXAEBY01H@Z", "void __cdecl f(int const (&)[2])"},
+        {"?_CallInContext@_ContextCallback@details@Concurrency@@QEBAXV?$function@$$A6AXXZ@std@@_N@"
+         "Z",
+         "public: void __cdecl Concurrency::details::_ContextCallback::_CallInContext(class "
+         "std::function<void __cdecl(void)>, bool) const"},
+        {"?f@@YA?BVA@@XZ", "class A const __cdecl f(void)"},
+        {"??$f@$$CBH$0?4@@YAXXZ", "void __cdecl f<int const, -5>(void)"},
+    };
+    expectAsLlvmUndname(cases);
+}
+
 TEST(MicrosoftDemangler, RefusesWhatItCannotReadWhole)
 {
     for (const char* name :
-         {"?", "?f@@", "?f@@YA", "?f@@YAXH", "??_R0?AUA@@@8", "?f@@YAX9@Z", "?f@@3HAjunk"}) {
+         {"?", "?f@@", "?f@@YA", "?f@@YAXH", "?f@@YAX9@Z", "?f@@3HAjunk", "??_R0?AUA@@@",
+          "??_8fstream@@7Bistream@@", "?x@?1??f@@YAXXZ", "?f@@YAXW0E@@@Z",
+          // template arguments have no type back-references
+          "??$f@PEAH0@@YAXXZ"}) {
         EXPECT_FALSE(demangleMicrosoft(name).has_value()) << name;
     }
+    // Cut anywhere, a name is incomplete.
+    const std::string whole = "?_Src@?1??_Getifld@?$num_get@DV?$istreambuf_iterator@DU?$char_"
+                              "traits@D@std@@@std@@@std@@AEBAHPEADAEAV?$istreambuf_iterator@DU?$"
+                              "char_traits@D@std@@@3@1HAEBVlocale@3@@Z@4QBDB";
+    ASSERT_TRUE(demangleMicrosoft(whole).has_value());
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+        EXPECT_FALSE(demangleMicrosoft(whole.substr(0, length)).has_value()) << length;
+    }
+}
+
+TEST(MicrosoftDemangler, BoundsDepthAndCopiedText)
+{
+    std::string deep = "?x@@3";
+    for (int i = 0; i < 5000; ++i) {
+        deep += "PEA";
+    }
+    deep += "HA";
+    EXPECT_FALSE(demangleMicrosoft(deep).has_value());
+    // Local statics nest through whole symbols.
+    std::string nested = "?x@@3HA";
+    for (int i = 0; i < 200; ++i) {
+        nested.insert(0, "?x@?1?");
+        nested += "@4HA";
+    }
+    EXPECT_FALSE(demangleMicrosoft(nested).has_value());
+    // Each template repeats the one inside it nine times by back-reference,
+    // so the text would grow ninefold a level.
+    std::string growing = "?$a@H@";
+    for (int i = 0; i < 12; ++i) {
+        growing.insert(0, "?$a@V");
+        growing += "@V1@V1@V1@V1@V1@V1@V1@V1@@";
+    }
+    EXPECT_FALSE(demangleMicrosoft("?x@@3V" + growing + "@A").has_value());
 }
 
 } // namespace
