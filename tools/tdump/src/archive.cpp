@@ -15,6 +15,11 @@ constexpr std::uint64_t headerSize = 60;
 constexpr std::size_t maxNameLength = 4096;
 constexpr std::uint32_t maxIndexSymbols = 1u << 22;
 constexpr std::uint32_t maxMembers = 1u << 22;
+constexpr std::uint16_t machineI386 = 0x14C;
+constexpr std::uint8_t storageClassExternal = 2;
+// The symbol of the import address table entry: the program's name for the
+// import with this in front.
+constexpr std::string_view importPointerPrefix = "__imp_";
 
 std::string trimmed(std::string_view text)
 {
@@ -66,7 +71,8 @@ struct ImportFields {
     std::string symbol;
     std::string dll;
     std::string exportAs;
-    std::string problem;
+    bool namesComplete = false; // both names there and terminated
+    std::vector<std::string> problems;
 };
 
 ImportFields readImportObject(View view)
@@ -74,7 +80,7 @@ ImportFields readImportObject(View view)
     ImportFields f;
     std::array<std::uint8_t, 20> raw{};
     if (!view.read(0, raw)) {
-        f.problem = "the import header is truncated";
+        f.problems.emplace_back("the import header is truncated");
         return f;
     }
     f.machine = le16(&raw[6]);
@@ -86,13 +92,14 @@ ImportFields readImportObject(View view)
     f.nameType = (bits >> 2) & 7u;
     const View data = view.sub(20, f.dataSize);
     if (f.dataSize > view.size() - 20) {
-        f.problem = "the import data size " + std::to_string(f.dataSize) +
-                    " runs past the end of the member";
+        f.problems.push_back("the import data size " + std::to_string(f.dataSize) +
+                             " runs past the end of the member");
     }
     const auto symbol = data.string(0, maxNameLength);
     const auto dll = symbol ? data.string(symbol->text.size() + 1, maxNameLength) : std::nullopt;
-    if (!symbol || !symbol->terminated || !dll || !dll->terminated) {
-        f.problem = "the import names are missing or not terminated";
+    f.namesComplete = symbol && symbol->terminated && dll && dll->terminated;
+    if (!f.namesComplete) {
+        f.problems.emplace_back("the import names are missing or not terminated");
     }
     f.symbol = symbol ? symbol->text : "";
     f.dll = dll ? dll->text : "";
@@ -102,6 +109,47 @@ ImportFields readImportObject(View view)
         f.exportAs = exportAs ? exportAs->text : "";
     }
     return f;
+}
+
+// The name an -li line shows is the one a module definition file for the
+// DLL holds: the name the DLL exports, by which the loader links an import
+// made by name. Where the library keeps only the symbol a program links
+// against (imports by ordinal, which need no exported name), that symbol is
+// undecorated as i386 C compilers decorate names, by one leading underscore;
+// so the entries of a 32-bit library all read alike, and like a 64-bit one.
+std::string definitionName(std::string_view symbol, std::uint16_t machine)
+{
+    if (machine == machineI386 && symbol.starts_with('_')) {
+        symbol.remove_prefix(1);
+    }
+    return std::string(symbol);
+}
+
+// An import by ordinal as a module definition writes an export without a
+// name in the DLL; the library's name for it, when it has one, goes first.
+std::string byOrdinalText(const std::string& name, std::uint64_t ordinal)
+{
+    return (name.empty() ? name : name + " ") + "@" + std::to_string(ordinal) + " NONAME";
+}
+
+// The name of the import address entry a GNU import member defines.
+std::optional<std::string> importPointerSymbol(Output& out, const CoffFile& object)
+{
+    const std::uint32_t count = object.header().symbolCount;
+    for (std::uint64_t i = 0; i < count && !out.exhausted();) {
+        out.charge(entryCost);
+        const auto symbol = object.readSymbol(static_cast<std::uint32_t>(i));
+        if (!symbol) {
+            return std::nullopt;
+        }
+        if (symbol->storageClass == storageClassExternal && symbol->section > 0 &&
+            symbol->name.size() > importPointerPrefix.size() &&
+            symbol->name.starts_with(importPointerPrefix)) {
+            return symbol->name;
+        }
+        i += 1 + std::uint64_t{symbol->auxCount};
+    }
+    return std::nullopt;
 }
 
 // The name the DLL exports for an import member, from the symbol name and
@@ -417,17 +465,19 @@ void Archive::listImpdef(Output& out, const Options& options) const
         const View data = view_.sub(m.dataOffset, m.size);
         if (isImportObject(data)) {
             const ImportFields f = readImportObject(data);
-            if (!f.problem.empty()) {
-                report(out, f.problem, view_.base() + m.dataOffset);
+            for (const std::string& problem : f.problems) {
+                report(out, problem, view_.base() + m.dataOffset);
             }
-            const std::string name = exportedName(f);
+            if (!f.namesComplete) {
+                return true; // a cut name would list an import that is not there
+            }
+            const bool byOrdinal = f.nameType == 0;
+            const std::string name =
+                byOrdinal ? definitionName(f.symbol, f.machine) : exportedName(f);
             if (!matchesFilter(name, options.impdefFilter)) {
                 return true;
             }
-            std::string line = "    " + name;
-            if (f.nameType == 0) {
-                line += " @" + std::to_string(f.ordinalOrHint);
-            }
+            std::string line = "    " + (byOrdinal ? byOrdinalText(name, f.ordinalOrHint) : name);
             if (f.type == 1) {
                 line += " DATA";
             } else if (f.type == 2) {
@@ -447,6 +497,22 @@ void Archive::listImpdef(Output& out, const Options& options) const
                 return s.name == name && s.rawSize != 0 && data.has(s.rawPointer, s.rawSize);
             });
         };
+        const auto dllNameOrHintName = named(".idata$6");
+        if (named(".idata$2") != sections.end()) {
+            // The member with the import descriptor: LLVM's and Microsoft's
+            // librarians keep the DLL name in its .idata$6, which elsewhere
+            // holds a hint and name. Their imports are short members, which
+            // name the DLL themselves.
+            if (dllNameOrHintName != sections.end()) {
+                const auto dll = data.sub(dllNameOrHintName->rawPointer, dllNameOrHintName->rawSize)
+                                     .string(0, maxNameLength);
+                if (!dll || !dll->terminated || dll->text.empty()) {
+                    report(out, "the import descriptor's DLL name is empty or not terminated",
+                           view_.base() + m.dataOffset + dllNameOrHintName->rawPointer);
+                }
+            }
+            return true;
+        }
         if (const auto dllName = named(".idata$7");
             dllName != sections.end() && dllName->rawSize > 4) {
             const auto dll = data.string(dllName->rawPointer,
@@ -457,10 +523,9 @@ void Archive::listImpdef(Output& out, const Options& options) const
         }
         // Imports of data have no jump stub in .text.
         const std::string kind = named(".text") == sections.end() ? " DATA" : "";
-        if (const auto hintName = named(".idata$6");
-            hintName != sections.end() && hintName->rawSize > 2) {
-            const auto name =
-                data.sub(hintName->rawPointer, hintName->rawSize).string(2, maxNameLength);
+        if (dllNameOrHintName != sections.end() && dllNameOrHintName->rawSize > 2) {
+            const auto name = data.sub(dllNameOrHintName->rawPointer, dllNameOrHintName->rawSize)
+                                  .string(2, maxNameLength);
             if (name && matchesFilter(name->text, options.impdefFilter)) {
                 gnuLines.push_back("    " + name->text + kind + "\n");
             }
@@ -471,9 +536,25 @@ void Archive::listImpdef(Output& out, const Options& options) const
             const auto entry = wide ? data.u64(lookup->rawPointer)
                                     : std::optional<std::uint64_t>(data.u32(lookup->rawPointer));
             const std::uint64_t flag = wide ? std::uint64_t{1} << 63 : std::uint64_t{1} << 31;
-            if (entry && (*entry & flag) != 0 && options.impdefFilter.empty()) {
-                gnuLines.push_back("    @" + std::to_string(*entry & 0xFFFF) + " NONAME" + kind +
-                                   "\n");
+            if (!entry || (*entry & flag) == 0) {
+                return true;
+            }
+            const std::string ordinal = std::to_string(*entry & 0xFFFF);
+            // The DLL need not export a name for it; the library's name is
+            // that of the import address entry's symbol.
+            const auto pointer = importPointerSymbol(out, object);
+            if (!pointer) {
+                report(out,
+                       "no " + std::string(importPointerPrefix) +
+                           " symbol names the import by ordinal " + ordinal,
+                       view_.base() + m.dataOffset + header->symbolTableOffset);
+            }
+            const std::string name =
+                pointer
+                    ? definitionName(pointer->substr(importPointerPrefix.size()), header->machine)
+                    : std::string();
+            if (matchesFilter(name, options.impdefFilter)) {
+                gnuLines.push_back("    " + byOrdinalText(name, *entry & 0xFFFF) + kind + "\n");
             }
         }
         return true;
@@ -482,7 +563,11 @@ void Archive::listImpdef(Output& out, const Options& options) const
         add(gnuDll.empty() ? std::string("(DLL name not found)") : gnuDll, line);
     }
     if (modules.empty()) {
-        out << "  (no import members)\n";
+        if (options.impdefFilter.empty()) {
+            out << "  (no import members)\n";
+        } else {
+            out << "  (no import matches \"" << options.impdefFilter << "\")\n";
+        }
     }
     for (const auto& [dll, lines] : modules) {
         out << "LIBRARY     " << dll << "\nEXPORTS\n" << lines;
@@ -508,8 +593,8 @@ void listImportObject(View view, Output& out, const Options& options)
     if (options.verbose()) {
         out << "    time stamp " << hex(f.timeStamp) << ", data size " << dec(f.dataSize) << '\n';
     }
-    if (!f.problem.empty()) {
-        report(out, f.problem, view.base());
+    for (const std::string& problem : f.problems) {
+        report(out, problem, view.base());
     }
 }
 

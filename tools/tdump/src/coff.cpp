@@ -16,6 +16,10 @@ constexpr std::size_t lineNumberSize = 6;
 // Far more than any real object has; keeps a forged count from costing memory.
 constexpr std::uint32_t maxSections = 65536;
 constexpr std::size_t maxNameLength = 4096;
+// A file symbol's auxiliary record holding a long name: the zero marker and
+// the string table offset.
+constexpr std::size_t auxFileZeroes = 0;
+constexpr std::size_t auxFileStringOffset = 4;
 
 // The class identifier of the extended ("bigobj") object format.
 constexpr std::array<std::uint8_t, 16> bigObjClassId = {
@@ -507,7 +511,21 @@ void CoffFile::listAux(Output& out, const Options& options, const Symbol& symbol
     const std::uint8_t* a = aux.data();
     out << "             ";
     if (symbol.storageClass == 103) { // FILE: the name fills the auxiliary records
-        out << "file name: " << fixedName(a, aux.size()) << '\n';
+        // GNU tools put a long name in the string table and write the record
+        // as a symbol name is written: four zero bytes, then the offset.
+        const std::uint32_t stringOffset = le32(&a[auxFileStringOffset]);
+        if (le32(&a[auxFileZeroes]) == 0 && stringOffset != 0) {
+            const auto name = stringAt(stringOffset);
+            out << "file name: " << name.value_or("") << '\n';
+            if (!name) {
+                report(out,
+                       "the file name's string table offset " + std::to_string(stringOffset) +
+                           " is out of range",
+                       view_.base() + symbolOffset(index + 1) + auxFileStringOffset);
+            }
+        } else {
+            out << "file name: " << fixedName(a, aux.size()) << '\n';
+        }
     } else if (symbol.storageClass == 3 && symbol.value == 0 && symbol.section > 0) {
         const std::uint32_t number =
             le16(&a[12]) | (header_.bigobj ? std::uint32_t{le16(&a[16])} << 16 : 0u);

@@ -85,7 +85,6 @@ public:
     // The name of symbol index, or nullopt when it is outside the table.
     std::optional<std::string> symbolName(std::uint32_t index) const;
 
-private:
     struct Symbol {
         std::string name;
         std::uint32_t value = 0;
@@ -94,8 +93,11 @@ private:
         std::uint8_t storageClass = 0;
         std::uint8_t auxCount = 0;
     };
-
+    // The symbol record at index, or nullopt when it is outside the table or
+    // the file; the auxCount records after it are not symbols.
     std::optional<Symbol> readSymbol(std::uint32_t index) const;
+
+private:
     std::uint64_t symbolOffset(std::uint32_t index) const;
     std::optional<std::string> stringAt(std::uint32_t offset) const;
     std::string sectionName(const std::uint8_t* raw) const;

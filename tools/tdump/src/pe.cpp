@@ -20,6 +20,8 @@ constexpr std::uint32_t maxImportModules = 65536;
 constexpr std::uint32_t maxThunks = 1u << 20;
 constexpr std::uint32_t maxDebugEntries = 4096;
 constexpr std::uint32_t maxRelocationBlocks = 1u << 20;
+// A module's heading in the import listings is a line or two.
+constexpr std::size_t headingCapacity = 256;
 
 struct OptionalField {
     std::string_view name;
@@ -568,6 +570,7 @@ void PeImage::listImpdef(Output& out, const Options& options) const
     heading(out, "Module definition (IMPDEF)");
     StringSink lines;
     std::string dllName;
+    std::size_t shown = 0;
     {
         Output text(lines);
         walkExports(out, dllName, [&](const ExportEntry& e) {
@@ -575,6 +578,7 @@ void PeImage::listImpdef(Output& out, const Options& options) const
                 (e.name.empty() || !matchesFilter(e.name, options.impdefFilter))) {
                 return;
             }
+            ++shown;
             text << "    "
                  << column(e.name.empty() ? std::string_view("") : std::string_view(e.name), 32)
                  << " @" << dec(e.ordinal);
@@ -586,6 +590,10 @@ void PeImage::listImpdef(Output& out, const Options& options) const
             }
             text << '\n';
         });
+    }
+    if (shown == 0 && !options.impdefFilter.empty()) {
+        out << "  (no export matches \"" << options.impdefFilter << "\")\n";
+        return;
     }
     out << "LIBRARY     " << dllName << "\nEXPORTS\n" << lines.text;
 }
@@ -628,19 +636,27 @@ void PeImage::listImports(Output& out, const Options& options, bool modulesOnly,
             if (moduleMatches) {
                 out << "  " << (name ? moduleName : std::string("** name unreadable")) << '\n';
             }
-        } else {
-            out << "\n  Module " << (name ? moduleName : std::string("** name unreadable")) << '\n';
-            out << "    lookup table " << hex(lookupRva) << ", address table " << hex(addressRva)
-                << ", time stamp " << hex(le32(&raw[4])) << ", forwarder chain "
-                << hex(le32(&raw[8])) << '\n';
+            if (!name) {
+                report(out, "the module name: " + whyUnmapped(nameRva), descriptorOffset + 12);
+            }
+            continue;
         }
+        StringSink heading;
+        {
+            Output text(heading, headingCapacity);
+            text << "\n  Module " << (name ? moduleName : std::string("** name unreadable"))
+                 << '\n';
+            text << "    lookup table " << hex(lookupRva) << ", address table " << hex(addressRva)
+                 << ", time stamp " << hex(le32(&raw[4])) << ", forwarder chain "
+                 << hex(le32(&raw[8])) << '\n';
+        }
+        ModuleHeading pending{heading.text, filter.empty() || moduleMatches || !name};
+        pending.showIfDue(out);
         if (!name) {
             report(out, "the module name: " + whyUnmapped(nameRva), descriptorOffset + 12);
         }
-        if (!modulesOnly) {
-            listThunks(out, options, lookupRva != 0 ? lookupRva : addressRva, filter, moduleMatches,
-                       0);
-        }
+        listThunks(out, options, lookupRva != 0 ? lookupRva : addressRva, filter, moduleMatches, 0,
+                   pending);
     }
 }
 
@@ -689,36 +705,52 @@ void PeImage::listDelayImports(Output& out, const Options& options, bool modules
                 out << "  " << (name ? moduleName : std::string("** name unreadable"))
                     << "  (delay-loaded)\n";
             }
-        } else {
-            out << "\n  Module " << (name ? moduleName : std::string("** name unreadable"))
-                << " (delay-loaded)\n";
-            out << "    name table " << hex(le32(&raw[16])) << ", address table "
-                << hex(le32(&raw[12])) << ", module handle " << hex(le32(&raw[8]))
-                << (rvaBased ? "" : ", addresses are VAs") << '\n';
+            if (!name) {
+                report(out, "the module name: " + whyUnmapped(nameRva),
+                       mapped->fileOffset + std::uint64_t{i} * 32 + 4);
+            }
+            continue;
         }
+        StringSink heading;
+        {
+            Output text(heading, headingCapacity);
+            text << "\n  Module " << (name ? moduleName : std::string("** name unreadable"))
+                 << " (delay-loaded)\n";
+            text << "    name table " << hex(le32(&raw[16])) << ", address table "
+                 << hex(le32(&raw[12])) << ", module handle " << hex(le32(&raw[8]))
+                 << (rvaBased ? "" : ", addresses are VAs") << '\n';
+        }
+        ModuleHeading pending{heading.text, filter.empty() || moduleMatches || !name};
+        pending.showIfDue(out);
         if (!name) {
             report(out, "the module name: " + whyUnmapped(nameRva),
                    mapped->fileOffset + std::uint64_t{i} * 32 + 4);
         }
-        if (!modulesOnly) {
-            listThunks(out, options, namesTable, filter, moduleMatches, subtract);
-        }
+        listThunks(out, options, namesTable, filter, moduleMatches, subtract, pending);
     }
 }
 
 void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tableRva,
                          std::string_view filter, bool moduleMatches,
-                         std::uint64_t imageBaseToSubtract) const
+                         std::uint64_t imageBaseToSubtract, ModuleHeading& heading) const
 {
     const auto table = map(tableRva);
     if (!table) {
+        heading.show(out);
         report(out, "the lookup table: " + whyUnmapped(tableRva));
         return;
     }
     const std::uint64_t width = pe32Plus_ ? 8 : 4;
     const std::uint64_t ordinalFlag =
         pe32Plus_ ? (std::uint64_t{1} << 63) : (std::uint64_t{1} << 31);
-    bool header = false;
+    bool columns = false;
+    const auto startLine = [&] {
+        heading.show(out);
+        if (!columns) {
+            out << "    Hint  Name\n";
+            columns = true;
+        }
+    };
     for (std::uint32_t i = 0; i < maxThunks; ++i) {
         if (out.exhausted()) {
             return;
@@ -727,6 +759,7 @@ void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tabl
         const auto entry = pe32Plus_ ? table->view.u64(i * width)
                                      : std::optional<std::uint64_t>(table->view.u32(i * width));
         if (!entry) {
+            heading.show(out);
             report(out, "the lookup table is not terminated before the end of its section",
                    table->fileOffset + i * width);
             return;
@@ -734,12 +767,9 @@ void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tabl
         if (*entry == 0) {
             return;
         }
-        if (!header) {
-            out << "    Hint  Name\n";
-            header = true;
-        }
         if ((*entry & ordinalFlag) != 0) {
             if (filter.empty() || moduleMatches) {
+                startLine();
                 out << "          ordinal " << dec(*entry & 0xFFFF) << '\n';
             }
             continue;
@@ -750,6 +780,7 @@ void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tabl
         const auto hint = hintName ? hintName->view.u16(0) : std::nullopt;
         const auto text = hintName ? hintName->view.string(2, maxNameLength) : std::nullopt;
         if (!hint || !text) {
+            startLine();
             report(out,
                    "import " + std::to_string(i) + ": the hint/name entry: " +
                        (value <= 0xFFFFFFFFu ? whyUnmapped(static_cast<std::uint32_t>(value))
@@ -760,9 +791,11 @@ void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tabl
         if (!filter.empty() && !moduleMatches && !matchesFilter(text->text, filter)) {
             continue;
         }
+        startLine();
         out << "    " << hex(*hint, 4) << "  " << displayName(quoteName(*text), options.demangle())
             << '\n';
     }
+    heading.show(out);
     report(out,
            "more than " + std::to_string(maxThunks) +
                " imports from one module; the rest is skipped",

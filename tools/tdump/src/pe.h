@@ -71,9 +71,28 @@ private:
 
     void listOptionalHeader(Output& out, const Options& options) const;
     void listDataDirectories(Output& out) const;
+    // A module's heading in the import listing; under a filter it waits
+    // until an entry of the module, or damage in it, is shown.
+    struct ModuleHeading {
+        std::string text;
+        bool due = false;
+        bool shown = false;
+        void showIfDue(Output& out)
+        {
+            if (due && !shown) {
+                out << text;
+                shown = true;
+            }
+        }
+        void show(Output& out)
+        {
+            due = true;
+            showIfDue(out);
+        }
+    };
     void listThunks(Output& out, const Options& options, std::uint32_t tableRva,
-                    std::string_view filter, bool moduleMatches,
-                    std::uint64_t imageBaseToSubtract) const;
+                    std::string_view filter, bool moduleMatches, std::uint64_t imageBaseToSubtract,
+                    ModuleHeading& heading) const;
 
     struct ExportEntry {
         std::uint32_t ordinal;

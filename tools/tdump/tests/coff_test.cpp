@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "image_builder.h"
+#include "output.h"
 #include "test_support.h"
 
 namespace tdump::test {
@@ -148,8 +151,8 @@ TEST(ArchiveListing, EachMemberAsCoffAndImportDefinitions)
         members, "  Import object: x86-64 (AMD64), code, by name\n    symbol   ExitProcess\n"));
     EXPECT_TRUE(Contains(members, "==== Member 4: a_member_with_a_long_name.o"));
     const std::string impdef = listing(bytes, {"-li"});
-    EXPECT_TRUE(
-        Contains(impdef, "LIBRARY     KERNEL32.dll\nEXPORTS\n    ExitProcess\n    Ordinal7 @7\n"));
+    EXPECT_TRUE(Contains(
+        impdef, "LIBRARY     KERNEL32.dll\nEXPORTS\n    ExitProcess\n    Ordinal7 @7 NONAME\n"));
     EXPECT_TRUE(Lacks(listing(bytes, {"-li=exit"}), "Ordinal7"));
 }
 
@@ -186,6 +189,241 @@ TEST(MalformedArchive, EverySwitchSurvivesTruncation)
             EXPECT_TRUE(Contains(listing(cut, switches), "tdump listing")) << size;
         }
     }
+}
+
+// A file name too long for the auxiliary records: GNU tools keep it in the
+// string table and write the offset where a symbol would.
+SampleObject withLongFileName(std::uint32_t* nameOffset)
+{
+    auto object = makeSampleObject();
+    const std::string name = "a_source_file_with_a_long_name.cpp";
+    const std::uint32_t offset = object.bytes.get32(object.stringTable);
+    const std::size_t aux = object.symbolTable + 18;
+    for (std::size_t k = 0; k < 18; ++k) {
+        object.bytes.put8(aux + k, 0);
+    }
+    object.bytes.put32(aux + 4, offset);
+    object.bytes.putText(object.stringTable + offset, name);
+    object.bytes.put32(object.stringTable, offset + static_cast<std::uint32_t>(name.size()) + 1);
+    *nameOffset = offset;
+    return object;
+}
+
+TEST(CoffListing, LongFileNameFromTheStringTable)
+{
+    std::uint32_t offset = 0;
+    const std::string text = listing(withLongFileName(&offset).bytes.data, {});
+    EXPECT_TRUE(Contains(text, "  103 FILE                1  .file\n"
+                               "             file name: a_source_file_with_a_long_name.cpp\n"));
+    EXPECT_TRUE(reports(text).empty()) << text;
+}
+
+TEST(MalformedCoff, LongFileNameOffsetPastTheStringTable)
+{
+    std::uint32_t offset = 0;
+    auto object = withLongFileName(&offset);
+    object.bytes.put32(object.symbolTable + 18 + 4, 5000);
+    const std::string text = listing(object.bytes.data, {});
+    EXPECT_TRUE(Contains(text, "             file name: \n"
+                               "  ** the file name's string table offset 5000 is out of range "
+                               "(at file offset 0x" +
+                                   toHex(object.symbolTable + 18 + 4) + ")\n"));
+    EXPECT_TRUE(Contains(text, "sample::work(int)")); // the symbols after it still follow
+}
+
+// Import libraries as the librarians write them, for -li.
+constexpr std::uint16_t machineAmd64 = 0x8664;
+constexpr std::uint16_t machineI386 = 0x14C;
+constexpr std::uint8_t external = 2;
+constexpr std::uint8_t staticClass = 3;
+// Fields of a short import header.
+constexpr std::size_t importMachine = 6;
+constexpr std::size_t importTypeBits = 18;
+constexpr std::uint16_t byNameWithoutPrefix = 2u << 2;
+
+std::vector<std::uint8_t> bytesOf(std::string_view text)
+{
+    std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    return bytes;
+}
+
+std::vector<std::uint8_t> lookupEntry(std::uint64_t value, std::size_t width)
+{
+    Bytes entry;
+    if (width == 8) {
+        entry.put64(0, value);
+    } else {
+        entry.put32(0, static_cast<std::uint32_t>(value));
+    }
+    return entry.data;
+}
+
+// LLVM's librarians: an import descriptor member, whose .idata$6 holds the
+// DLL name, then one short member per import.
+std::vector<std::uint8_t> descriptorMember(std::string_view dll)
+{
+    return makeObject(machineAmd64,
+                      {{".idata$2", std::vector<std::uint8_t>(20)}, {".idata$6", bytesOf(dll)}},
+                      {{"__IMPORT_DESCRIPTOR_tdimports", 1, external},
+                       {".idata$2", 1, staticClass},
+                       {".idata$6", 2, staticClass},
+                       {"__NULL_IMPORT_DESCRIPTOR", 0, external},
+                       {"tdimports_NULL_THUNK_DATA", 0, external}})
+        .bytes.data;
+}
+
+std::vector<std::uint8_t> llvmImportLibrary(const std::vector<std::uint8_t>& descriptor)
+{
+    const std::vector<std::uint8_t> nullThunk =
+        makeObject(machineAmd64,
+                   {{".idata$5", std::vector<std::uint8_t>(8)},
+                    {".idata$4", std::vector<std::uint8_t>(8)}},
+                   {{"tdimports_NULL_THUNK_DATA", 1, external}})
+            .bytes.data;
+    return makeArchive({{"tdimports.dll", descriptor},
+                        {"tdimports.dll", nullThunk},
+                        {"tdimports.dll", makeShortImport("imp_first", "tdimports.dll", 1, false)},
+                        {"tdimports.dll", makeShortImport("imp_hidden", "tdimports.dll", 2, true)}},
+                       {{"__IMPORT_DESCRIPTOR_tdimports", 0}, {"__imp_imp_first", 2}});
+}
+
+TEST(ImportLibrary, ShortFormatNamesEachDllOnce)
+{
+    const std::string text = listing(llvmImportLibrary(descriptorMember("tdimports.dll")), {"-li"});
+    EXPECT_TRUE(Contains(text, "--\nLIBRARY     tdimports.dll\nEXPORTS\n"
+                               "    imp_first\n    imp_hidden @2 NONAME\n"));
+    EXPECT_TRUE(Lacks(text, "DLL name not found"));
+    EXPECT_TRUE(reports(text).empty()) << text;
+}
+
+TEST(MalformedImportLibrary, TruncatedShortMemberAndUnterminatedDllName)
+{
+    auto truncated = makeShortImport("imp_cut", "tdimports.dll", 3, false);
+    truncated.resize(truncated.size() - 6);
+    const auto library =
+        makeArchive({{"tdimports.dll", truncated},
+                     {"tdimports.dll", makeShortImport("imp_first", "tdimports.dll", 1, false)}},
+                    {});
+    const std::string text = listing(library, {"-li"});
+    EXPECT_TRUE(Contains(text, "** the import data size 22 runs past the end of the member"));
+    EXPECT_TRUE(Contains(text, "** the import names are missing or not terminated"));
+    EXPECT_TRUE(Contains(text, "LIBRARY     tdimports.dll\nEXPORTS\n    imp_first\n"));
+
+    auto descriptor = descriptorMember("tdimports.dll");
+    // The DLL name's NUL, after the header, two section headers and .idata$2.
+    descriptor[20 + 2 * 40 + 20 + std::string_view("tdimports.dll").size()] = 'X';
+    const std::string unterminated = listing(llvmImportLibrary(descriptor), {"-li"});
+    EXPECT_TRUE(Contains(unterminated, "** the import descriptor's DLL name is empty or not "
+                                       "terminated"));
+    EXPECT_TRUE(Contains(unterminated, "LIBRARY     tdimports.dll\nEXPORTS\n    imp_first\n"));
+}
+
+// GNU dlltool: a tail member holding the DLL name in .idata$7, a head with
+// the descriptor, one object per import; one imported by ordinal (NONAME)
+// has no hint and name, only its __imp_ symbol.
+std::vector<std::uint8_t> gnuStub(std::uint16_t machine, std::string_view symbol,
+                                  std::optional<std::uint16_t> ordinal, bool data)
+{
+    const std::size_t width = machine == machineI386 ? 4 : 8;
+    const std::string pointer = "__imp_" + std::string(symbol);
+    std::vector<ObjectSection> sections;
+    std::vector<ObjectSymbol> symbols;
+    if (!data) {
+        sections.push_back({".text", {0xFF, 0x25, 0, 0, 0, 0, 0x90, 0x90}});
+        symbols.push_back({std::string(symbol), 1, external});
+    }
+    const std::uint64_t flag = std::uint64_t{1} << (width * 8 - 1);
+    const auto entry = lookupEntry(ordinal ? flag | *ordinal : 0, width);
+    sections.push_back({".idata$7", std::vector<std::uint8_t>(4)});
+    sections.push_back({".idata$5", entry});
+    sections.push_back({".idata$4", entry});
+    symbols.push_back({pointer, static_cast<std::int16_t>(sections.size() - 1), external});
+    if (!ordinal) {
+        std::vector<std::uint8_t> hintName = {1, 0};
+        const std::string exported(machine == machineI386 ? symbol.substr(1) : symbol);
+        hintName.insert(hintName.end(), exported.begin(), exported.end());
+        hintName.push_back(0);
+        sections.push_back({".idata$6", hintName});
+    }
+    symbols.push_back({"_head_libtdimports_a", 0, external});
+    return makeObject(machine, sections, symbols).bytes.data;
+}
+
+std::vector<std::uint8_t> gnuImportLibrary(std::uint16_t machine,
+                                           const std::vector<ArchiveMember>& stubs)
+{
+    std::vector<ArchiveMember> members = {
+        {"libtdimports_a_t.o", makeObject(machine, {{".idata$7", bytesOf("tdimports.dll")}},
+                                          {{"__libtdimports_a_iname", 1, external}})
+                                   .bytes.data},
+        {"libtdimports_a_h.o", makeObject(machine, {{".idata$2", std::vector<std::uint8_t>(20)}},
+                                          {{"_head_libtdimports_a", 1, external},
+                                           {"__libtdimports_a_iname", 0, external}})
+                                   .bytes.data}};
+    members.insert(members.end(), stubs.begin(), stubs.end());
+    return makeArchive(members, {});
+}
+
+TEST(ImportLibrary, GnuNonameImportsKeepTheirNames)
+{
+    const auto library =
+        gnuImportLibrary(machineAmd64, {{"s1.o", gnuStub(machineAmd64, "imp_first", {}, false)},
+                                        {"s2.o", gnuStub(machineAmd64, "imp_hidden", 2, false)},
+                                        {"s3.o", gnuStub(machineAmd64, "imp_secret", 5, true)}});
+    const std::string text = listing(library, {"-li"});
+    EXPECT_TRUE(Contains(text, "LIBRARY     tdimports.dll\nEXPORTS\n    imp_first\n"
+                               "    imp_hidden @2 NONAME\n    imp_secret @5 NONAME DATA\n"));
+    EXPECT_TRUE(reports(text).empty()) << text;
+    const std::string filtered = listing(library, {"-li=SECRET"});
+    EXPECT_TRUE(Contains(filtered, "EXPORTS\n    imp_secret @5 NONAME DATA\n"));
+    EXPECT_TRUE(Lacks(filtered, "imp_first"));
+    EXPECT_TRUE(Lacks(filtered, "imp_hidden"));
+    EXPECT_TRUE(
+        Contains(listing(library, {"-li=nosuchname"}), "  (no import matches \"nosuchname\")\n"));
+}
+
+TEST(MalformedImportLibrary, NonameImportWithoutItsSymbolName)
+{
+    auto stub = gnuStub(machineAmd64, "imp_hidden", 2, false);
+    // The __imp_ symbol (the second) gets a name past the string table.
+    Bytes b;
+    b.data = std::move(stub);
+    b.put32(b.get32(8) + 18 + 4, 5000);
+    const std::string text = listing(gnuImportLibrary(machineAmd64, {{"s2.o", b.data}}), {"-li"});
+    EXPECT_TRUE(Contains(text, "** no __imp_ symbol names the import by ordinal 2"));
+    EXPECT_TRUE(Contains(text, "LIBRARY     tdimports.dll\nEXPORTS\n    @2 NONAME\n"));
+}
+
+// 32-bit libraries keep decorated symbols; every line shows the name the
+// DLL exports, imports by ordinal included.
+TEST(ImportLibrary, I386NamesAreUndecoratedAlike)
+{
+    const std::string gnu = listing(
+        gnuImportLibrary(machineI386, {{"s1.o", gnuStub(machineI386, "_std_call@8", {}, false)},
+                                       {"s2.o", gnuStub(machineI386, "_hidden32", 5, false)},
+                                       {"s3.o", gnuStub(machineI386, "__fast_call@4", {}, false)}}),
+        {"-li"});
+    EXPECT_TRUE(Contains(gnu, "EXPORTS\n    std_call@8\n    hidden32 @5 NONAME\n"
+                              "    _fast_call@4\n"));
+    const auto i386 = [](std::vector<std::uint8_t> member, std::uint16_t typeBits) {
+        Bytes b;
+        b.data = std::move(member);
+        b.put16(importMachine, machineI386);
+        b.put16(importTypeBits, typeBits);
+        return b.data;
+    };
+    const std::string llvm = listing(
+        makeArchive(
+            {{"imp32.dll", i386(makeShortImport("_cdecl_call", "tdimports32.dll", 1, false),
+                                byNameWithoutPrefix)},
+             {"imp32.dll", i386(makeShortImport("__fast_call@4", "tdimports32.dll", 3, false),
+                                byNameWithoutPrefix)},
+             {"imp32.dll", i386(makeShortImport("_hidden32", "tdimports32.dll", 5, true), 0)}},
+            {}),
+        {"-li"});
+    EXPECT_TRUE(Contains(llvm, "EXPORTS\n    cdecl_call\n    _fast_call@4\n"
+                               "    hidden32 @5 NONAME\n"));
 }
 
 } // namespace

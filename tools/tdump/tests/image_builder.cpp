@@ -294,6 +294,53 @@ SampleObject makeSampleObject()
     return object;
 }
 
+BuiltObject makeObject(std::uint16_t machine, const std::vector<ObjectSection>& sections,
+                       const std::vector<ObjectSymbol>& symbols)
+{
+    BuiltObject object;
+    Bytes& b = object.bytes;
+    b.put16(0, machine);
+    b.put16(2, static_cast<std::uint16_t>(sections.size()));
+    std::size_t at = 20 + sections.size() * 40;
+    for (std::size_t k = 0; k < sections.size(); ++k) {
+        const ObjectSection& s = sections[k];
+        putSection(b, 20 + k * 40, s.name, 0, 0, static_cast<std::uint32_t>(s.data.size()),
+                   static_cast<std::uint32_t>(at), 0xC0300040);
+        for (std::size_t i = 0; i < s.data.size(); ++i) {
+            b.put8(at + i, s.data[i]);
+        }
+        at += s.data.size();
+    }
+    object.symbolTable = at;
+    b.put32(8, static_cast<std::uint32_t>(at));
+    b.put32(12, static_cast<std::uint32_t>(symbols.size()));
+    std::string strings;
+    for (const ObjectSymbol& symbol : symbols) {
+        if (symbol.name.size() > 8) {
+            b.put32(at, 0);
+            b.put32(at + 4, static_cast<std::uint32_t>(4 + strings.size()));
+            strings += symbol.name + '\0';
+        } else {
+            for (std::size_t k = 0; k < 8; ++k) {
+                b.put8(at + k,
+                       k < symbol.name.size() ? static_cast<std::uint8_t>(symbol.name[k]) : 0);
+            }
+        }
+        b.put32(at + 8, 0);
+        b.put16(at + 12, static_cast<std::uint16_t>(symbol.section));
+        b.put16(at + 14, 0);
+        b.put8(at + 16, symbol.storageClass);
+        b.put8(at + 17, 0);
+        at += 18;
+    }
+    object.stringTable = at;
+    b.put32(at, static_cast<std::uint32_t>(4 + strings.size()));
+    for (std::size_t k = 0; k < strings.size(); ++k) {
+        b.put8(at + 4 + k, static_cast<std::uint8_t>(strings[k]));
+    }
+    return object;
+}
+
 std::vector<std::uint8_t>
 makeArchive(const std::vector<ArchiveMember>& members,
             const std::vector<std::pair<std::string, std::size_t>>& symbols)

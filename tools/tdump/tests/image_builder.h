@@ -65,6 +65,28 @@ struct SampleObject {
 
 SampleObject makeSampleObject();
 
+// A COFF object of the given sections and symbols, as the members of
+// import libraries made by GNU dlltool and by LLVM's librarians are. Section
+// numbers count from 1 (0: undefined); names over eight characters go to the
+// string table, which ends the object.
+struct ObjectSection {
+    std::string name;
+    std::vector<std::uint8_t> data;
+};
+struct ObjectSymbol {
+    std::string name;
+    std::int16_t section;
+    std::uint8_t storageClass;
+};
+struct BuiltObject {
+    Bytes bytes;
+    std::size_t symbolTable = 0;
+    std::size_t stringTable = 0;
+};
+
+BuiltObject makeObject(std::uint16_t machine, const std::vector<ObjectSection>& sections,
+                       const std::vector<ObjectSymbol>& symbols);
+
 struct ArchiveMember {
     std::string name;
     std::vector<std::uint8_t> data;

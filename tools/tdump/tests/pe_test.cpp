@@ -82,6 +82,34 @@ TEST(PeListing, ImportsModulesAndFilters)
     EXPECT_TRUE(Lacks(oneFunction, "ExitProcess"));
 }
 
+// Under a filter a module is headed only when something of it is shown: an
+// entry, or all of it when its own name matches.
+TEST(PeListing, FiltersLeaveOutModulesWithNothingMatching)
+{
+    const auto bytes = makeSampleImage().bytes.data;
+    const std::string oneFunction = listing(bytes, {"-em=lasterror"});
+    EXPECT_TRUE(Contains(oneFunction, "  Module KERNEL32.dll\n"));
+    EXPECT_TRUE(Lacks(oneFunction, "msvcrt.dll"));
+    EXPECT_TRUE(Lacks(oneFunction, "delayed.dll"));
+    const std::string delayed = listing(bytes, {"-em=delayedfunc"});
+    EXPECT_TRUE(Contains(delayed, "  Module delayed.dll (delay-loaded)\n"));
+    EXPECT_TRUE(Contains(delayed, "    0003  DelayedFunction\n"));
+    EXPECT_TRUE(Lacks(delayed, "KERNEL32.dll"));
+    EXPECT_TRUE(Lacks(delayed, "msvcrt.dll"));
+    const std::string wholeModule = listing(bytes, {"-em=msvcrt"});
+    EXPECT_TRUE(Contains(wholeModule, "  Module msvcrt.dll\n"));
+    EXPECT_TRUE(Contains(wholeModule, "          ordinal 5\n    0007  foo::bar()\n"));
+    EXPECT_TRUE(Lacks(wholeModule, "KERNEL32.dll"));
+    const std::string none = listing(bytes, {"-em=nosuchname"});
+    EXPECT_TRUE(Lacks(none, "  Module "));
+    EXPECT_TRUE(Lacks(none, "Hint  Name"));
+    const std::string noExport = listing(bytes, {"-li=nosuchname"});
+    EXPECT_TRUE(Lacks(noExport, "LIBRARY"));
+    EXPECT_TRUE(Contains(noExport, "  (no export matches \"nosuchname\")\n"));
+    EXPECT_TRUE(
+        Contains(listing(bytes, {"-ee=nosuchname"}), "  0 export(s) match \"nosuchname\"\n"));
+}
+
 TEST(PeListing, DelayLoadImportsByRvaOrByAddress)
 {
     auto image = makeSampleImage();
@@ -230,6 +258,11 @@ TEST(MalformedPe, UnterminatedThunkTable)
         Contains(text, "** the lookup table is not terminated before the end of its section " +
                            hexOffset(image.rdataEnd)));
     EXPECT_TRUE(Contains(text, "  Module msvcrt.dll"));
+    // Damage is shown under its module's heading whatever the filter.
+    const std::string filtered = listing(image.bytes.data, {"-em=nosuchname"});
+    EXPECT_TRUE(Contains(filtered, "  Module KERNEL32.dll\n"));
+    EXPECT_TRUE(Contains(filtered, "** the lookup table is not terminated"));
+    EXPECT_TRUE(Lacks(filtered, "msvcrt.dll"));
 }
 
 TEST(MalformedPe, ImportDescriptorsWithoutTheClosingEntry)
