@@ -101,12 +101,12 @@ ImportFields readImportObject(View view)
     if (!f.namesComplete) {
         f.problems.emplace_back("the import names are missing or not terminated");
     }
-    f.symbol = symbol ? symbol->text : "";
-    f.dll = dll ? dll->text : "";
+    f.symbol = symbol ? printable(symbol->text) : "";
+    f.dll = dll ? printable(dll->text) : "";
     if (f.nameType == 4 && dll) {
         const auto exportAs =
             data.string(symbol->text.size() + dll->text.size() + 2, maxNameLength);
-        f.exportAs = exportAs ? exportAs->text : "";
+        f.exportAs = exportAs ? printable(exportAs->text) : "";
     }
     return f;
 }
@@ -229,13 +229,13 @@ std::string Archive::resolveName(std::string_view raw) const
         if (!name.empty() && name.back() == '/') {
             name.pop_back();
         }
-        return name;
+        return printable(name);
     }
     std::string name(raw);
     if (!name.empty() && name.back() == '/') {
         name.pop_back();
     }
-    return name;
+    return printable(name);
 }
 
 std::optional<Member> Archive::memberAt(std::uint64_t headerOffset, std::string* problem) const
@@ -268,7 +268,7 @@ std::optional<Member> Archive::memberAt(std::uint64_t headerOffset, std::string*
         const auto name = length && *length <= m.size
                               ? view_.sub(m.dataOffset, *length).string(0, maxNameLength)
                               : std::nullopt;
-        m.name = name ? name->text : rawName;
+        m.name = printable(name ? name->text : rawName);
         if (length && *length <= m.size) {
             m.dataOffset += *length;
             m.size -= *length;
@@ -518,7 +518,7 @@ void Archive::listImpdef(Output& out, const Options& options) const
             const auto dll = data.string(dllName->rawPointer,
                                          std::min<std::size_t>(dllName->rawSize, maxNameLength));
             if (dll && !dll->text.empty()) {
-                gnuDll = dll->text;
+                gnuDll = printable(dll->text);
             }
         }
         // Imports of data have no jump stub in .text.
@@ -527,7 +527,7 @@ void Archive::listImpdef(Output& out, const Options& options) const
             const auto name = data.sub(dllNameOrHintName->rawPointer, dllNameOrHintName->rawSize)
                                   .string(2, maxNameLength);
             if (name && matchesFilter(name->text, options.impdefFilter)) {
-                gnuLines.push_back("    " + name->text + kind + "\n");
+                gnuLines.push_back("    " + printable(name->text) + kind + "\n");
             }
         } else if (const auto lookup = named(".idata$4");
                    lookup != sections.end() && lookup->rawSize >= 4) {

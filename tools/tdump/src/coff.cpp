@@ -28,7 +28,8 @@ constexpr std::array<std::uint8_t, 16> bigObjClassId = {
 std::string fixedName(const std::uint8_t* raw, std::size_t size)
 {
     const auto* end = std::find(raw, raw + size, std::uint8_t{0});
-    return std::string(reinterpret_cast<const char*>(raw), static_cast<std::size_t>(end - raw));
+    return printable(
+        std::string_view(reinterpret_cast<const char*>(raw), static_cast<std::size_t>(end - raw)));
 }
 
 // Offsets past 9,999,999 into the string table are written "//" and six
@@ -214,7 +215,7 @@ std::optional<std::string> CoffFile::stringAt(std::uint32_t offset) const
     if (!text) {
         return std::nullopt;
     }
-    return text->text;
+    return printable(text->text);
 }
 
 std::string CoffFile::sectionName(const std::uint8_t* raw) const

@@ -8,6 +8,7 @@
 
 #include "demangle.h"
 #include "mangled_reader.h"
+#include "output.h"
 
 namespace tdump {
 namespace {
@@ -1187,7 +1188,7 @@ std::optional<std::string> demangle(std::string_view name)
 std::string displayName(std::string_view name, bool wantDemangled)
 {
     if (!wantDemangled) {
-        return std::string(name);
+        return printable(name);
     }
     // Prefixes the toolchains add in front of a mangled name.
     std::string_view prefix;
@@ -1203,7 +1204,7 @@ std::string displayName(std::string_view name, bool wantDemangled)
         rest.remove_prefix(1); // 32-bit x86 names carry one more underscore
     }
     const auto plainName = demangle(rest);
-    return plainName ? std::string(prefix) + *plainName : std::string(name);
+    return printable(plainName ? std::string(prefix) + *plainName : std::string(name));
 }
 
 } // namespace tdump

@@ -482,10 +482,11 @@ void Dumper::unmangleLines()
             text.remove_prefix(1);
         }
         if (overlong) {
-            out_ << text << '\n';
+            out_ << printable(text) << '\n';
         } else {
             const auto plain = demangle(text);
-            out_ << (options_.demangle() && plain ? std::string_view(*plain) : text) << '\n';
+            out_ << printable(options_.demangle() && plain ? std::string_view(*plain) : text)
+                 << '\n';
         }
         line.clear();
         overlong = false;

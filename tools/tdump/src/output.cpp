@@ -113,14 +113,76 @@ std::string toHex(std::uint64_t value, int digits)
     return sink.text;
 }
 
+namespace {
+
+// The length of the UTF-8 sequence that starts at text[at] if it is a valid
+// one encoding no control character, else 0.
+std::size_t printableSequence(std::string_view text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0u) != 0x80u) {
+            return 0;
+        }
+        code = (code << 6) | (byte(at + i) & 0x3Fu);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    const bool c1Control = code >= 0x80 && code <= 0x9F;
+    return overlong || surrogate || c1Control || code > 0x10FFFF ? 0 : length;
+}
+
+} // namespace
+
+std::string printable(std::string_view name)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(name.size());
+    for (std::size_t i = 0; i < name.size();) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte >= 0x20 && byte < 0x7F) {
+            text += name[i++];
+        } else if (const std::size_t length = byte >= 0x80 ? printableSequence(name, i) : 0) {
+            text.append(name, i, length);
+            i += length;
+        } else {
+            text += "\\x";
+            text += digits[byte >> 4];
+            text += digits[byte & 0x0Fu];
+            ++i;
+        }
+    }
+    return text;
+}
+
+// A report often quotes the bytes it found wrong: they are written escaped.
 void report(Output& out, std::string_view what, std::uint64_t fileOffset)
 {
-    out << "  ** " << what << " (at file offset 0x" << hex(fileOffset, 1) << ")\n";
+    out << "  ** " << printable(what) << " (at file offset 0x" << hex(fileOffset, 1) << ")\n";
 }
 
 void report(Output& out, std::string_view what)
 {
-    out << "  ** " << what << '\n';
+    out << "  ** " << printable(what) << '\n';
 }
 
 void heading(Output& out, std::string_view title)

@@ -117,6 +117,12 @@ constexpr std::uint64_t entryCost = 8;
 // The value in hexadecimal digits, for building message texts.
 std::string toHex(std::uint64_t value, int digits = 1);
 
+// A name read from a file, as the listing writes it: control characters
+// (C0, DEL and C1) and bytes that are not UTF-8 become \xNN, so a name is
+// always one piece of one line and no byte of a file can steer a terminal.
+// Valid UTF-8 text and every other byte stay as they are.
+std::string printable(std::string_view name);
+
 // An inline report of a malformed structure: what is wrong and where, so the
 // reader can look at the bytes; the listing goes on after it.
 void report(Output& out, std::string_view what, std::uint64_t fileOffset);

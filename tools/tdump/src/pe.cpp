@@ -70,7 +70,7 @@ constexpr std::uint32_t checksumFieldOffset = 64;
 
 std::string quoteName(const CString& text)
 {
-    return text.terminated ? text.text : text.text + " ** (not terminated)";
+    return text.terminated ? printable(text.text) : printable(text.text) + " ** (not terminated)";
 }
 
 } // namespace

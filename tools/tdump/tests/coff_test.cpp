@@ -209,6 +209,17 @@ SampleObject withLongFileName(std::uint32_t* nameOffset)
     return object;
 }
 
+// Escape sequences in a file or symbol name never reach the terminal.
+TEST(CoffListing, ControlCharactersInNamesAreWrittenEscaped)
+{
+    auto object = makeSampleObject();
+    object.bytes.putText(object.symbolTable + 18, "a\x1b]0;x\x07.c");
+    const std::string text = listing(object.bytes.data, {});
+    EXPECT_TRUE(Contains(text, "             file name: a\\x1b]0;x\\x07.c\n"));
+    EXPECT_TRUE(Lacks(text, "\x1b"));
+    EXPECT_TRUE(Lacks(text, "\x07"));
+}
+
 TEST(CoffListing, LongFileNameFromTheStringTable)
 {
     std::uint32_t offset = 0;

@@ -110,6 +110,44 @@ TEST(PeListing, FiltersLeaveOutModulesWithNothingMatching)
         Contains(listing(bytes, {"-ee=nosuchname"}), "  0 export(s) match \"nosuchname\"\n"));
 }
 
+// A name is one piece of one line, whatever bytes the file gives it: no
+// line can be forged, no escape sequence reaches the terminal.
+TEST(PeListing, NamesAreWrittenWithControlCharactersAndStrayBytesEscaped)
+{
+    auto image = makeSampleImage();
+    image.bytes.putText(image.exportDirectory + 0x100, "sample.dll\nLIBRARY forged");
+    image.bytes.putText(image.exportDirectory + 0x90, "al\x1b[2Jpha");
+    image.bytes.putText(image.importDescriptors + 0x150, "msvcrt\r\n\xff.dll");
+    const std::string exports = listing(image.bytes.data, {"-ee"});
+    EXPECT_TRUE(Contains(exports, "DLL name sample.dll\\x0aLIBRARY forged, ordinal base 1"));
+    EXPECT_TRUE(Contains(exports, "  al\\x1b[2Jpha\n"));
+    EXPECT_TRUE(Contains(listing(image.bytes.data, {"-li"}),
+                         "LIBRARY     sample.dll\\x0aLIBRARY forged\nEXPORTS\n"));
+    const std::string imports = listing(image.bytes.data, {"-em"});
+    EXPECT_TRUE(Contains(imports, "  Module msvcrt\\x0d\\x0a\\xff.dll\n"));
+    for (const std::string& text : {exports, imports}) {
+        EXPECT_TRUE(Lacks(text, "\nLIBRARY forged"));
+        EXPECT_TRUE(Lacks(text, "\x1b"));
+        EXPECT_TRUE(Lacks(text, "\r"));
+    }
+}
+
+TEST(Names, PrintableKeepsTextAndUtf8AndEscapesEverythingElse)
+{
+    EXPECT_EQ(printable("C:\\src\\a b.c"), "C:\\src\\a b.c");
+    // UTF-8 (this file's literals are code page 932, so its bytes are spelled out).
+    EXPECT_EQ(printable("\xe6\x97\xa5\xe6\x9c\xac.dll"), "\xe6\x97\xa5\xe6\x9c\xac.dll");
+    EXPECT_EQ(printable(std::string("a\0b\tc\x7f", 6)), "a\\x00b\\x09c\\x7f");
+    EXPECT_EQ(printable("\xc2\x9b"
+                        "2J"),
+              "\\xc2\\x9b"
+              "2J");                                         // C1 control (CSI)
+    EXPECT_EQ(printable("\xc0\x80"), "\\xc0\\x80");          // overlong NUL
+    EXPECT_EQ(printable("\xed\xa0\x80"), "\\xed\\xa0\\x80"); // a surrogate
+    EXPECT_EQ(printable("\xe6\x97"), "\\xe6\\x97");          // cut short
+    EXPECT_EQ(printable("\x83\x5c"), "\\x83\\");             // code page 932 ソ
+}
+
 TEST(PeListing, DelayLoadImportsByRvaOrByAddress)
 {
     auto image = makeSampleImage();
