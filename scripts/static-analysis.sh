@@ -9,7 +9,7 @@ root=$PWD
 status=0
 
 own_sources() {
-  git ls-files -- 'command/*' 'process/*' 'ui/*' 'tests/*' 'tools/*' 'bench/*' \
+  git ls-files -- 'command/*' 'process/*' 'ui/*' 'tests/*' 'tdump/*' 'tools/*' 'bench/*' \
     | grep -E '\.(cpp|h)$'
 }
 
@@ -58,8 +58,8 @@ echo "== cppcheck"
 if ! cppcheck --quiet --error-exitcode=1 --std=c++20 --language=c++ \
      --enable=warning,performance,portability --inline-suppr \
      --suppress=missingIncludeSystem --library=googletest --library=windows -D_WIN32 -DWIN32 \
-     -I command -I process -I ui -I tests/support \
-     command process ui bench tests/support tests/recorder tests/process tests/ui tests/e2e tests/fuzz tools; then
+     -I command -I process -I ui -I tests/support -I tdump/src \
+     command process ui bench tests/support tests/recorder tests/process tests/ui tests/e2e tests/fuzz tdump tools; then
   status=1
 fi
 

@@ -50,7 +50,7 @@ std::string dllElsewhere(const Sandbox& sandbox)
 {
     std::string dll = sandbox.makeFolder("my files") + "\\sample.dll";
     // (Chosen by browsing there, it becomes the current folder of the dump.)
-    test::copyFile(test::programFolder() + "\\..\\tools\\tdump\\fixtures\\sample.dll", dll);
+    test::copyFile(test::programFolder() + "\\..\\tdump\\fixtures\\sample.dll", dll);
     return dll;
 }
 

@@ -1,4 +1,4 @@
-#include "file_display.h"
+#include "display/file_display.h"
 
 #include <algorithm>
 #include <array>

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bytes.h"
-#include "coff.h"
+#include "coff/coff.h"
 #include "options.h"
 #include "output.h"
 

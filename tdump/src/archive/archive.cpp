@@ -1,11 +1,11 @@
-#include "archive.h"
+#include "archive/archive.h"
 
 #include <algorithm>
 #include <array>
 #include <vector>
 
-#include "coff.h"
-#include "demangle.h"
+#include "coff/coff.h"
+#include "demangle/demangle.h"
 #include "names.h"
 
 namespace tdump {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "demangle.h"
+#include "demangle/demangle.h"
 
 namespace tdump::test {
 namespace {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "demangle.h"
-#include "mangled_reader.h"
+#include "demangle/demangle.h"
+#include "demangle/mangled_reader.h"
 #include "output.h"
 
 namespace tdump {

@@ -1,10 +1,10 @@
-#include "pe.h"
+#include "pe/pe.h"
 
 #include <algorithm>
 #include <array>
 
-#include "demangle.h"
-#include "file_display.h"
+#include "demangle/demangle.h"
+#include "display/file_display.h"
 #include "names.h"
 
 namespace tdump {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "bytes.h"
-#include "file_display.h"
+#include "display/file_display.h"
 #include "output.h"
 
 namespace tdump::test {

@@ -4,12 +4,12 @@
 #include <optional>
 #include <vector>
 
-#include "archive.h"
-#include "coff.h"
-#include "demangle.h"
-#include "file_display.h"
+#include "archive/archive.h"
+#include "coff/coff.h"
+#include "demangle/demangle.h"
+#include "display/file_display.h"
 #include "names.h"
-#include "pe.h"
+#include "pe/pe.h"
 
 namespace tdump {
 namespace {

@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "demangle.h"
-#include "mangled_reader.h"
+#include "demangle/demangle.h"
+#include "demangle/mangled_reader.h"
 
 namespace tdump {
 namespace {
