@@ -152,16 +152,16 @@ std::string expandLikeTheInterpreter(std::string_view line)
         std::string text = *defined;
         if (colon != std::string_view::npos && reference.substr(colon, 2) == ":~") {
             // ~[offset][,[length]]: empty numbers are 0; no comma, the rest.
-            const std::string spec(reference.substr(colon + 2));
-            const std::size_t comma = spec.find(',');
-            const long offset = std::strtol(spec.substr(0, comma).c_str(), nullptr, 10);
+            const std::string range(reference.substr(colon + 2));
+            const std::size_t comma = range.find(',');
+            const long offset = std::strtol(range.substr(0, comma).c_str(), nullptr, 10);
             const std::size_t from =
                 offset < 0 ? text.size() - std::min<std::size_t>(text.size(),
                                                                  static_cast<std::size_t>(-offset))
                            : std::min<std::size_t>(text.size(), static_cast<std::size_t>(offset));
             text = text.substr(from);
             if (comma != std::string::npos) {
-                const long length = std::strtol(spec.substr(comma + 1).c_str(), nullptr, 10);
+                const long length = std::strtol(range.substr(comma + 1).c_str(), nullptr, 10);
                 text = length < 0
                            ? text.substr(0, text.size() -
                                                 std::min<std::size_t>(
