@@ -54,7 +54,7 @@ public:
         WindowShape shape;
         shape.style = WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX;
         shape.position = {640, 512};
-        create(instance, {"BareOwner"}, "Bare", shape, "no owner window");
+        create(instance, {"BareOwner", 0, nullptr, std::nullopt}, "Bare", shape, "no owner window");
     }
 };
 
@@ -69,9 +69,7 @@ public:
         shape.position = {200, 100};
         shape.size = {660, 823};
         shape.owner = owner;
-        const WindowClass formClass{
-            "BareForm", 0, nullptr,
-            reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1))};
+        const WindowClass formClass{"BareForm", 0, nullptr, GetSysColor(COLOR_BTNFACE)};
         create(instance, formClass, "Bare form", shape, "no form window");
     }
 

@@ -12,9 +12,10 @@ Application::Application(HINSTANCE instance) : instance_(instance)
     WindowShape shape;
     shape.style = WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX;
     shape.position = {GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2};
-    create(instance,
-           {"TApplication", 0, LoadIconA(instance, MAKEINTRESOURCEA(QUELLAN_MAIN_ICON)), nullptr},
-           "", shape, "アプリケーションウィンドウを作成できません。");
+    create(
+        instance,
+        {"TApplication", 0, LoadIconA(instance, MAKEINTRESOURCEA(QUELLAN_MAIN_ICON)), std::nullopt},
+        "", shape, "アプリケーションウィンドウを作成できません。");
 }
 
 void Application::setTitle(std::string title)

@@ -123,11 +123,16 @@ TForm1::TForm1(Application& application) : application_(application)
     shape.owner = application.handle();
     const WindowClass formClass{
         "TForm1", CS_DBLCLKS,
-        LoadIconA(application.instance(), MAKEINTRESOURCEA(QUELLAN_MAIN_ICON)),
-        brushFor(layout::teal)};
+        LoadIconA(application.instance(), MAKEINTRESOURCEA(QUELLAN_MAIN_ICON)), layout::teal};
     create(application.instance(), formClass, layout::windowCaption, shape,
            "メインウィンドウを作成できません。");
     createControls();
+}
+
+TForm1::~TForm1()
+{
+    // The window and its controls go before the fonts and brushes they use.
+    destroy();
 }
 
 // ---------------------------------------------------------------------------

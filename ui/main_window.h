@@ -25,6 +25,7 @@ class Application;
 class TForm1 : public Window {
 public:
     explicit TForm1(Application& application);
+    ~TForm1() override;
 
     const DumpState& dumpState() const { return state_; }
 

@@ -8,13 +8,21 @@ namespace quellan {
 
 Window::~Window()
 {
+    destroy();
+}
+
+void Window::destroy()
+{
     if (window_ != nullptr) {
         SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
         DestroyWindow(window_);
+        window_ = nullptr;
     }
     if (className_ != nullptr) {
-        // Fails, harmlessly, while another window of the class lives.
+        // Fails, harmlessly, while another window of the class lives. The
+        // system deletes the class's background brush with the class.
         UnregisterClassA(className_, instance_);
+        className_ = nullptr;
     }
 }
 
@@ -34,7 +42,9 @@ void Window::create(HINSTANCE instance, const WindowClass& windowClass, const ch
         registered.hInstance = instance;
         registered.hIcon = windowClass.icon;
         registered.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
-        registered.hbrBackground = windowClass.background;
+        // Owned by the class from here on: UnregisterClassA deletes it.
+        registered.hbrBackground =
+            windowClass.background ? CreateSolidBrush(*windowClass.background) : nullptr;
         registered.lpszClassName = windowClass.name;
         if (RegisterClassExA(&registered) == 0) {
             throw Exception(failure);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string_view>
 
 namespace quellan {
@@ -15,7 +16,8 @@ struct WindowClass {
     const char* name;
     UINT style = 0;
     HICON icon = nullptr;
-    HBRUSH background = nullptr;
+    // The class's background; none: the window erases nothing itself.
+    std::optional<COLORREF> background;
 };
 
 // Where a window is created, and how.
@@ -50,6 +52,11 @@ protected:
     // Throws Exception(failure) when the window cannot be created.
     void create(HINSTANCE instance, const WindowClass& windowClass, const char* title,
                 const WindowShape& shape, const char* failure);
+
+    // Destroys the window and unregisters its class, once. A derived class
+    // whose members the window uses (fonts, brushes) calls it from its own
+    // destructor, so the window goes before them.
+    void destroy();
 
     // Every message of this window. The default: DefWindowProcA.
     virtual LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
