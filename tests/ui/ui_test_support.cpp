@@ -7,14 +7,16 @@
 
 namespace quellan::test {
 
-void pumpMessages(DWORD forMs)
+void pumpMessages(DWORD forMs, Window* mainWindow)
 {
     const ULONGLONG until = GetTickCount64() + forMs;
     do {
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
+            if (mainWindow == nullptr || !mainWindow->preTranslateMessage(message)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
         }
         if (forMs > 0) {
             Sleep(10);
@@ -61,19 +63,7 @@ void FormUnderTest::show()
 
 void FormUnderTest::runLoop(DWORD forMs)
 {
-    const ULONGLONG until = GetTickCount64() + forMs;
-    do {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (!form.preTranslateMessage(message)) {
-                TranslateMessage(&message);
-                DispatchMessageA(&message);
-            }
-        }
-        if (forMs > 0) {
-            Sleep(10);
-        }
-    } while (GetTickCount64() < until);
+    pumpMessages(forMs, &form);
 }
 
 void FormUnderTest::pressKey(WPARAM key, bool shift)

@@ -16,7 +16,9 @@
 
 namespace quellan::test {
 
-void pumpMessages(DWORD forMs = 0);
+// Lets queued messages be handled for forMs; as the program's loop does
+// (the main window's keyboard navigation first) when mainWindow is given.
+void pumpMessages(DWORD forMs = 0, Window* mainWindow = nullptr);
 
 struct FormUnderTest {
     FormUnderTest();
