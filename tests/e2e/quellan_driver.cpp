@@ -334,6 +334,23 @@ LaunchOptions recordingLaunch(const Sandbox& sandbox)
     return options;
 }
 
+void runHidden(std::string commandLine, const std::string& directory)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, directory.empty() ? nullptr : directory.c_str(), &startup,
+                        &info)) {
+        throw std::runtime_error("cannot start " + commandLine + ": " +
+                                 std::to_string(GetLastError()));
+    }
+    const UniqueHandle process(info.hProcess), thread(info.hThread);
+    if (WaitForSingleObject(process.get(), stepTimeoutMs) != WAIT_OBJECT_0) {
+        throw std::runtime_error(commandLine + " did not end");
+    }
+}
+
 std::string systemInterpreter()
 {
     char folder[MAX_PATH];

@@ -69,14 +69,7 @@ TEST(RealInterpreter, ShellCharactersInTheListNameAreNeverRunByTheInterpreter)
     // what follows the "&".
     {
         const std::string control = sandbox.makeFolder("control");
-        std::string line = systemInterpreter() + " /C tdump -h in.bin " + injected;
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                                   nullptr, control.c_str(), &startup, &info));
-        const UniqueHandle process(info.hProcess), thread(info.hThread);
-        ASSERT_EQ(WaitForSingleObject(process.get(), stepTimeoutMs), WAIT_OBJECT_0);
+        runHidden(systemInterpreter() + " /C tdump -h in.bin " + injected, control);
         ASSERT_TRUE(fileExists(control + "\\pwned.txt"));
     }
 

@@ -77,17 +77,7 @@ std::vector<std::string> filesIn(const std::string& folder)
 std::string listingOf(const UnpackedRelease& release, const std::string& file)
 {
     const std::string list = release.root() + "\\direct.txt";
-    std::string commandLine = "tdump -ee \"" + file + "\" \"" + list + "\"";
-    const std::string tool = release.folder() + "\\tdump.exe";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA(tool.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &info)) {
-        throw std::runtime_error("cannot start " + tool);
-    }
-    const UniqueHandle process(info.hProcess), thread(info.hThread);
-    WaitForSingleObject(process.get(), stepTimeoutMs);
+    runHidden("\"" + release.folder() + "\\tdump.exe\" -ee \"" + file + "\" \"" + list + "\"");
     return test::readFile(list);
 }
 
