@@ -15,8 +15,6 @@ constexpr std::uint64_t headerSize = 60;
 constexpr std::size_t maxNameLength = 4096;
 constexpr std::uint32_t maxIndexSymbols = 1u << 22;
 constexpr std::uint32_t maxMembers = 1u << 22;
-constexpr std::uint16_t machineI386 = 0x14C;
-constexpr std::uint8_t storageClassExternal = 2;
 // The symbol of the import address table entry: the program's name for the
 // import with this in front.
 constexpr std::string_view importPointerPrefix = "__imp_";

@@ -511,7 +511,7 @@ void CoffFile::listAux(Output& out, const Options& options, const Symbol& symbol
     }
     const std::uint8_t* a = aux.data();
     out << "             ";
-    if (symbol.storageClass == 103) { // FILE: the name fills the auxiliary records
+    if (symbol.storageClass == storageClassFile) { // the name fills the auxiliary records
         // GNU tools put a long name in the string table and write the record
         // as a symbol name is written: four zero bytes, then the offset.
         const std::uint32_t stringOffset = le32(&a[auxFileStringOffset]);
@@ -527,7 +527,8 @@ void CoffFile::listAux(Output& out, const Options& options, const Symbol& symbol
         } else {
             out << "file name: " << fixedName(a, aux.size()) << '\n';
         }
-    } else if (symbol.storageClass == 3 && symbol.value == 0 && symbol.section > 0) {
+    } else if (symbol.storageClass == storageClassStatic && symbol.value == 0 &&
+               symbol.section > 0) {
         const std::uint32_t number =
             le16(&a[12]) | (header_.bigobj ? std::uint32_t{le16(&a[16])} << 16 : 0u);
         out << "section definition: length 0x" << hex(le32(&a[0]), 1) << ", " << dec(le16(&a[4]))
@@ -540,8 +541,8 @@ void CoffFile::listAux(Output& out, const Options& options, const Symbol& symbol
             }
         }
         out << '\n';
-    } else if (symbol.storageClass == 105 ||
-               (symbol.storageClass == 2 && symbol.section == 0 && symbol.value == 0)) {
+    } else if (symbol.storageClass == 105 || (symbol.storageClass == storageClassExternal &&
+                                              symbol.section == 0 && symbol.value == 0)) {
         static constexpr std::array<std::string_view, 5> kinds = {
             "", "no library search", "library search", "alias", "anti-dependency"};
         const std::uint32_t kind = le32(&a[4]);
@@ -549,7 +550,7 @@ void CoffFile::listAux(Output& out, const Options& options, const Symbol& symbol
             << (kind < kinds.size() && kind != 0 ? kinds[kind]
                                                  : std::string_view("unrecognised kind"))
             << '\n';
-    } else if (symbol.storageClass == 2 && ((symbol.type >> 4) & 3) == 2) {
+    } else if (symbol.storageClass == storageClassExternal && ((symbol.type >> 4) & 3) == 2) {
         out << "function definition: tag [" << dec(le32(&a[0])) << "], size 0x"
             << hex(le32(&a[4]), 1) << ", line numbers at " << hex(le32(&a[8]))
             << ", next function [" << dec(le32(&a[12])) << "]\n";
@@ -605,8 +606,9 @@ void CoffFile::listChecksums(Output& out, const Options& options) const
         if (!symbol) {
             break;
         }
-        if (symbol->storageClass == 3 && symbol->auxCount >= 1 && symbol->value == 0 &&
-            symbol->section > 0 && static_cast<std::size_t>(symbol->section) <= sections_.size()) {
+        if (symbol->storageClass == storageClassStatic && symbol->auxCount >= 1 &&
+            symbol->value == 0 && symbol->section > 0 &&
+            static_cast<std::size_t>(symbol->section) <= sections_.size()) {
             std::array<std::uint8_t, 20> aux{};
             if (view_.read(symbolOffset(i + 1),
                            std::span(aux.data(), header_.symbolRecordSize()))) {

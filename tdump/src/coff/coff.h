@@ -14,6 +14,12 @@
 
 namespace tdump {
 
+// The machine and symbol storage-class numbers the readers look for.
+constexpr std::uint16_t machineI386 = 0x14C;
+constexpr std::uint8_t storageClassExternal = 2;
+constexpr std::uint8_t storageClassStatic = 3;
+constexpr std::uint8_t storageClassFile = 103;
+
 struct CoffHeader {
     std::uint16_t machine = 0;
     std::uint32_t sectionCount = 0;
