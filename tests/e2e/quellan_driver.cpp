@@ -334,14 +334,14 @@ LaunchOptions recordingLaunch(const Sandbox& sandbox)
     return options;
 }
 
-void runHidden(std::string commandLine, const std::string& directory)
+void runHidden(const std::string& commandLine, const std::string& directory)
 {
+    std::string line = commandLine; // CreateProcessA may write into it
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, directory.empty() ? nullptr : directory.c_str(), &startup,
-                        &info)) {
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
         throw std::runtime_error("cannot start " + commandLine + ": " +
                                  std::to_string(GetLastError()));
     }

@@ -101,7 +101,7 @@ std::string systemInterpreter();
 
 // Runs commandLine without a window, in directory (the current folder when
 // empty), and waits for it; throws when it cannot start or does not end.
-void runHidden(std::string commandLine, const std::string& directory = {});
+void runHidden(const std::string& commandLine, const std::string& directory = {});
 
 // A text read from another process: WM_GETTEXT, marshalled by the system.
 std::string windowText(HWND window);
