@@ -45,7 +45,7 @@ const std::vector<tdump::Options>& switchSets()
         const std::vector<std::vector<std::string>> lists = {
             {},
             {"-e", "-ee", "-em", "-em.", "-R", "-d", "-li", "-oc", "-v"},
-            {"-C", "-r", "-l", "-m", "-el", "-er", "-ed"},
+            {"-C", "-r", "-l", "-m", "-el", "-er", "-ed", "-v"},
             {"-o", "-oi.t", "-ox.d", "-ic", "-xb"},
             {"-um"},
             {"-h", "-a", "-a7", "-b16"}, // the file displays: last
@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         tdump::MemorySource source(bytes);
         tdump::Reader reader(source);
         CheckingSink sink(i + 1 < sets.size());
-        tdump::Output out(sink, std::size_t{64} * 1024);
+        tdump::WorkBudget budget(tdump::listingWorkLimit(size));
+        tdump::Output out(sink, budget, std::size_t{64} * 1024);
         tdump::dumpFile(options, "input", reader, out);
     }
     return 0;

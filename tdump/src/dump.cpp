@@ -35,216 +35,120 @@ std::string_view kindName(FileKind kind)
     return "a file of unknown type";
 }
 
-bool anyOf(FileKind kind, std::initializer_list<FileKind> kinds)
+std::string typeText(const ParsedFile& file)
 {
-    return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
-}
-
-// Why a switch does nothing for this kind of file, or nullopt when it applies.
-std::optional<std::string_view> whyNoEffect(Switch which, FileKind kind)
-{
-    using K = FileKind;
-    switch (which) {
-    case Switch::Ascii:
-    case Switch::Ascii7:
-    case Switch::Offset:
-    case Switch::Hex:
-    case Switch::Unmangle:
-    case Switch::Obj:
-        return std::nullopt;
-    case Switch::Coff:
-        if (anyOf(kind, {K::PeImage, K::CoffObject, K::ImportObject, K::Archive})) {
-            return std::nullopt;
-        }
-        return "it has no COFF headers (-o forces the attempt)";
-    case Switch::Debug:
-        if (anyOf(kind, {K::PeImage, K::CoffObject, K::Archive})) {
-            return std::nullopt;
-        }
-        return "it carries no debug information this tool knows";
-    case Switch::DebugInclude:
-    case Switch::DebugExclude:
-        if (kind == K::PeImage) {
-            return std::nullopt;
-        }
-        return "debug table letters select debug directory entries of PE images";
-    case Switch::Exe:
-    case Switch::ExeTables:
-        if (anyOf(kind, {K::PeImage, K::DosExecutable})) {
-            return std::nullopt;
-        }
-        return "it is not an executable";
-    case Switch::NoNewExe:
-        if (kind == K::PeImage) {
-            return std::nullopt;
-        }
-        return "it has no PE part to leave out";
-    case Switch::Exports:
-    case Switch::Imports:
-    case Switch::ImportModules:
-        if (kind == K::PeImage) {
-            return std::nullopt;
-        }
-        return "exports and imports belong to PE images";
-    case Switch::Library:
-        if (kind == K::Archive) {
-            return std::nullopt;
-        }
-        return "it is not an archive library";
-    case Switch::Impdef:
-        if (anyOf(kind, {K::PeImage, K::Archive, K::ImportObject})) {
-            return std::nullopt;
-        }
-        return "IMPDEF lines come from DLL exports or import libraries";
-    case Switch::Checksum:
-        if (anyOf(kind, {K::PeImage, K::CoffObject, K::Archive})) {
-            return std::nullopt;
-        }
-        return "it carries no checksum";
-    case Switch::Raw:
-    case Switch::Relocs:
-    case Switch::NoDebug:
-    case Switch::NoLines:
-    case Switch::NoRelocs:
-    case Switch::SectionInclude:
-    case Switch::SectionExclude:
-        if (anyOf(kind, {K::PeImage, K::CoffObject, K::Archive})) {
-            return std::nullopt;
-        }
-        return "it has no sections";
-    case Switch::RawNames:
-    case Switch::Verbose:
-        if (kind != K::Unknown) {
-            return std::nullopt;
-        }
-        return "nothing in its display is affected";
+    switch (kindOf(file)) {
+    case FileKind::PeImage:
+        return std::get<PeImage>(file).description();
+    case FileKind::DosExecutable:
+        return "MS-DOS executable (no PE header)";
+    case FileKind::CoffObject: {
+        const CoffHeader& header = std::get<CoffFile>(file).header();
+        return std::string(header.bigobj ? "COFF object file (extended format), "
+                                         : "COFF object file, ") +
+               std::string(machineName(header.machine));
     }
-    return std::nullopt;
-}
-
-bool selectsDisplay(Switch which)
-{
-    switch (which) {
-    case Switch::NoDebug:
-    case Switch::NoLines:
-    case Switch::NoRelocs:
-    case Switch::RawNames:
-    case Switch::Verbose:
-    case Switch::SectionInclude:
-    case Switch::SectionExclude:
-        return false;
-    default:
-        return true;
+    case FileKind::ImportObject:
+        return "import object (short import library member)";
+    case FileKind::Archive:
+        return "archive library";
+    case FileKind::Unknown:
+        break;
     }
+    return "unknown (not a PE image, COFF object or archive library)";
 }
 
 class Dumper {
 public:
-    Dumper(const Options& options, View file, Output& out)
-        : options_(options), file_(file), out_(out)
+    Dumper(const Options& options, View file, const ParsedFile& parsed, Output& out)
+        : options_(options), file_(file), parsed_(parsed), kind_(kindOf(parsed)), out_(out)
     {
+        for (const SwitchUse& use : options_.switches) {
+            if (use.row->display != Display::Modifier && !use.whyNoEffect(kind_)) {
+                shown_.push_back(use.row->display);
+            }
+        }
     }
 
     void run(std::string_view fileName);
 
 private:
-    bool wants(Switch which) const
+    bool wants(Display display) const
     {
-        return std::find(effective_.begin(), effective_.end(), which) != effective_.end();
+        return std::find(shown_.begin(), shown_.end(), display) != shown_.end();
     }
-    void writeHeading(std::string_view fileName, std::string_view type);
+    void writeHeading(std::string_view fileName);
     void defaultDisplay();
     void peDisplays(const PeImage& image);
     void peExecutableDisplay(const PeImage& image);
-    void coffDisplays(View object, bool forced);
-    void coffObjectDisplays(View object);
-    void archiveDisplays();
+    void coffDisplays(const CoffFile& coff);
+    void forcedCoffDisplays();
+    void coffObjectDisplays(const CoffFile& coff);
+    void archiveDisplays(const Archive& archive);
     void fileDisplays();
     void unmangleLines();
 
     const Options& options_;
     View file_;
+    const ParsedFile& parsed_;
+    FileKind kind_;
     Output& out_;
-    FileKind kind_ = FileKind::Unknown;
-    std::vector<Switch> effective_; // display switches that apply to this file
-    std::optional<PeImage> image_;
+    std::vector<Display> shown_; // what the switches that apply to this file ask for
 };
 
 void Dumper::run(std::string_view fileName)
 {
-    kind_ = detectKind(file_);
-    std::string type;
-    switch (kind_) {
-    case FileKind::PeImage:
-        image_ = PeImage::open(file_);
-        type = image_->description();
-        break;
-    case FileKind::DosExecutable:
-        type = "MS-DOS executable (no PE header)";
-        break;
-    case FileKind::CoffObject: {
-        const auto big = readBigObjHeader(file_);
-        const auto header = big ? big : readCoffHeader(file_, 0);
-        type = std::string(big ? "COFF object file (extended format), " : "COFF object file, ") +
-               std::string(machineName(header->machine));
-        break;
-    }
-    case FileKind::ImportObject:
-        type = "import object (short import library member)";
-        break;
-    case FileKind::Archive:
-        type = "archive library";
-        break;
-    case FileKind::Unknown:
-        type = "unknown (not a PE image, COFF object or archive library)";
-        break;
-    }
-    for (const SwitchUse& use : options_.switches) {
-        if (selectsDisplay(use.which) && !whyNoEffect(use.which, kind_)) {
-            effective_.push_back(use.which);
-        }
-    }
-    writeHeading(fileName, type);
-    if (effective_.empty()) {
+    writeHeading(fileName);
+    if (shown_.empty()) {
         defaultDisplay();
         return;
     }
-    if (image_) {
-        peDisplays(*image_);
-    } else if (kind_ == FileKind::DosExecutable &&
-               (wants(Switch::Exe) || wants(Switch::ExeTables))) {
-        listDosHeader(file_, out_, options_);
-    }
-    if (wants(Switch::Obj) && !anyOf(kind_, {FileKind::PeImage, FileKind::CoffObject,
-                                             FileKind::Archive, FileKind::ImportObject})) {
-        coffDisplays(file_, true);
-    }
-    if (kind_ == FileKind::CoffObject) {
-        coffObjectDisplays(file_);
-    }
-    if (kind_ == FileKind::ImportObject && (wants(Switch::Coff) || wants(Switch::Obj))) {
-        heading(out_, "Import object");
-        listImportObject(file_, out_, options_);
-    }
-    if (kind_ == FileKind::ImportObject && wants(Switch::Impdef)) {
-        heading(out_, "Module definition (IMPDEF)");
-        listImportObject(file_, out_, options_);
-    }
-    if (kind_ == FileKind::Archive) {
-        archiveDisplays();
+    switch (kind_) {
+    case FileKind::PeImage:
+        peDisplays(std::get<PeImage>(parsed_));
+        break;
+    case FileKind::DosExecutable:
+        if (wants(Display::Executable)) {
+            listDosHeader(file_, out_, options_);
+        }
+        if (wants(Display::Coff)) {
+            forcedCoffDisplays();
+        }
+        break;
+    case FileKind::CoffObject:
+        coffObjectDisplays(std::get<CoffFile>(parsed_));
+        break;
+    case FileKind::ImportObject:
+        if (wants(Display::Coff)) {
+            heading(out_, "Import object");
+            listImportObject(file_, out_, options_);
+        }
+        if (wants(Display::Impdef)) {
+            heading(out_, "Module definition (IMPDEF)");
+            listImportObject(file_, out_, options_);
+        }
+        break;
+    case FileKind::Archive:
+        archiveDisplays(std::get<Archive>(parsed_));
+        break;
+    case FileKind::Unknown:
+        if (wants(Display::Coff)) {
+            forcedCoffDisplays();
+        }
+        break;
     }
     fileDisplays();
-    if (wants(Switch::Unmangle)) {
+    if (wants(Display::Unmangle)) {
         unmangleLines();
     }
 }
 
-void Dumper::writeHeading(std::string_view fileName, std::string_view type)
+void Dumper::writeHeading(std::string_view fileName)
 {
     out_ << "tdump listing\n";
     out_ << "File:     " << fileName << '\n';
     out_ << "Size:     " << dec(file_.size()) << " bytes (0x" << hex(file_.size(), 1) << ")\n";
-    out_ << "Type:     " << type << '\n';
+    out_ << "Type:     " << typeText(parsed_) << '\n';
     out_ << "Switches:";
     if (options_.switches.empty()) {
         out_ << " (none)";
@@ -255,7 +159,7 @@ void Dumper::writeHeading(std::string_view fileName, std::string_view type)
     out_ << '\n';
     for (const SwitchUse& use : options_.switches) {
         out_ << "  " << column(use.text, 10) << ' ';
-        if (const auto why = whyNoEffect(use.which, kind_)) {
+        if (const auto why = use.whyNoEffect(kind_)) {
             out_ << "no effect on " << kindName(kind_) << ": " << *why << '\n';
             continue;
         }
@@ -264,7 +168,7 @@ void Dumper::writeHeading(std::string_view fileName, std::string_view type)
             out_ << "  " << column("", 10) << " note: " << use.remark << '\n';
         }
     }
-    if (effective_.empty()) {
+    if (shown_.empty()) {
         out_ << "Display:  the default for " << kindName(kind_) << '\n';
     }
 }
@@ -273,20 +177,20 @@ void Dumper::defaultDisplay()
 {
     switch (kind_) {
     case FileKind::PeImage:
-        peExecutableDisplay(*image_);
+        peExecutableDisplay(std::get<PeImage>(parsed_));
         break;
     case FileKind::DosExecutable:
         listDosHeader(file_, out_, options_);
         break;
     case FileKind::CoffObject:
-        coffDisplays(file_, false);
+        coffDisplays(std::get<CoffFile>(parsed_));
         break;
     case FileKind::ImportObject:
         heading(out_, "Import object");
         listImportObject(file_, out_, options_);
         break;
     case FileKind::Archive:
-        Archive(file_).listLibrary(out_, options_);
+        std::get<Archive>(parsed_).listLibrary(out_, options_);
         break;
     case FileKind::Unknown:
         heading(out_, "Hexadecimal display");
@@ -311,138 +215,122 @@ void Dumper::peExecutableDisplay(const PeImage& image)
         image.listExports(out_, options_, {});
     }
     if (options_.exeTable(tableImports)) {
-        image.listImports(out_, options_, false, {});
-        image.listDelayImports(out_, options_, false, {});
+        image.listImports(out_, options_, ImportDetail::Functions, {});
+        image.listDelayImports(out_, options_, ImportDetail::Functions, {});
     }
     if (options_.exeTable(tableHeaders) && !options_.has(Switch::NoDebug)) {
         image.listDebugDirectory(out_, options_);
     }
     if (options_.exeTable(tableFixups) && !options_.has(Switch::NoRelocs)) {
-        image.listBaseRelocations(out_, false);
+        image.listBaseRelocations(out_, RelocationDetail::Blocks);
     }
 }
 
 void Dumper::peDisplays(const PeImage& image)
 {
-    if (wants(Switch::Exe) || wants(Switch::ExeTables) || wants(Switch::NoNewExe)) {
+    if (wants(Display::Executable)) {
         peExecutableDisplay(image);
     }
-    if (wants(Switch::Exports)) {
+    if (wants(Display::Exports)) {
         image.listExports(out_, options_, options_.exportFilter);
     }
-    if (wants(Switch::Imports)) {
-        image.listImports(out_, options_, false, options_.importFilter);
-        image.listDelayImports(out_, options_, false, options_.importFilter);
+    if (wants(Display::Imports)) {
+        image.listImports(out_, options_, ImportDetail::Functions, options_.importFilter);
+        image.listDelayImports(out_, options_, ImportDetail::Functions, options_.importFilter);
     }
-    if (wants(Switch::ImportModules)) {
-        image.listImports(out_, options_, true, options_.moduleFilter);
-        image.listDelayImports(out_, options_, true, options_.moduleFilter);
+    if (wants(Display::ImportModules)) {
+        image.listImports(out_, options_, ImportDetail::ModulesOnly, options_.moduleFilter);
+        image.listDelayImports(out_, options_, ImportDetail::ModulesOnly, options_.moduleFilter);
     }
-    if (wants(Switch::Debug) || wants(Switch::DebugInclude) || wants(Switch::DebugExclude)) {
+    if (wants(Display::Debug)) {
         image.listDebugDirectory(out_, options_);
     }
-    if (wants(Switch::Relocs)) {
-        image.listBaseRelocations(out_, true);
+    if (wants(Display::Relocations)) {
+        image.listBaseRelocations(out_, RelocationDetail::Entries);
     }
-    if (wants(Switch::Coff) || wants(Switch::Obj)) {
+    if (wants(Display::Coff)) {
         image.coff().listFileHeader(out_, options_);
-        image.coff().listSections(out_, options_, !options_.has(Switch::NoRelocs),
-                                  !options_.has(Switch::NoLines));
+        image.coff().listSections(out_, options_, SectionDetail::WithRelocationsAndLines);
         image.coff().listSymbols(out_, options_);
     }
-    if (wants(Switch::Impdef)) {
+    if (wants(Display::Impdef)) {
         image.listImpdef(out_, options_);
     }
-    if (wants(Switch::Checksum)) {
+    if (wants(Display::Checksum)) {
         image.listChecksum(out_);
     }
-    if (wants(Switch::Raw)) {
+    if (wants(Display::Raw)) {
         image.coff().listRawContents(out_, options_);
     }
 }
 
-void Dumper::coffDisplays(View object, bool forced)
+void Dumper::coffDisplays(const CoffFile& coff)
 {
-    if (isImportObject(object)) {
-        listImportObject(object, out_, options_);
-        return;
-    }
-    const auto big = readBigObjHeader(object);
-    const auto header = big ? big : readCoffHeader(object, 0);
-    if (!header) {
-        report(out_, "too short for a COFF file header", object.base());
-        return;
-    }
-    if (forced) {
-        report(out_, "not recognised as a COFF object; read as one because -o asks for it",
-               object.base());
-    }
-    const CoffFile coff(object, *header);
     coff.listFileHeader(out_, options_);
-    coff.listSections(out_, options_, !options_.has(Switch::NoRelocs),
-                      !options_.has(Switch::NoLines));
+    coff.listSections(out_, options_, SectionDetail::WithRelocationsAndLines);
     coff.listSymbols(out_, options_);
 }
 
-// The displays of an object file, alone or as an archive member.
-void Dumper::coffObjectDisplays(View object)
+// -o on a file not recognised as an object: read as one all the same.
+void Dumper::forcedCoffDisplays()
 {
-    if (wants(Switch::Coff) || wants(Switch::Obj)) {
-        coffDisplays(object, false);
-    }
-    const bool more = wants(Switch::Relocs) || wants(Switch::Raw) || wants(Switch::Checksum) ||
-                      wants(Switch::Debug);
-    if (!more || isImportObject(object)) {
-        return;
-    }
-    const auto big = readBigObjHeader(object);
-    const auto header = big ? big : readCoffHeader(object, 0);
+    const auto header = readCoffHeader(file_, 0);
     if (!header) {
+        report(out_, "too short for a COFF file header", file_.base());
         return;
     }
-    const CoffFile coff(object, *header);
-    if (wants(Switch::Relocs)) {
+    report(out_, "not recognised as a COFF object; read as one because -o asks for it",
+           file_.base());
+    coffDisplays(CoffFile(file_, *header));
+}
+
+// The displays of an object file, alone or as an archive member.
+void Dumper::coffObjectDisplays(const CoffFile& coff)
+{
+    if (wants(Display::Coff)) {
+        coffDisplays(coff);
+    }
+    if (wants(Display::Relocations)) {
         coff.listRelocations(out_, options_);
     }
-    if (wants(Switch::Debug)) {
+    if (wants(Display::Debug)) {
         coff.listDebugSections(out_, options_);
     }
-    if (wants(Switch::Checksum)) {
+    if (wants(Display::Checksum)) {
         coff.listChecksums(out_, options_);
     }
-    if (wants(Switch::Raw)) {
+    if (wants(Display::Raw)) {
         coff.listRawContents(out_, options_);
     }
 }
 
-void Dumper::archiveDisplays()
+void Dumper::archiveDisplays(const Archive& archive)
 {
-    const Archive archive(file_);
-    if (wants(Switch::Library)) {
+    if (wants(Display::Library)) {
         archive.listLibrary(out_, options_);
     }
-    const bool perMember = wants(Switch::Coff) || wants(Switch::Obj) || wants(Switch::Relocs) ||
-                           wants(Switch::Raw) || wants(Switch::Checksum) || wants(Switch::Debug);
+    const bool perMember = wants(Display::Coff) || wants(Display::Relocations) ||
+                           wants(Display::Raw) || wants(Display::Checksum) || wants(Display::Debug);
     if (perMember) {
         archive.listMembers(out_, [&](const Member&, View data) {
             if (isImportObject(data)) {
                 listImportObject(data, out_, options_);
-            } else if (readBigObjHeader(data) || looksLikeCoffObject(data)) {
-                coffObjectDisplays(data);
+            } else if (const auto object = openCoffObject(data)) {
+                coffObjectDisplays(*object);
             } else {
                 out_ << "  (not a COFF object)\n";
             }
         });
     }
-    if (wants(Switch::Impdef)) {
+    if (wants(Display::Impdef)) {
         archive.listImpdef(out_, options_);
     }
 }
 
 void Dumper::fileDisplays()
 {
-    const bool text = wants(Switch::Ascii) || wants(Switch::Ascii7);
-    const bool hexWanted = wants(Switch::Hex) || (wants(Switch::Offset) && !text);
+    const bool text = wants(Display::Ascii) || wants(Display::Ascii7);
+    const bool hexWanted = wants(Display::Hex) || (wants(Display::Offset) && !text);
     if (!text && !hexWanted) {
         return;
     }
@@ -457,13 +345,13 @@ void Dumper::fileDisplays()
         heading(out_, "Hexadecimal display");
         hexDisplay(file_, from, file_.size(), out_);
     }
-    if (wants(Switch::Ascii)) {
+    if (wants(Display::Ascii)) {
         heading(out_, "ASCII display");
-        textDisplay(file_, from, false, out_);
+        textDisplay(file_, from, TextBits::Eight, out_);
     }
-    if (wants(Switch::Ascii7)) {
+    if (wants(Display::Ascii7)) {
         heading(out_, "ASCII display (7-bit)");
-        textDisplay(file_, from, true, out_);
+        textDisplay(file_, from, TextBits::Seven, out_);
     }
 }
 
@@ -500,7 +388,7 @@ void Dumper::unmangleLines()
             report(out_, "the file could not be read further", file_.base() + at);
             return;
         }
-        if (out_.exhausted()) {
+        if (out_.budget().exhausted()) {
             return;
         }
         for (std::size_t i = 0; i < got; ++i) {
@@ -523,36 +411,44 @@ void Dumper::unmangleLines()
 
 } // namespace
 
-FileKind detectKind(View file)
+ParsedFile parseFile(View file)
 {
     if (isArchive(file)) {
-        return FileKind::Archive;
+        return Archive(file);
     }
     if (hasDosHeader(file)) {
-        return PeImage::open(file) ? FileKind::PeImage : FileKind::DosExecutable;
+        if (auto image = PeImage::open(file)) {
+            return std::move(*image);
+        }
+        return DosExecutable{};
     }
     if (isImportObject(file)) {
-        return FileKind::ImportObject;
+        return ImportObject{};
     }
-    if (readBigObjHeader(file) || looksLikeCoffObject(file)) {
-        return FileKind::CoffObject;
+    if (auto object = openCoffObject(file)) {
+        return std::move(*object);
     }
-    return FileKind::Unknown;
+    return UnknownFile{};
+}
+
+std::uint64_t listingWorkLimit(std::uint64_t fileSize)
+{
+    // Generous for any real file: a listing is a few times the size of what
+    // it lists. Past this, tables must overlap or repeat.
+    return 256 * fileSize + (std::uint64_t{256} << 20);
 }
 
 void dumpFile(const Options& options, std::string_view fileName, Reader& reader, Output& out)
 {
-    // Generous for any real file: a listing is a few times the size of what
-    // it lists. Past this, tables must overlap or repeat.
-    const std::uint64_t budget = 256 * reader.size() + (std::uint64_t{256} << 20);
-    out.limitBudget(budget);
-    Dumper(options, View(reader), out).run(fileName);
-    if (out.exhausted()) {
+    const View file(reader);
+    const ParsedFile parsed = parseFile(file);
+    Dumper(options, file, parsed, out).run(fileName);
+    if (out.budget().exhausted()) {
         out << '\n';
         report(
             out,
             "the listing stopped early: listing this file took more than " +
-                std::to_string(out.budget()) +
+                std::to_string(out.budget().limit()) +
                 " units of work, far more than its size allows; its tables must overlap or repeat");
     }
 }

@@ -40,15 +40,6 @@ std::optional<std::uint64_t> parseNumber(std::string_view text)
     return value;
 }
 
-// "-ee=name", "-eename": the text after the switch letters, '=' optional.
-std::string filterArgument(std::string_view rest)
-{
-    if (startsWith(rest, "=")) {
-        rest.remove_prefix(1);
-    }
-    return std::string(rest);
-}
-
 std::string filterMeaning(std::string_view what, std::string_view filter)
 {
     std::string text(what);
@@ -58,9 +49,19 @@ std::string filterMeaning(std::string_view what, std::string_view filter)
     return text;
 }
 
+// -ee, -em, -em., -li: "-ee=name" or "-eename", the '=' optional.
+template <std::string Options::*filter>
+void parseFilter(std::string_view argument, Options& options, SwitchUse& use)
+{
+    if (startsWith(argument, "=")) {
+        argument.remove_prefix(1);
+    }
+    options.*filter = std::string(argument);
+    use.meaning = filterMeaning(use.row->meaning, options.*filter);
+}
+
 void parseOffset(std::string_view argument, Options& options, SwitchUse& use)
 {
-    use.which = Switch::Offset;
     if (const auto value = parseNumber(argument)) {
         options.offset = *value;
         use.meaning = "file display from offset " + std::to_string(*value);
@@ -73,7 +74,6 @@ void parseOffset(std::string_view argument, Options& options, SwitchUse& use)
 
 void parseExeTable(std::string_view argument, Options& options, SwitchUse& use)
 {
-    use.which = Switch::ExeTables;
     static constexpr std::pair<std::string_view, ExeTable> names[] = {{"HDR", tableHeaders},
                                                                       {"OBJ", tableSections},
                                                                       {"FIX", tableFixups},
@@ -103,8 +103,8 @@ void parseExeTable(std::string_view argument, Options& options, SwitchUse& use)
 }
 
 // -i and -x: letters a..t stand for debug directory entry types 0..19.
-void parseDebugLetters(std::string_view argument, std::uint32_t& mask, SwitchUse& use,
-                       std::string_view verb)
+template <std::uint32_t Options::*mask>
+void parseDebugLetters(std::string_view argument, Options& options, SwitchUse& use)
 {
     static constexpr std::string_view letters =
         "a=unknown b=COFF c=CodeView d=FPO e=misc f=exception g=fixup "
@@ -113,117 +113,144 @@ void parseDebugLetters(std::string_view argument, std::uint32_t& mask, SwitchUse
         "r=embedded-PDB s=SPGO t=PDB-hash";
     if (isPlaceholder(argument) || argument == "?") {
         use.meaning = "debug directory, every entry type";
-        use.remark = use.text.substr(0, 2) + " needs debug table letters: " + std::string(letters);
+        use.remark = "-" + std::string(use.row->name) +
+                     " needs debug table letters: " + std::string(letters);
         return;
     }
     std::string unknown;
     for (const char c : argument) {
         if (c >= 'a' && c < 'a' + debugTypeLetters) {
-            mask |= std::uint32_t{1} << (c - 'a');
+            options.*mask |= std::uint32_t{1} << (c - 'a');
         } else {
             unknown += c;
         }
     }
-    use.meaning = "debug directory, " + std::string(verb) + " entry types " + quoted(argument);
+    use.meaning = std::string(use.row->meaning) + quoted(argument);
     if (!unknown.empty()) {
         use.remark = "letters " + quoted(unknown) + " name no debug table; the letters are " +
                      std::string(letters);
     }
 }
 
-void parseSectionName(std::string_view argument, std::vector<std::string>& names, SwitchUse& use,
-                      std::string_view verb)
+// -oi and -ox: sections whose name starts with the argument.
+template <std::vector<std::string> Options::*names>
+void parseSectionName(std::string_view argument, Options& options, SwitchUse& use)
 {
     if (isPlaceholder(argument) || argument == "?") {
         use.meaning = "every section listed";
-        use.remark = use.text.substr(0, 3) +
+        use.remark = "-" + std::string(use.row->name) +
                      " needs a section name or the start of one, e.g. .text or .debug; "
                      "the section table shows the names";
         return;
     }
-    names.emplace_back(argument);
-    use.meaning = std::string(verb) + " sections whose name starts with " + quoted(argument);
+    (options.*names).emplace_back(argument);
+    use.meaning = std::string(use.row->meaning) + quoted(argument);
 }
 
-// Fills use (and options) for one switch; false for an unknown switch.
-bool parseSwitch(std::string_view body, Options& options, SwitchUse& use)
+constexpr unsigned anyKind = ~0u;
+constexpr unsigned peImage = kindBit(FileKind::PeImage);
+constexpr unsigned sectioned =
+    kindBit(FileKind::PeImage) | kindBit(FileKind::CoffObject) | kindBit(FileKind::Archive);
+constexpr std::string_view noSections = "it has no sections";
+
+// Every switch tdump knows. A switch with an argument is matched by its
+// name as a prefix (the longest name wins); one without, by its whole name.
+constexpr SwitchRow switchTable[] = {
+    {"a", Switch::Ascii, Display::Ascii, anyKind, "ASCII file display", {}, nullptr},
+    {"a7",
+     Switch::Ascii7,
+     Display::Ascii7,
+     anyKind,
+     "ASCII file display, high bit stripped",
+     {},
+     nullptr},
+    {"b", Switch::Offset, Display::Offset, anyKind, "file display from an offset", {}, parseOffset},
+    {"C", Switch::Coff, Display::Coff, sectioned | kindBit(FileKind::ImportObject),
+     "COFF display: headers, sections, relocations, symbols",
+     "it has no COFF headers (-o forces the attempt)", nullptr},
+    {"d", Switch::Debug, Display::Debug, sectioned, "debug information",
+     "it carries no debug information this tool knows", nullptr},
+    {"e", Switch::Exe, Display::Executable, peImage | kindBit(FileKind::DosExecutable),
+     "executable display", "it is not an executable", nullptr},
+    {"ei", Switch::ExeTables, Display::Executable, peImage | kindBit(FileKind::DosExecutable),
+     "executable display, one table", "it is not an executable", parseExeTable},
+    {"ee", Switch::Exports, Display::Exports, peImage, "exports",
+     "exports and imports belong to PE images", parseFilter<&Options::exportFilter>},
+    {"em", Switch::Imports, Display::Imports, peImage, "imports (module or function)",
+     "exports and imports belong to PE images", parseFilter<&Options::importFilter>},
+    {"em.", Switch::ImportModules, Display::ImportModules, peImage, "imported modules",
+     "exports and imports belong to PE images", parseFilter<&Options::moduleFilter>},
+    {"ed", Switch::NoDebug, Display::Modifier, sectioned, "debug information left out", noSections,
+     nullptr},
+    {"el", Switch::NoLines, Display::Modifier, sectioned, "line numbers left out", noSections,
+     nullptr},
+    {"er", Switch::NoRelocs, Display::Modifier, sectioned, "relocations left out", noSections,
+     nullptr},
+    {"ex", Switch::NoNewExe, Display::Executable, peImage,
+     "MS-DOS header only; the PE part left out", "it has no PE part to leave out", nullptr},
+    {"h", Switch::Hex, Display::Hex, anyKind, "hexadecimal file display", {}, nullptr},
+    {"i", Switch::DebugInclude, Display::Debug, peImage, "debug directory, only entry types ",
+     "debug table letters select debug directory entries of PE images",
+     parseDebugLetters<&Options::debugInclude>},
+    {"l", Switch::Library, Display::Library, kindBit(FileKind::Archive),
+     "library display: members and symbol index", "it is not an archive library", nullptr},
+    {"li", Switch::Impdef, Display::Impdef,
+     peImage | kindBit(FileKind::Archive) | kindBit(FileKind::ImportObject), "IMPDEF lines",
+     "IMPDEF lines come from DLL exports or import libraries", parseFilter<&Options::impdefFilter>},
+    {"m", Switch::RawNames, Display::Modifier, anyKind & ~kindBit(FileKind::Unknown),
+     "names shown as stored, not demangled", "nothing in its display is affected", nullptr},
+    {"o", Switch::Obj, Display::Coff, anyKind, "COFF object display", {}, nullptr},
+    {"oc", Switch::Checksum, Display::Checksum, sectioned, "checksums verified",
+     "it carries no checksum", nullptr},
+    {"oi", Switch::SectionInclude, Display::Modifier, sectioned,
+     "only sections whose name starts with ", noSections,
+     parseSectionName<&Options::sectionInclude>},
+    {"ox", Switch::SectionExclude, Display::Modifier, sectioned,
+     "leaves out sections whose name starts with ", noSections,
+     parseSectionName<&Options::sectionExclude>},
+    {"x", Switch::DebugExclude, Display::Debug, peImage, "debug directory, without entry types ",
+     "debug table letters select debug directory entries of PE images",
+     parseDebugLetters<&Options::debugExclude>},
+    {"r", Switch::Raw, Display::Raw, sectioned, "raw section contents", noSections, nullptr},
+    {"R", Switch::Relocs, Display::Relocations, sectioned, "relocation records", noSections,
+     nullptr},
+    {"v", Switch::Verbose, Display::Modifier, anyKind & ~kindBit(FileKind::Unknown),
+     "verbose display", "nothing in its display is affected", nullptr},
+    {"um",
+     Switch::Unmangle,
+     Display::Unmangle,
+     anyKind,
+     "each line of the input taken as a mangled name and demangled",
+     {},
+     nullptr},
+};
+
+const SwitchRow* findSwitch(std::string_view body)
 {
-    struct Plain {
-        std::string_view name;
-        Switch which;
-        std::string_view meaning;
-    };
-    static constexpr Plain plain[] = {
-        {"a", Switch::Ascii, "ASCII file display"},
-        {"a7", Switch::Ascii7, "ASCII file display, high bit stripped"},
-        {"C", Switch::Coff, "COFF display: headers, sections, relocations, symbols"},
-        {"d", Switch::Debug, "debug information"},
-        {"e", Switch::Exe, "executable display"},
-        {"ed", Switch::NoDebug, "debug information left out"},
-        {"el", Switch::NoLines, "line numbers left out"},
-        {"er", Switch::NoRelocs, "relocations left out"},
-        {"ex", Switch::NoNewExe, "MS-DOS header only; the PE part left out"},
-        {"h", Switch::Hex, "hexadecimal file display"},
-        {"l", Switch::Library, "library display: members and symbol index"},
-        {"m", Switch::RawNames, "names shown as stored, not demangled"},
-        {"o", Switch::Obj, "COFF object display"},
-        {"oc", Switch::Checksum, "checksums verified"},
-        {"r", Switch::Raw, "raw section contents"},
-        {"R", Switch::Relocs, "relocation records"},
-        {"v", Switch::Verbose, "verbose display"},
-        {"um", Switch::Unmangle, "each line of the input taken as a mangled name and demangled"},
-    };
-    for (const Plain& p : plain) {
-        if (body == p.name) {
-            use.which = p.which;
-            use.meaning = p.meaning;
-            return true;
+    const SwitchRow* found = nullptr;
+    for (const SwitchRow& row : switchTable) {
+        const bool matches = row.parseArgument ? startsWith(body, row.name) : body == row.name;
+        if (matches && (found == nullptr || row.name.size() > found->name.size())) {
+            found = &row;
         }
     }
-    if (startsWith(body, "b")) {
-        parseOffset(body.substr(1), options, use);
-    } else if (startsWith(body, "ei")) {
-        parseExeTable(body.substr(2), options, use);
-    } else if (startsWith(body, "ee")) {
-        use.which = Switch::Exports;
-        options.exportFilter = filterArgument(body.substr(2));
-        use.meaning = filterMeaning("exports", options.exportFilter);
-    } else if (startsWith(body, "em.")) {
-        use.which = Switch::ImportModules;
-        options.moduleFilter = filterArgument(body.substr(3));
-        use.meaning = filterMeaning("imported modules", options.moduleFilter);
-    } else if (startsWith(body, "em")) {
-        use.which = Switch::Imports;
-        options.importFilter = filterArgument(body.substr(2));
-        use.meaning = filterMeaning("imports (module or function)", options.importFilter);
-    } else if (startsWith(body, "li")) {
-        use.which = Switch::Impdef;
-        options.impdefFilter = filterArgument(body.substr(2));
-        use.meaning = filterMeaning("IMPDEF lines", options.impdefFilter);
-    } else if (startsWith(body, "oi")) {
-        use.which = Switch::SectionInclude;
-        parseSectionName(body.substr(2), options.sectionInclude, use, "only");
-    } else if (startsWith(body, "ox")) {
-        use.which = Switch::SectionExclude;
-        parseSectionName(body.substr(2), options.sectionExclude, use, "leaves out");
-    } else if (startsWith(body, "i")) {
-        use.which = Switch::DebugInclude;
-        parseDebugLetters(body.substr(1), options.debugInclude, use, "only");
-    } else if (startsWith(body, "x")) {
-        use.which = Switch::DebugExclude;
-        parseDebugLetters(body.substr(1), options.debugExclude, use, "without");
-    } else {
-        return false;
-    }
-    return true;
+    return found;
 }
 
 } // namespace
 
+std::optional<std::string_view> SwitchUse::whyNoEffect(FileKind kind) const
+{
+    if ((row->appliesTo & kindBit(kind)) != 0) {
+        return std::nullopt;
+    }
+    return row->whyNot;
+}
+
 bool Options::has(Switch which) const
 {
     return std::any_of(switches.begin(), switches.end(),
-                       [which](const SwitchUse& s) { return s.which == which; });
+                       [which](const SwitchUse& s) { return s.which() == which; });
 }
 
 bool Options::sectionSelected(std::string_view name) const
@@ -255,10 +282,15 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments)
             files.push_back(argument);
             continue;
         }
-        SwitchUse use{argument, Switch::Hex, {}, {}};
-        if (!parseSwitch(std::string_view(argument).substr(1), options, use)) {
+        const std::string_view body = std::string_view(argument).substr(1);
+        const SwitchRow* row = findSwitch(body);
+        if (row == nullptr) {
             result.error = "unknown switch " + argument;
             return result;
+        }
+        SwitchUse use{argument, row, std::string(row->meaning), {}};
+        if (row->parseArgument != nullptr) {
+            row->parseArgument(body.substr(row->name.size()), options, use);
         }
         options.switches.push_back(std::move(use));
     }
@@ -280,7 +312,8 @@ std::string_view usageText()
     return "usage: tdump <switch>... <input file> [<list file>]\n"
            "  -a  -a7      ASCII file display (7-bit)\n"
            "  -h           hexadecimal file display      -b<n>  start at offset n (or 0x..)\n"
-           "  -e           executable (PE) display       -ei<HDR|OBJ|FIX|NAM|ENT>  one table\n"
+           "  -e           executable (PE) display       -ei<table>  one table:\n"
+           "               HDR OBJ FIX NAM ENT\n"
            "  -ee[=x]      exports                       -em[=x]  imports    -em.[x]  modules\n"
            "  -ed -el -er  leave out debug / line numbers / relocations\n"
            "  -ex          MS-DOS header only            -R     base relocations\n"

@@ -44,11 +44,62 @@ enum class Switch {
     Unmangle,       // -um
 };
 
+// The kinds of file a listing tells apart.
+enum class FileKind { PeImage, DosExecutable, CoffObject, ImportObject, Archive, Unknown };
+
+constexpr unsigned kindBit(FileKind kind)
+{
+    return 1u << static_cast<unsigned>(kind);
+}
+
+// What a switch asks the listing to show. Modifiers show nothing of their
+// own: they change what the displays show.
+enum class Display {
+    Modifier,
+    Executable,    // -e, -ei, -ex
+    Exports,       // -ee
+    Imports,       // -em
+    ImportModules, // -em.
+    Debug,         // -d, -i, -x
+    Relocations,   // -R
+    Coff,          // -C, -o
+    Library,       // -l
+    Impdef,        // -li
+    Checksum,      // -oc
+    Raw,           // -r
+    Hex,           // -h
+    Offset,        // -b: the hexadecimal display, unless a text display is asked for
+    Ascii,         // -a
+    Ascii7,        // -a7
+    Unmangle,      // -um
+};
+
+struct Options;
+struct SwitchUse;
+
+// One switch, whole: its name, how its argument is parsed, what it shows,
+// and the kinds of file it applies to (with why not, for the others).
+struct SwitchRow {
+    std::string_view name; // after the '-'
+    Switch which;
+    Display display;
+    unsigned appliesTo; // kindBit()s
+    std::string_view meaning;
+    std::string_view whyNot; // for a kind of file it does not apply to
+    // Parses the text after the name into options and use (meaning and
+    // remark); nullptr for a switch that takes no argument.
+    void (*parseArgument)(std::string_view argument, Options& options, SwitchUse& use);
+};
+
 struct SwitchUse {
     std::string text; // as given on the command line
-    Switch which;
+    const SwitchRow* row;
     std::string meaning; // what it does in this run
     std::string remark;  // a problem with its argument, or empty
+
+    Switch which() const { return row->which; }
+    // Why it does nothing for this kind of file, or nullopt when it applies.
+    std::optional<std::string_view> whyNoEffect(FileKind kind) const;
 };
 
 // Parts of the executable display that -ei selects.

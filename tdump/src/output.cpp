@@ -13,7 +13,10 @@ void FileSink::write(std::string_view data)
     }
 }
 
-Output::Output(Sink& sink, std::size_t capacity) : sink_(sink), buffer_(capacity) {}
+Output::Output(Sink& sink, WorkBudget& budget, std::size_t capacity)
+    : sink_(sink), buffer_(capacity), budget_(budget)
+{
+}
 
 Output::~Output()
 {
@@ -44,7 +47,7 @@ Output& Output::operator<<(std::string_view text)
     if (text.size() > buffer_.size()) {
         flush();
         sink_.write(text);
-        spent_ += text.size();
+        budget_.charge(text.size());
         return *this;
     }
     std::memcpy(reserve(text.size()), text.data(), text.size());
@@ -106,8 +109,9 @@ Output& Output::operator<<(Column value)
 std::string toHex(std::uint64_t value, int digits)
 {
     StringSink sink;
+    WorkBudget unlimited;
     {
-        Output text(sink, 32);
+        Output text(sink, unlimited, 32);
         text << hex(value, digits);
     }
     return sink.text;

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "budget.h"
+
 namespace tdump {
 
 class Sink {
@@ -70,7 +72,8 @@ class Output {
 public:
     static constexpr std::size_t defaultCapacity = std::size_t{1} << 20;
 
-    explicit Output(Sink& sink, std::size_t capacity = defaultCapacity);
+    // Every byte written is charged to budget.
+    Output(Sink& sink, WorkBudget& budget, std::size_t capacity = defaultCapacity);
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
     ~Output();
@@ -89,30 +92,20 @@ public:
     void commit(std::size_t n)
     {
         used_ += n;
-        spent_ += n;
+        budget_.charge(n);
     }
 
     void flush();
 
-    // Work done for a listing is bounded: every byte written and every table
-    // entry read is charged, and walks stop once the budget is spent. A real
-    // file never comes near it; a forged one whose tables all point at the
-    // same bytes would otherwise run for hours.
-    void limitBudget(std::uint64_t units) { budget_ = std::min(budget_, units); }
-    void charge(std::uint64_t units) { spent_ += units; }
-    bool exhausted() const { return spent_ > budget_; }
-    std::uint64_t budget() const { return budget_; }
+    // What the listing this output belongs to may still spend.
+    WorkBudget& budget() const { return budget_; }
 
 private:
     Sink& sink_;
     std::vector<char> buffer_;
     std::size_t used_ = 0;
-    std::uint64_t spent_ = 0;
-    std::uint64_t budget_ = ~std::uint64_t{0};
+    WorkBudget& budget_;
 };
-
-// What reading one table entry costs against the budget.
-constexpr std::uint64_t entryCost = 8;
 
 // The value in hexadecimal digits, for building message texts.
 std::string toHex(std::uint64_t value, int digits = 1);

@@ -63,10 +63,11 @@ int runTool(const std::vector<std::string>& arguments, Sink& standardOutput, Sin
         return exitFileError;
     }
     Reader reader(*input);
+    WorkBudget budget(listingWorkLimit(reader.size()));
     if (listFile) {
         FileSink sink(listFile.get());
         {
-            Output out(sink);
+            Output out(sink, budget);
             dumpFile(options, options.input, reader, out);
         }
         const bool closed = std::fclose(listFile.release()) == 0;
@@ -76,7 +77,7 @@ int runTool(const std::vector<std::string>& arguments, Sink& standardOutput, Sin
         }
         return exitOk;
     }
-    Output out(standardOutput);
+    Output out(standardOutput, budget);
     dumpFile(options, options.input, reader, out);
     return exitOk;
 }

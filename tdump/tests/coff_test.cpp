@@ -66,6 +66,29 @@ TEST(MalformedCoff, SymbolTablePastTheEnd)
                 Contains(text, "/22 (string table offset out of range)"));
 }
 
+TEST(MalformedCoff, ExtendedObjectSymbolTablePastTheEndIsReportedAtItsOwnField)
+{
+    // The extended object header: signature 0/0xFFFF, version 2, x86-64,
+    // the class identifier; no sections, the symbol table pointer at 48.
+    Bytes object;
+    object.put16(0, 0);
+    object.put16(2, 0xFFFF);
+    object.put16(4, 2);
+    object.put16(6, 0x8664);
+    constexpr std::uint8_t classId[16] = {0xC7, 0xA1, 0xBA, 0xD1, 0xEE, 0xBA, 0xA9, 0x4B,
+                                          0xAF, 0x20, 0xFA, 0xF6, 0x6A, 0xA4, 0xDC, 0xB8};
+    for (std::size_t i = 0; i < sizeof classId; ++i) {
+        object.put8(12 + i, classId[i]);
+    }
+    object.put32(44, 0);
+    object.put32(48, 0x7FFFFFF0);
+    object.put32(52, 1);
+    const std::string text = listing(object.data, {});
+    EXPECT_TRUE(Contains(text, "Type:     COFF object file (extended format), x86-64 (AMD64)\n"));
+    EXPECT_TRUE(Contains(text, "** the symbol table offset 2147483632 lies past the end of the "
+                               "file (at file offset 0x30)"));
+}
+
 TEST(MalformedCoff, RelocationsPastTheEnd)
 {
     auto object = makeSampleObject();

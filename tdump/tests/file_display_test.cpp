@@ -18,11 +18,12 @@ std::string show(const std::vector<std::uint8_t>& bytes, bool hexadecimal, std::
     StringSink sink;
     {
         // A small buffer, so that lines cross buffer flushes.
-        Output out(sink, 256);
+        WorkBudget unlimited;
+        Output out(sink, unlimited, 256);
         if (hexadecimal) {
             hexDisplay(View(reader), from, bytes.size(), out);
         } else {
-            textDisplay(View(reader), from, sevenBit, out);
+            textDisplay(View(reader), from, sevenBit ? TextBits::Seven : TextBits::Eight, out);
         }
     }
     return sink.text;

@@ -33,7 +33,7 @@ TEST(CommandLine, AcceptsEverySwitchTheFrontEndPasses)
         EXPECT_FALSE(r.options.switches[0].meaning.empty()) << s;
         EXPECT_EQ(r.options.input, "in.exe");
         EXPECT_EQ(r.options.listFile, "out.txt");
-        seen.push_back(r.options.switches[0].which);
+        seen.push_back(r.options.switches[0].which());
     }
     std::sort(seen.begin(), seen.end());
     EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end())
@@ -87,6 +87,52 @@ TEST(CommandLine, SeveralSwitchesAndTheirOrder)
     EXPECT_TRUE(r.options.has(Switch::Exports));
     EXPECT_FALSE(r.options.demangle());
     EXPECT_EQ(r.options.listFile, "list.txt");
+}
+
+TEST(CommandLine, TheLongestSwitchNameWinsAndOnlySwitchesWithArgumentsTakeOne)
+{
+    const auto only = [](const std::string& text) {
+        const ParseResult r = parse({text, "in"});
+        EXPECT_TRUE(r.error.empty()) << text << ": " << r.error;
+        return r.options;
+    };
+    EXPECT_EQ(only("-em.x").switches[0].which(), Switch::ImportModules);
+    EXPECT_EQ(only("-em.x").moduleFilter, "x");
+    EXPECT_EQ(only("-em").switches[0].which(), Switch::Imports);
+    EXPECT_EQ(only("-eex").exportFilter, "x");
+    EXPECT_EQ(only("-a7").switches[0].which(), Switch::Ascii7);
+    EXPECT_EQ(only("-oc").switches[0].which(), Switch::Checksum);
+    EXPECT_EQ(only("-oi.rdata").sectionInclude, std::vector<std::string>{".rdata"});
+    EXPECT_EQ(only("-ic").switches[0].which(), Switch::DebugInclude);
+    // A switch without an argument takes none: these are not switches.
+    for (const char* text : {"-ea", "-ocx", "-a8", "-hx", "-ex1", "-umx"}) {
+        EXPECT_EQ(parse({text, "in"}).error, std::string("unknown switch ") + text);
+    }
+}
+
+TEST(CommandLine, EverySwitchAppliesToAKindOfFileOrSaysWhyNot)
+{
+    constexpr FileKind kinds[] = {FileKind::PeImage,    FileKind::DosExecutable,
+                                  FileKind::CoffObject, FileKind::ImportObject,
+                                  FileKind::Archive,    FileKind::Unknown};
+    for (const std::string& text : frontEndSwitches) {
+        const SwitchUse use = parse({text, "in"}).options.switches.at(0);
+        int applies = 0;
+        for (const FileKind kind : kinds) {
+            const auto why = use.whyNoEffect(kind);
+            applies += why ? 0 : 1;
+            EXPECT_TRUE(!why || !why->empty()) << text << " on kind " << static_cast<int>(kind);
+        }
+        EXPECT_GT(applies, 0) << text;
+    }
+    const auto why = [](const std::string& text, FileKind kind) {
+        return parse({text, "in"}).options.switches.at(0).whyNoEffect(kind);
+    };
+    EXPECT_FALSE(why("-ee", FileKind::PeImage));
+    EXPECT_EQ(why("-ee", FileKind::Archive), "exports and imports belong to PE images");
+    EXPECT_FALSE(why("-o", FileKind::Unknown)); // -o forces the COFF display
+    EXPECT_TRUE(why("-C", FileKind::Unknown));
+    EXPECT_TRUE(why("-m", FileKind::Unknown));
 }
 
 TEST(CommandLine, Errors)

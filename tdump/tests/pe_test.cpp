@@ -16,17 +16,6 @@
 namespace tdump::test {
 namespace {
 
-std::string hexOffset(std::size_t offset)
-{
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string text;
-    do {
-        text.insert(text.begin(), digits[offset % 16]);
-        offset /= 16;
-    } while (offset != 0);
-    return "(at file offset 0x" + text + ")";
-}
-
 TEST(PeListing, DefaultDisplayShowsHeadersTablesAndNoReports)
 {
     const std::string text = listing(makeSampleImage().bytes.data, {});
@@ -383,9 +372,9 @@ TEST(MalformedPe, TablesThatAllShareOneLookupTableStopAtTheWorkBudget)
     MemorySource source(image.bytes.data);
     Reader reader(source);
     StringSink sink;
+    WorkBudget budget(2000);
     {
-        Output out(sink);
-        out.limitBudget(2000);
+        Output out(sink, budget);
         dumpFile(parsed.options, "image.bin", reader, out);
     }
     EXPECT_TRUE(Contains(sink.text, "  Module KERNEL32.dll\n"));

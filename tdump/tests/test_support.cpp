@@ -24,11 +24,23 @@ std::string listing(const std::vector<std::uint8_t>& bytes,
     MemorySource source(bytes);
     Reader reader(source);
     StringSink sink;
+    WorkBudget budget(listingWorkLimit(bytes.size()));
     {
-        Output out(sink);
+        Output out(sink, budget);
         dumpFile(parsed.options, "image.bin", reader, out);
     }
     return sink.text;
+}
+
+std::string hexOffset(std::size_t offset)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string text;
+    do {
+        text.insert(text.begin(), digits[offset % 16]);
+        offset /= 16;
+    } while (offset != 0);
+    return "(at file offset 0x" + text + ")";
 }
 
 std::vector<std::string> reports(const std::string& listing)

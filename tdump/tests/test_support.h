@@ -17,6 +17,9 @@ std::string listing(const std::vector<std::uint8_t>& bytes,
 // The inline reports ("  ** ...") of a listing.
 std::vector<std::string> reports(const std::string& listing);
 
+// How a report ends that points at this file offset: "(at file offset 0x1A0)".
+std::string hexOffset(std::size_t offset);
+
 // Whether text contains (or lacks) part; on failure the text is shown.
 ::testing::AssertionResult Contains(const std::string& text, std::string_view part);
 ::testing::AssertionResult Lacks(const std::string& text, std::string_view part);

@@ -11,13 +11,63 @@
 namespace tdump {
 namespace {
 
-constexpr std::uint64_t headerSize = 60;
 constexpr std::size_t maxNameLength = 4096;
 constexpr std::uint32_t maxIndexSymbols = 1u << 22;
 constexpr std::uint32_t maxMembers = 1u << 22;
 // The symbol of the import address table entry: the program's name for the
 // import with this in front.
 constexpr std::string_view importPointerPrefix = "__imp_";
+
+// "!<arch>\n", ahead of the first member.
+constexpr std::array<std::uint8_t, 8> archiveSignature = {'!', '<', 'a', 'r', 'c', 'h', '>', '\n'};
+
+// A member header: text fields, padded with spaces, at fixed places.
+struct TextField {
+    std::size_t offset;
+    std::size_t width;
+};
+namespace memberHeader {
+constexpr TextField name{0, 16};
+constexpr TextField date{16, 12};
+constexpr TextField mode{40, 8};
+constexpr TextField size{48, 10};
+constexpr TextField endOfHeader{58, 2};
+} // namespace memberHeader
+constexpr std::uint64_t headerSize = 60;
+
+// The Microsoft second linker member: the number of members and their
+// offsets, the number of symbols and each one's member index, the names.
+namespace secondLinkerMember {
+constexpr std::uint64_t countSize = 4;
+constexpr std::uint64_t offsetSize = 4;
+constexpr std::uint64_t indexSize = 2;
+} // namespace secondLinkerMember
+
+// The entries of the first linker member (and GNU's index), and of the
+// 64-bit index.
+constexpr std::uint64_t indexEntrySize = 4;
+constexpr std::uint64_t index64EntrySize = 8;
+
+// An import member's type, and how its name is made: the IMPORT_OBJECT_TYPE
+// and IMPORT_OBJECT_NAME_TYPE values read here, in the low two bits and the
+// three above them.
+constexpr unsigned importTypeMask = 3;
+constexpr unsigned importNameTypeShift = 2;
+constexpr unsigned importNameTypeMask = 7;
+constexpr unsigned importData = 1;
+constexpr unsigned importConst = 2;
+constexpr unsigned importNameOrdinal = 0;
+constexpr unsigned importNameNoPrefix = 2;
+constexpr unsigned importNameUndecorate = 3;
+constexpr unsigned importNameExportAs = 4;
+
+// "\x7F" "ELF", read as a little-endian number.
+constexpr std::uint32_t elfMagic = 0x464C457F;
+
+std::string_view field(std::string_view header, TextField f)
+{
+    return header.substr(f.offset, f.width);
+}
 
 std::string trimmed(std::string_view text)
 {
@@ -53,7 +103,7 @@ std::string_view memberKind(View data)
     if (looksLikeCoffObject(data)) {
         return "COFF object";
     }
-    if (data.u32(0) == 0x464C457F) {
+    if (data.u32(0) == elfMagic) {
         return "ELF object";
     }
     return "data";
@@ -76,20 +126,20 @@ struct ImportFields {
 ImportFields readImportObject(View view)
 {
     ImportFields f;
-    std::array<std::uint8_t, 20> raw{};
+    std::array<std::uint8_t, importHeader::size> raw{};
     if (!view.read(0, raw)) {
         f.problems.emplace_back("the import header is truncated");
         return f;
     }
-    f.machine = le16(&raw[6]);
-    f.timeStamp = le32(&raw[8]);
-    f.dataSize = le32(&raw[12]);
-    f.ordinalOrHint = le16(&raw[16]);
-    const std::uint16_t bits = le16(&raw[18]);
-    f.type = bits & 3u;
-    f.nameType = (bits >> 2) & 7u;
-    const View data = view.sub(20, f.dataSize);
-    if (f.dataSize > view.size() - 20) {
+    f.machine = le16(&raw[importHeader::machine]);
+    f.timeStamp = le32(&raw[importHeader::timeDateStamp]);
+    f.dataSize = le32(&raw[importHeader::sizeOfData]);
+    f.ordinalOrHint = le16(&raw[importHeader::ordinalOrHint]);
+    const std::uint16_t bits = le16(&raw[importHeader::typeBits]);
+    f.type = bits & importTypeMask;
+    f.nameType = (bits >> importNameTypeShift) & importNameTypeMask;
+    const View data = view.sub(importHeader::size, f.dataSize);
+    if (f.dataSize > view.size() - importHeader::size) {
         f.problems.push_back("the import data size " + std::to_string(f.dataSize) +
                              " runs past the end of the member");
     }
@@ -101,7 +151,7 @@ ImportFields readImportObject(View view)
     }
     f.symbol = symbol ? printable(symbol->text) : "";
     f.dll = dll ? printable(dll->text) : "";
-    if (f.nameType == 4 && dll) {
+    if (f.nameType == importNameExportAs && dll) {
         const auto exportAs =
             data.string(symbol->text.size() + dll->text.size() + 2, maxNameLength);
         f.exportAs = exportAs ? printable(exportAs->text) : "";
@@ -134,8 +184,8 @@ std::string byOrdinalText(const std::string& name, std::uint64_t ordinal)
 std::optional<std::string> importPointerSymbol(Output& out, const CoffFile& object)
 {
     const std::uint32_t count = object.header().symbolCount;
-    for (std::uint64_t i = 0; i < count && !out.exhausted();) {
-        out.charge(entryCost);
+    for (std::uint64_t i = 0; i < count && !out.budget().exhausted();) {
+        out.budget().charge(entryCost);
         const auto symbol = object.readSymbol(static_cast<std::uint32_t>(i));
         if (!symbol) {
             return std::nullopt;
@@ -156,12 +206,12 @@ std::string exportedName(const ImportFields& f)
 {
     std::string name = f.symbol;
     switch (f.nameType) {
-    case 2: // no prefix: drop one leading ?, @ or _
+    case importNameNoPrefix: // drop one leading ?, @ or _
         if (!name.empty() && (name[0] == '?' || name[0] == '@' || name[0] == '_')) {
             name.erase(0, 1);
         }
         break;
-    case 3: { // undecorate: also cut at the first @
+    case importNameUndecorate: { // also cut at the first @
         if (!name.empty() && (name[0] == '?' || name[0] == '@' || name[0] == '_')) {
             name.erase(0, 1);
         }
@@ -171,7 +221,7 @@ std::string exportedName(const ImportFields& f)
         }
         break;
     }
-    case 4:
+    case importNameExportAs:
         return f.exportAs;
     default:
         break;
@@ -183,10 +233,8 @@ std::string exportedName(const ImportFields& f)
 
 bool isArchive(View view)
 {
-    std::array<std::uint8_t, 8> magic{};
-    static constexpr std::array<std::uint8_t, 8> expected = {'!', '<', 'a', 'r',
-                                                             'c', 'h', '>', '\n'};
-    return view.read(0, magic) && magic == expected;
+    std::array<std::uint8_t, archiveSignature.size()> magic{};
+    return view.read(0, magic) && magic == archiveSignature;
 }
 
 Archive::Archive(View view) : view_(view)
@@ -244,22 +292,23 @@ std::optional<Member> Archive::memberAt(std::uint64_t headerOffset, std::string*
         return std::nullopt;
     }
     const std::string_view text(reinterpret_cast<const char*>(raw.data()), raw.size());
-    if (text.substr(58, 2) != "`\n") {
+    if (field(text, memberHeader::endOfHeader) != "`\n") {
         *problem = "the member header does not end in `\\n";
         return std::nullopt;
     }
-    const auto size = decimalField(text.substr(48, 10));
+    const auto size = decimalField(field(text, memberHeader::size));
     if (!size) {
-        *problem = "the member size \"" + trimmed(text.substr(48, 10)) + "\" is not a number";
+        *problem =
+            "the member size \"" + trimmed(field(text, memberHeader::size)) + "\" is not a number";
         return std::nullopt;
     }
     Member m;
     m.headerOffset = headerOffset;
     m.dataOffset = headerOffset + headerSize;
     m.size = *size;
-    m.date = trimmed(text.substr(16, 12));
-    m.mode = trimmed(text.substr(40, 8));
-    const std::string rawName = trimmed(text.substr(0, 16));
+    m.date = printable(trimmed(field(text, memberHeader::date)));
+    m.mode = printable(trimmed(field(text, memberHeader::mode)));
+    const std::string rawName = trimmed(field(text, memberHeader::name));
     if (rawName.starts_with("#1/")) {
         // BSD: the name is the first bytes of the data.
         const auto length = decimalField(std::string_view(rawName).substr(3));
@@ -286,13 +335,13 @@ std::optional<Member> Archive::memberAt(std::uint64_t headerOffset, std::string*
 
 void Archive::walk(Output* out, const std::function<bool(const Member&)>& visit) const
 {
-    std::uint64_t at = 8;
+    std::uint64_t at = archiveSignature.size();
     for (std::uint32_t count = 0; at < view_.size(); ++count) {
         if (out != nullptr) {
-            if (out->exhausted()) {
+            if (out->budget().exhausted()) {
                 return;
             }
-            out->charge(entryCost);
+            out->budget().charge(entryCost);
         }
         if (count == maxMembers) {
             if (out) {
@@ -354,7 +403,8 @@ void Archive::listSymbolIndex(Output& out, const Options& options) const
         // Microsoft second linker member: little-endian, sorted by name.
         const View data = view_.sub(secondIndex_->dataOffset, secondIndex_->size);
         const std::uint32_t members = data.u32(0).value_or(0);
-        const std::uint64_t symbolsAt = 4 + std::uint64_t{members} * 4;
+        const std::uint64_t symbolsAt =
+            secondLinkerMember::countSize + std::uint64_t{members} * secondLinkerMember::offsetSize;
         const auto symbols = data.u32(symbolsAt);
         if (!symbols) {
             report(out, "the second linker member is truncated",
@@ -363,11 +413,13 @@ void Archive::listSymbolIndex(Output& out, const Options& options) const
         }
         out << "  " << dec(*symbols) << " symbols in " << dec(members)
             << " members (second linker member)\n";
-        std::uint64_t nameAt = symbolsAt + 4 + std::uint64_t{*symbols} * 2;
-        for (std::uint32_t i = 0; i < std::min(*symbols, maxIndexSymbols) && !out.exhausted();
-             ++i) {
-            out.charge(entryCost);
-            const auto memberIndex = data.u16(symbolsAt + 4 + std::uint64_t{i} * 2);
+        std::uint64_t nameAt = symbolsAt + secondLinkerMember::countSize +
+                               std::uint64_t{*symbols} * secondLinkerMember::indexSize;
+        for (std::uint32_t i = 0;
+             i < std::min(*symbols, maxIndexSymbols) && !out.budget().exhausted(); ++i) {
+            out.budget().charge(entryCost);
+            const auto memberIndex = data.u16(symbolsAt + secondLinkerMember::countSize +
+                                              std::uint64_t{i} * secondLinkerMember::indexSize);
             const auto name = data.string(nameAt, maxNameLength);
             if (!memberIndex || !name) {
                 report(out, "the second linker member ends after " + std::to_string(i) + " symbols",
@@ -375,9 +427,11 @@ void Archive::listSymbolIndex(Output& out, const Options& options) const
                 return;
             }
             nameAt += name->text.size() + 1;
-            const auto offset = *memberIndex >= 1 && *memberIndex <= members
-                                    ? data.u32(4 + std::uint64_t{*memberIndex - 1u} * 4)
-                                    : std::nullopt;
+            const auto offset =
+                *memberIndex >= 1 && *memberIndex <= members
+                    ? data.u32(secondLinkerMember::countSize +
+                               std::uint64_t{*memberIndex - 1u} * secondLinkerMember::offsetSize)
+                    : std::nullopt;
             out << "  " << column(displayName(name->text, options.demangle()), 40) << "  "
                 << (offset ? memberName(*offset)
                            : "** member index " + std::to_string(*memberIndex) + " out of range")
@@ -392,7 +446,7 @@ void Archive::listSymbolIndex(Output& out, const Options& options) const
     }
     // GNU (and Microsoft first) linker member: big-endian offsets.
     const bool wide = index64_.has_value();
-    const std::uint64_t width = wide ? 8 : 4;
+    const std::uint64_t width = wide ? index64EntrySize : indexEntrySize;
     const View data = view_.sub(index->dataOffset, index->size);
     const auto count = wide ? data.u64be(0) : std::optional<std::uint64_t>(data.u32be(0));
     if (!count) {
@@ -407,8 +461,8 @@ void Archive::listSymbolIndex(Output& out, const Options& options) const
     }
     std::uint64_t nameAt = width + *count * width;
     for (std::uint64_t i = 0;
-         i < std::min<std::uint64_t>(*count, maxIndexSymbols) && !out.exhausted(); ++i) {
-        out.charge(entryCost);
+         i < std::min<std::uint64_t>(*count, maxIndexSymbols) && !out.budget().exhausted(); ++i) {
+        out.budget().charge(entryCost);
         const auto offset = wide ? data.u64be(width + i * width)
                                  : std::optional<std::uint64_t>(data.u32be(width + i * width));
         const auto name = data.string(nameAt, maxNameLength);
@@ -469,16 +523,16 @@ void Archive::listImpdef(Output& out, const Options& options) const
             if (!f.namesComplete) {
                 return true; // a cut name would list an import that is not there
             }
-            const bool byOrdinal = f.nameType == 0;
+            const bool byOrdinal = f.nameType == importNameOrdinal;
             const std::string name =
                 byOrdinal ? definitionName(f.symbol, f.machine) : exportedName(f);
             if (!matchesFilter(name, options.impdefFilter)) {
                 return true;
             }
             std::string line = "    " + (byOrdinal ? byOrdinalText(name, f.ordinalOrHint) : name);
-            if (f.type == 1) {
+            if (f.type == importData) {
                 line += " DATA";
-            } else if (f.type == 2) {
+            } else if (f.type == importConst) {
                 line += " CONSTANT";
             }
             add(f.dll, line + "\n");
@@ -521,23 +575,24 @@ void Archive::listImpdef(Output& out, const Options& options) const
         }
         // Imports of data have no jump stub in .text.
         const std::string kind = named(".text") == sections.end() ? " DATA" : "";
-        if (dllNameOrHintName != sections.end() && dllNameOrHintName->rawSize > 2) {
+        if (dllNameOrHintName != sections.end() &&
+            dllNameOrHintName->rawSize > importByName::name) {
             const auto name = data.sub(dllNameOrHintName->rawPointer, dllNameOrHintName->rawSize)
-                                  .string(2, maxNameLength);
+                                  .string(importByName::name, maxNameLength);
             if (name && matchesFilter(name->text, options.impdefFilter)) {
                 gnuLines.push_back("    " + printable(name->text) + kind + "\n");
             }
         } else if (const auto lookup = named(".idata$4");
-                   lookup != sections.end() && lookup->rawSize >= 4) {
+                   lookup != sections.end() && lookup->rawSize >= thunk32Size) {
             // No hint/name entry: imported by ordinal, the flag in the top bit.
-            const bool wide = lookup->rawSize >= 8;
+            const bool wide = lookup->rawSize >= thunk64Size;
             const auto entry = wide ? data.u64(lookup->rawPointer)
                                     : std::optional<std::uint64_t>(data.u32(lookup->rawPointer));
-            const std::uint64_t flag = wide ? std::uint64_t{1} << 63 : std::uint64_t{1} << 31;
+            const std::uint64_t flag = wide ? ordinalFlag64 : ordinalFlag32;
             if (!entry || (*entry & flag) == 0) {
                 return true;
             }
-            const std::string ordinal = std::to_string(*entry & 0xFFFF);
+            const std::string ordinal = std::to_string(*entry & ordinalMask);
             // The DLL need not export a name for it; the library's name is
             // that of the import address entry's symbol.
             const auto pointer = importPointerSymbol(out, object);
@@ -552,7 +607,8 @@ void Archive::listImpdef(Output& out, const Options& options) const
                     ? definitionName(pointer->substr(importPointerPrefix.size()), header->machine)
                     : std::string();
             if (matchesFilter(name, options.impdefFilter)) {
-                gnuLines.push_back("    " + byOrdinalText(name, *entry & 0xFFFF) + kind + "\n");
+                gnuLines.push_back("    " + byOrdinalText(name, *entry & ordinalMask) + kind +
+                                   "\n");
             }
         }
         return true;
@@ -584,8 +640,9 @@ void listImportObject(View view, Output& out, const Options& options)
         << nameTypes[f.nameType] << '\n';
     out << "    symbol   " << displayName(f.symbol, options.demangle()) << '\n';
     out << "    DLL      " << f.dll << '\n';
-    out << "    " << (f.nameType == 0 ? "ordinal  " : "hint     ") << dec(f.ordinalOrHint) << '\n';
-    if (f.nameType != 0) {
+    out << "    " << (f.nameType == importNameOrdinal ? "ordinal  " : "hint     ")
+        << dec(f.ordinalOrHint) << '\n';
+    if (f.nameType != importNameOrdinal) {
         out << "    exported as " << exportedName(f) << '\n';
     }
     if (options.verbose()) {

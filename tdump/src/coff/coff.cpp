@@ -10,20 +10,126 @@
 namespace tdump {
 namespace {
 
-constexpr std::size_t sectionHeaderSize = 40;
-constexpr std::size_t relocationSize = 10;
-constexpr std::size_t lineNumberSize = 6;
 // Far more than any real object has; keeps a forged count from costing memory.
 constexpr std::uint32_t maxSections = 65536;
 constexpr std::size_t maxNameLength = 4096;
-// A file symbol's auxiliary record holding a long name: the zero marker and
-// the string table offset.
-constexpr std::size_t auxFileZeroes = 0;
-constexpr std::size_t auxFileStringOffset = 4;
 
+// Section and symbol names of up to eight bytes are kept in place.
+constexpr std::size_t shortNameSize = 8;
+// The string table opens with its own size; the strings follow.
+constexpr std::uint32_t firstStringOffset = 4;
+
+// ANON_OBJECT_HEADER_BIGOBJ, the header of the extended object format.
+namespace bigObjHeader {
+constexpr std::size_t sig1 = 0;
+constexpr std::size_t sig2 = 2;
+constexpr std::size_t version = 4;
+constexpr std::size_t machine = 6;
+constexpr std::size_t timeDateStamp = 8;
+constexpr std::size_t classId = 12;
+constexpr std::size_t numberOfSections = 44;
+constexpr std::size_t pointerToSymbolTable = 48;
+constexpr std::size_t numberOfSymbols = 52;
+constexpr std::size_t size = 56;
+} // namespace bigObjHeader
+
+// What the first fields of an import member or an extended object hold.
+constexpr std::uint16_t headerSig1 = 0;
+constexpr std::uint16_t headerSig2 = 0xFFFF;
+constexpr std::uint16_t importHeaderVersion = 0;
+constexpr std::uint16_t bigObjMinVersion = 2;
 // The class identifier of the extended ("bigobj") object format.
 constexpr std::array<std::uint8_t, 16> bigObjClassId = {
     0xC7, 0xA1, 0xBA, 0xD1, 0xEE, 0xBA, 0xA9, 0x4B, 0xAF, 0x20, 0xFA, 0xF6, 0x6A, 0xA4, 0xDC, 0xB8};
+
+// IMAGE_SECTION_HEADER
+namespace sectionHeader {
+constexpr std::size_t name = 0;
+constexpr std::size_t virtualSize = 8;
+constexpr std::size_t virtualAddress = 12;
+constexpr std::size_t sizeOfRawData = 16;
+constexpr std::size_t pointerToRawData = 20;
+constexpr std::size_t pointerToRelocations = 24;
+constexpr std::size_t pointerToLinenumbers = 28;
+constexpr std::size_t numberOfRelocations = 32;
+constexpr std::size_t numberOfLinenumbers = 34;
+constexpr std::size_t characteristics = 36;
+constexpr std::size_t size = 40;
+} // namespace sectionHeader
+
+// IMAGE_SCN_LNK_NRELOC_OVFL: the relocation count, 0xFFFF in the header, is
+// in the first relocation record.
+constexpr std::uint32_t sectionRelocationsOverflow = 0x01000000;
+constexpr std::uint16_t relocationCountOverflow = 0xFFFF;
+
+// IMAGE_RELOCATION
+namespace relocation {
+constexpr std::size_t virtualAddress = 0;
+constexpr std::size_t symbolTableIndex = 4;
+constexpr std::size_t type = 8;
+constexpr std::size_t size = 10;
+} // namespace relocation
+
+// IMAGE_LINENUMBER: a symbol table index where the line number is 0, an
+// address otherwise.
+namespace lineNumber {
+constexpr std::size_t symbolTableIndexOrVirtualAddress = 0;
+constexpr std::size_t linenumber = 4;
+constexpr std::size_t size = 6;
+} // namespace lineNumber
+
+// The special section numbers of a symbol.
+constexpr std::int32_t symbolUndefined = 0;
+constexpr std::int32_t symbolAbsolute = -1;
+constexpr std::int32_t symbolDebug = -2;
+// The storage classes of .bf/.ef symbols and of weak externals.
+constexpr std::uint8_t storageClassFunction = 101;
+constexpr std::uint8_t storageClassWeakExternal = 105;
+// The derived type of a function symbol, in bits 4 and 5 of its type.
+constexpr std::uint16_t derivedTypeFunction = 2;
+
+// The auxiliary records, in the layout IMAGE_AUX_SYMBOL gives them: a
+// function definition's, a .bf/.ef symbol's, a weak external's and a
+// section definition's.
+namespace auxFunctionDefinition {
+constexpr std::size_t tagIndex = 0;
+constexpr std::size_t totalSize = 4;
+constexpr std::size_t pointerToLinenumber = 8;
+constexpr std::size_t pointerToNextFunction = 12;
+} // namespace auxFunctionDefinition
+namespace auxFunctionLines {
+constexpr std::size_t linenumber = 4;
+} // namespace auxFunctionLines
+namespace auxWeakExternal {
+constexpr std::size_t tagIndex = 0;
+constexpr std::size_t characteristics = 4;
+} // namespace auxWeakExternal
+namespace auxSectionDefinition {
+constexpr std::size_t length = 0;
+constexpr std::size_t numberOfRelocations = 4;
+constexpr std::size_t numberOfLinenumbers = 6;
+constexpr std::size_t checkSum = 8;
+constexpr std::size_t number = 12;
+constexpr std::size_t selection = 14;
+constexpr std::size_t highNumber = 16; // the extended object format only
+} // namespace auxSectionDefinition
+// A file symbol's auxiliary record holding a long name: the zero marker and
+// the string table offset.
+namespace auxFile {
+constexpr std::size_t zeroes = 0;
+constexpr std::size_t stringOffset = 4;
+} // namespace auxFile
+// IMAGE_COMDAT_SELECT_ASSOCIATIVE: the section goes with another one.
+constexpr std::uint8_t comdatSelectAssociative = 5;
+
+// A .debug$S section: the CodeView signature, then subsections, each with
+// a type and a length ahead of its data.
+constexpr std::uint64_t codeViewSignatureSize = 4;
+namespace debugSubsection {
+constexpr std::uint64_t type = 0;
+constexpr std::uint64_t length = 4;
+constexpr std::uint64_t size = 8;
+} // namespace debugSubsection
 
 std::string fixedName(const std::uint8_t* raw, std::size_t size)
 {
@@ -88,18 +194,18 @@ std::string symbolTypeText(std::uint16_t type)
 
 std::optional<CoffHeader> readCoffHeader(View view, std::uint64_t offset)
 {
-    std::array<std::uint8_t, 20> raw{};
+    std::array<std::uint8_t, fileHeader::size> raw{};
     if (!view.read(offset, raw)) {
         return std::nullopt;
     }
     CoffHeader h;
-    h.machine = le16(&raw[0]);
-    h.sectionCount = le16(&raw[2]);
-    h.timeDateStamp = le32(&raw[4]);
-    h.symbolTableOffset = le32(&raw[8]);
-    h.symbolCount = le32(&raw[12]);
-    h.optionalHeaderSize = le16(&raw[16]);
-    h.characteristics = le16(&raw[18]);
+    h.machine = le16(&raw[fileHeader::machine]);
+    h.sectionCount = le16(&raw[fileHeader::numberOfSections]);
+    h.timeDateStamp = le32(&raw[fileHeader::timeDateStamp]);
+    h.symbolTableOffset = le32(&raw[fileHeader::pointerToSymbolTable]);
+    h.symbolCount = le32(&raw[fileHeader::numberOfSymbols]);
+    h.optionalHeaderSize = le16(&raw[fileHeader::sizeOfOptionalHeader]);
+    h.characteristics = le16(&raw[fileHeader::characteristics]);
     h.headerOffset = offset;
     h.sectionTableOffset = offset + raw.size() + h.optionalHeaderSize;
     return h;
@@ -107,35 +213,51 @@ std::optional<CoffHeader> readCoffHeader(View view, std::uint64_t offset)
 
 std::optional<CoffHeader> readBigObjHeader(View view)
 {
-    std::array<std::uint8_t, 56> raw{};
-    if (!view.read(0, raw) || le16(&raw[0]) != 0 || le16(&raw[2]) != 0xFFFF || le16(&raw[4]) < 2 ||
-        !std::equal(bigObjClassId.begin(), bigObjClassId.end(), raw.begin() + 12)) {
+    std::array<std::uint8_t, bigObjHeader::size> raw{};
+    if (!view.read(0, raw) || le16(&raw[bigObjHeader::sig1]) != headerSig1 ||
+        le16(&raw[bigObjHeader::sig2]) != headerSig2 ||
+        le16(&raw[bigObjHeader::version]) < bigObjMinVersion ||
+        !std::equal(bigObjClassId.begin(), bigObjClassId.end(),
+                    raw.begin() + bigObjHeader::classId)) {
         return std::nullopt;
     }
     CoffHeader h;
     h.bigobj = true;
-    h.machine = le16(&raw[6]);
-    h.timeDateStamp = le32(&raw[8]);
-    h.sectionCount = le32(&raw[44]);
-    h.symbolTableOffset = le32(&raw[48]);
-    h.symbolCount = le32(&raw[52]);
+    h.machine = le16(&raw[bigObjHeader::machine]);
+    h.timeDateStamp = le32(&raw[bigObjHeader::timeDateStamp]);
+    h.sectionCount = le32(&raw[bigObjHeader::numberOfSections]);
+    h.symbolTableOffset = le32(&raw[bigObjHeader::pointerToSymbolTable]);
+    h.symbolCount = le32(&raw[bigObjHeader::numberOfSymbols]);
     h.sectionTableOffset = raw.size();
     return h;
 }
 
 bool isImportObject(View view)
 {
-    const auto sig1 = view.u16(0);
-    const auto sig2 = view.u16(2);
-    const auto version = view.u16(4);
-    return sig1 == 0 && sig2 == 0xFFFF && version == 0 && view.size() >= 20;
+    const auto sig1 = view.u16(importHeader::sig1);
+    const auto sig2 = view.u16(importHeader::sig2);
+    const auto version = view.u16(importHeader::version);
+    return sig1 == headerSig1 && sig2 == headerSig2 && version == importHeaderVersion &&
+           view.size() >= importHeader::size;
 }
 
 bool looksLikeCoffObject(View view)
 {
     const auto h = readCoffHeader(view, 0);
     return h && h->machine != 0 && isKnownMachine(h->machine) && h->optionalHeaderSize == 0 &&
-           view.has(h->sectionTableOffset, std::uint64_t{h->sectionCount} * sectionHeaderSize);
+           view.has(h->sectionTableOffset, std::uint64_t{h->sectionCount} * sectionHeader::size);
+}
+
+std::optional<CoffFile> openCoffObject(View view)
+{
+    auto header = readBigObjHeader(view);
+    if (!header && looksLikeCoffObject(view)) {
+        header = readCoffHeader(view, 0);
+    }
+    if (!header) {
+        return std::nullopt;
+    }
+    return CoffFile(view, *header);
 }
 
 CoffFile::CoffFile(View view, const CoffHeader& header) : view_(view), header_(header)
@@ -149,13 +271,15 @@ CoffFile::CoffFile(View view, const CoffHeader& header) : view_(view), header_(h
             problems_.push_back({"the symbol table offset " +
                                      std::to_string(header_.symbolTableOffset) +
                                      " lies past the end of the file",
-                                 view_.base() + header_.headerOffset + 8});
+                                 view_.base() + header_.headerOffset +
+                                     (header_.bigobj ? bigObjHeader::pointerToSymbolTable
+                                                     : fileHeader::pointerToSymbolTable)});
         } else if (!size) {
             problems_.push_back(
                 {"the string table after the symbol table is missing (the symbol table "
                  "runs past the end of the file)",
                  view_.base() + std::min(stringTableOffset_, view_.size())});
-        } else if (*size < 4 || !view_.has(stringTableOffset_, *size)) {
+        } else if (*size < firstStringOffset || !view_.has(stringTableOffset_, *size)) {
             problems_.push_back(
                 {"the string table size " + std::to_string(*size) +
                      " does not fit the file; strings are read up to the end of the file",
@@ -175,8 +299,9 @@ CoffFile::CoffFile(View view, const CoffHeader& header) : view_(view), header_(h
         count = maxSections;
     }
     for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint64_t at = header_.sectionTableOffset + std::uint64_t{i} * sectionHeaderSize;
-        std::array<std::uint8_t, sectionHeaderSize> raw{};
+        const std::uint64_t at =
+            header_.sectionTableOffset + std::uint64_t{i} * sectionHeader::size;
+        std::array<std::uint8_t, sectionHeader::size> raw{};
         if (!view_.read(at, raw)) {
             problems_.push_back(
                 {"the section table is truncated: section " + std::to_string(i + 1) + " of " +
@@ -185,16 +310,16 @@ CoffFile::CoffFile(View view, const CoffHeader& header) : view_(view), header_(h
             break;
         }
         SectionHeader s;
-        s.name = sectionName(raw.data());
-        s.virtualSize = le32(&raw[8]);
-        s.virtualAddress = le32(&raw[12]);
-        s.rawSize = le32(&raw[16]);
-        s.rawPointer = le32(&raw[20]);
-        s.relocPointer = le32(&raw[24]);
-        s.linePointer = le32(&raw[28]);
-        s.relocCount = le16(&raw[32]);
-        s.lineCount = le16(&raw[34]);
-        s.characteristics = le32(&raw[36]);
+        s.name = sectionName(&raw[sectionHeader::name]);
+        s.virtualSize = le32(&raw[sectionHeader::virtualSize]);
+        s.virtualAddress = le32(&raw[sectionHeader::virtualAddress]);
+        s.rawSize = le32(&raw[sectionHeader::sizeOfRawData]);
+        s.rawPointer = le32(&raw[sectionHeader::pointerToRawData]);
+        s.relocPointer = le32(&raw[sectionHeader::pointerToRelocations]);
+        s.linePointer = le32(&raw[sectionHeader::pointerToLinenumbers]);
+        s.relocCount = le16(&raw[sectionHeader::numberOfRelocations]);
+        s.lineCount = le16(&raw[sectionHeader::numberOfLinenumbers]);
+        s.characteristics = le32(&raw[sectionHeader::characteristics]);
         s.headerOffset = at;
         sections_.push_back(std::move(s));
     }
@@ -208,7 +333,7 @@ std::uint64_t CoffFile::symbolOffset(std::uint32_t index) const
 
 std::optional<std::string> CoffFile::stringAt(std::uint32_t offset) const
 {
-    if (offset < 4 || offset >= stringTableSize_) {
+    if (offset < firstStringOffset || offset >= stringTableSize_) {
         return std::nullopt;
     }
     const auto text = view_.sub(stringTableOffset_, stringTableSize_).string(offset, maxNameLength);
@@ -220,7 +345,7 @@ std::optional<std::string> CoffFile::stringAt(std::uint32_t offset) const
 
 std::string CoffFile::sectionName(const std::uint8_t* raw) const
 {
-    std::string name = fixedName(raw, 8);
+    std::string name = fixedName(raw, shortNameSize);
     if (name.size() < 2 || name[0] != '/') {
         return name;
     }
@@ -236,11 +361,11 @@ std::string CoffFile::sectionName(const std::uint8_t* raw) const
 std::string CoffFile::sectionLabel(std::int32_t number) const
 {
     switch (number) {
-    case 0:
+    case symbolUndefined:
         return "UNDEF";
-    case -1:
+    case symbolAbsolute:
         return "ABS";
-    case -2:
+    case symbolDebug:
         return "DEBUG";
     default:
         break;
@@ -253,31 +378,31 @@ std::string CoffFile::sectionLabel(std::int32_t number) const
 
 std::optional<CoffFile::Symbol> CoffFile::readSymbol(std::uint32_t index) const
 {
-    std::array<std::uint8_t, 20> raw{};
+    std::array<std::uint8_t, symbolRecordEx::size> raw{};
     if (header_.symbolTableOffset == 0 || index >= header_.symbolCount ||
         !view_.read(symbolOffset(index), std::span(raw.data(), header_.symbolRecordSize()))) {
         return std::nullopt;
     }
     Symbol s;
-    if (le32(&raw[0]) == 0) {
-        const std::uint32_t offset = le32(&raw[4]);
+    if (le32(&raw[symbolRecord::zeroes]) == 0) {
+        const std::uint32_t offset = le32(&raw[symbolRecord::offset]);
         const auto text = stringAt(offset);
         s.name = text ? *text
                       : "(name at string table offset " + std::to_string(offset) + " out of range)";
     } else {
-        s.name = fixedName(raw.data(), 8);
+        s.name = fixedName(&raw[symbolRecord::shortName], shortNameSize);
     }
-    s.value = le32(&raw[8]);
+    s.value = le32(&raw[symbolRecord::value]);
     if (header_.bigobj) {
-        s.section = static_cast<std::int32_t>(le32(&raw[12]));
-        s.type = le16(&raw[16]);
-        s.storageClass = raw[18];
-        s.auxCount = raw[19];
+        s.section = static_cast<std::int32_t>(le32(&raw[symbolRecordEx::sectionNumber]));
+        s.type = le16(&raw[symbolRecordEx::type]);
+        s.storageClass = raw[symbolRecordEx::storageClass];
+        s.auxCount = raw[symbolRecordEx::numberOfAuxSymbols];
     } else {
-        s.section = static_cast<std::int16_t>(le16(&raw[12]));
-        s.type = le16(&raw[14]);
-        s.storageClass = raw[16];
-        s.auxCount = raw[17];
+        s.section = static_cast<std::int16_t>(le16(&raw[symbolRecord::sectionNumber]));
+        s.type = le16(&raw[symbolRecord::type]);
+        s.storageClass = raw[symbolRecord::storageClass];
+        s.auxCount = raw[symbolRecord::numberOfAuxSymbols];
     }
     return s;
 }
@@ -315,9 +440,11 @@ void CoffFile::listFileHeader(Output& out, const Options& options) const
     }
 }
 
-void CoffFile::listSections(Output& out, const Options& options, bool relocations,
-                            bool lineNumbers) const
+void CoffFile::listSections(Output& out, const Options& options, SectionDetail detail) const
 {
+    const bool detailed = detail == SectionDetail::WithRelocationsAndLines;
+    const bool relocations = detailed && !options.has(Switch::NoRelocs);
+    const bool lineNumbers = detailed && !options.has(Switch::NoLines);
     heading(out, "Section table");
     for (const Problem& p : problems_) {
         report(out, p.what, p.fileOffset);
@@ -332,7 +459,7 @@ void CoffFile::listSections(Output& out, const Options& options, bool relocation
     std::size_t number = 0;
     for (const SectionHeader& s : sections_) {
         ++number;
-        if (out.exhausted()) {
+        if (out.budget().exhausted()) {
             return;
         }
         if (!options.sectionSelected(s.name) ||
@@ -350,7 +477,7 @@ void CoffFile::listSections(Output& out, const Options& options, bool relocation
         if (s.rawSize != 0 && s.rawPointer != 0 && !view_.has(s.rawPointer, s.rawSize)) {
             report(out,
                    "the contents of section " + s.name + " lie (partly) past the end of the file",
-                   view_.base() + s.headerOffset + 16);
+                   view_.base() + s.headerOffset + sectionHeader::sizeOfRawData);
         }
         if (relocations && s.relocCount != 0) {
             listSectionRelocations(out, options, s);
@@ -367,7 +494,8 @@ void CoffFile::listSectionRelocations(Output& out, const Options& options,
     std::uint64_t count = section.relocCount;
     std::uint64_t first = 0;
     // With more than 65,534 relocations the count moves into the first record.
-    if ((section.characteristics & 0x01000000) != 0 && section.relocCount == 0xFFFF) {
+    if ((section.characteristics & sectionRelocationsOverflow) != 0 &&
+        section.relocCount == relocationCountOverflow) {
         const auto real = view_.u32(section.relocPointer);
         if (!real) {
             report(out,
@@ -381,10 +509,10 @@ void CoffFile::listSectionRelocations(Output& out, const Options& options,
     }
     out << "    Relocations of " << section.name << ": " << dec(count - first) << '\n';
     out << "      Offset    Type                      Symbol\n";
-    for (std::uint64_t i = first; i < count && !out.exhausted(); ++i) {
-        out.charge(entryCost);
-        const std::uint64_t at = section.relocPointer + i * relocationSize;
-        std::array<std::uint8_t, relocationSize> raw{};
+    for (std::uint64_t i = first; i < count && !out.budget().exhausted(); ++i) {
+        out.budget().charge(entryCost);
+        const std::uint64_t at = section.relocPointer + i * relocation::size;
+        std::array<std::uint8_t, relocation::size> raw{};
         if (!view_.read(at, raw)) {
             report(out,
                    "the relocations of " + section.name + " are truncated: record " +
@@ -393,12 +521,12 @@ void CoffFile::listSectionRelocations(Output& out, const Options& options,
                    view_.base() + std::min(at, view_.size()));
             return;
         }
-        const std::uint32_t symbolIndex = le32(&raw[4]);
-        const std::uint16_t type = le16(&raw[8]);
+        const std::uint32_t symbolIndex = le32(&raw[relocation::symbolTableIndex]);
+        const std::uint16_t type = le16(&raw[relocation::type]);
         const auto name = symbolName(symbolIndex);
-        out << "      " << hex(le32(&raw[0])) << "  " << hex(type, 4) << ' '
-            << column(relocationTypeName(header_.machine, type), 20) << "[" << dec(symbolIndex, 5)
-            << "] "
+        out << "      " << hex(le32(&raw[relocation::virtualAddress])) << "  " << hex(type, 4)
+            << ' ' << column(relocationTypeName(header_.machine, type), 20) << "["
+            << dec(symbolIndex, 5) << "] "
             << (name ? displayName(*name, options.demangle())
                      : std::string("** symbol index out of range"))
             << '\n';
@@ -412,17 +540,17 @@ void CoffFile::listSectionLines(Output& out, const Options& options,
         return;
     }
     out << "    Line numbers of " << section.name << ": " << dec(section.lineCount) << '\n';
-    for (std::uint32_t i = 0; i < section.lineCount && !out.exhausted(); ++i) {
-        out.charge(entryCost);
-        const std::uint64_t at = section.linePointer + std::uint64_t{i} * lineNumberSize;
-        std::array<std::uint8_t, lineNumberSize> raw{};
+    for (std::uint32_t i = 0; i < section.lineCount && !out.budget().exhausted(); ++i) {
+        out.budget().charge(entryCost);
+        const std::uint64_t at = section.linePointer + std::uint64_t{i} * lineNumber::size;
+        std::array<std::uint8_t, lineNumber::size> raw{};
         if (!view_.read(at, raw)) {
             report(out, "the line numbers of " + section.name + " are truncated",
                    view_.base() + std::min(at, view_.size()));
             return;
         }
-        const std::uint32_t where = le32(&raw[0]);
-        const std::uint16_t line = le16(&raw[4]);
+        const std::uint32_t where = le32(&raw[lineNumber::symbolTableIndexOrVirtualAddress]);
+        const std::uint16_t line = le16(&raw[lineNumber::linenumber]);
         if (line == 0) {
             const auto name = symbolName(where);
             out << "      function [" << dec(where) << "] "
@@ -443,7 +571,7 @@ void CoffFile::listRelocations(Output& out, const Options& options) const
     }
     std::size_t shown = 0;
     for (const SectionHeader& s : sections_) {
-        if (out.exhausted()) {
+        if (out.budget().exhausted()) {
             return;
         }
         if (s.relocCount != 0 && options.sectionSelected(s.name)) {
@@ -466,7 +594,7 @@ void CoffFile::listSymbols(Output& out, const Options& options) const
     out << "  " << dec(header_.symbolCount) << " records at file offset 0x"
         << hex(view_.base() + header_.symbolTableOffset, 1) << '\n';
     out << "  Index     Value     Section               Type  Class                 Aux  Name\n";
-    for (std::uint32_t i = 0; i < header_.symbolCount && !out.exhausted();) {
+    for (std::uint32_t i = 0; i < header_.symbolCount && !out.budget().exhausted();) {
         const auto symbol = readSymbol(i);
         if (!symbol) {
             report(out,
@@ -514,15 +642,15 @@ void CoffFile::listAux(Output& out, const Options& options, const Symbol& symbol
     if (symbol.storageClass == storageClassFile) { // the name fills the auxiliary records
         // GNU tools put a long name in the string table and write the record
         // as a symbol name is written: four zero bytes, then the offset.
-        const std::uint32_t stringOffset = le32(&a[auxFileStringOffset]);
-        if (le32(&a[auxFileZeroes]) == 0 && stringOffset != 0) {
+        const std::uint32_t stringOffset = le32(&a[auxFile::stringOffset]);
+        if (le32(&a[auxFile::zeroes]) == 0 && stringOffset != 0) {
             const auto name = stringAt(stringOffset);
             out << "file name: " << name.value_or("") << '\n';
             if (!name) {
                 report(out,
                        "the file name's string table offset " + std::to_string(stringOffset) +
                            " is out of range",
-                       view_.base() + symbolOffset(index + 1) + auxFileStringOffset);
+                       view_.base() + symbolOffset(index + 1) + auxFile::stringOffset);
             }
         } else {
             out << "file name: " << fixedName(a, aux.size()) << '\n';
@@ -530,32 +658,40 @@ void CoffFile::listAux(Output& out, const Options& options, const Symbol& symbol
     } else if (symbol.storageClass == storageClassStatic && symbol.value == 0 &&
                symbol.section > 0) {
         const std::uint32_t number =
-            le16(&a[12]) | (header_.bigobj ? std::uint32_t{le16(&a[16])} << 16 : 0u);
-        out << "section definition: length 0x" << hex(le32(&a[0]), 1) << ", " << dec(le16(&a[4]))
-            << " relocations, " << dec(le16(&a[6])) << " line numbers, checksum "
-            << hex(le32(&a[8]));
-        if (a[14] != 0) {
-            out << ", COMDAT " << comdatSelectionName(a[14]);
-            if (a[14] == 5) {
+            le16(&a[auxSectionDefinition::number]) |
+            (header_.bigobj ? std::uint32_t{le16(&a[auxSectionDefinition::highNumber])} << 16 : 0u);
+        const std::uint8_t selection = a[auxSectionDefinition::selection];
+        out << "section definition: length 0x" << hex(le32(&a[auxSectionDefinition::length]), 1)
+            << ", " << dec(le16(&a[auxSectionDefinition::numberOfRelocations])) << " relocations, "
+            << dec(le16(&a[auxSectionDefinition::numberOfLinenumbers]))
+            << " line numbers, checksum " << hex(le32(&a[auxSectionDefinition::checkSum]));
+        if (selection != 0) {
+            out << ", COMDAT " << comdatSelectionName(selection);
+            if (selection == comdatSelectAssociative) {
                 out << " with section " << dec(number);
             }
         }
         out << '\n';
-    } else if (symbol.storageClass == 105 || (symbol.storageClass == storageClassExternal &&
-                                              symbol.section == 0 && symbol.value == 0)) {
+    } else if (symbol.storageClass == storageClassWeakExternal ||
+               (symbol.storageClass == storageClassExternal && symbol.section == symbolUndefined &&
+                symbol.value == 0)) {
         static constexpr std::array<std::string_view, 5> kinds = {
             "", "no library search", "library search", "alias", "anti-dependency"};
-        const std::uint32_t kind = le32(&a[4]);
-        out << "weak external: default symbol [" << dec(le32(&a[0])) << "], "
+        const std::uint32_t kind = le32(&a[auxWeakExternal::characteristics]);
+        out << "weak external: default symbol [" << dec(le32(&a[auxWeakExternal::tagIndex]))
+            << "], "
             << (kind < kinds.size() && kind != 0 ? kinds[kind]
                                                  : std::string_view("unrecognised kind"))
             << '\n';
-    } else if (symbol.storageClass == storageClassExternal && ((symbol.type >> 4) & 3) == 2) {
-        out << "function definition: tag [" << dec(le32(&a[0])) << "], size 0x"
-            << hex(le32(&a[4]), 1) << ", line numbers at " << hex(le32(&a[8]))
-            << ", next function [" << dec(le32(&a[12])) << "]\n";
-    } else if (symbol.storageClass == 101) {
-        out << "line " << dec(le16(&a[4])) << '\n';
+    } else if (symbol.storageClass == storageClassExternal &&
+               ((symbol.type >> 4) & 3) == derivedTypeFunction) {
+        out << "function definition: tag [" << dec(le32(&a[auxFunctionDefinition::tagIndex]))
+            << "], size 0x" << hex(le32(&a[auxFunctionDefinition::totalSize]), 1)
+            << ", line numbers at " << hex(le32(&a[auxFunctionDefinition::pointerToLinenumber]))
+            << ", next function [" << dec(le32(&a[auxFunctionDefinition::pointerToNextFunction]))
+            << "]\n";
+    } else if (symbol.storageClass == storageClassFunction) {
+        out << "line " << dec(le16(&a[auxFunctionLines::linenumber])) << '\n';
     } else {
         out << dec(symbol.auxCount) << " auxiliary record(s)\n";
     }
@@ -573,7 +709,7 @@ void CoffFile::listRawContents(Output& out, const Options& options) const
     std::size_t number = 0;
     for (const SectionHeader& s : sections_) {
         ++number;
-        if (out.exhausted()) {
+        if (out.budget().exhausted()) {
             return;
         }
         if (!options.sectionSelected(s.name)) {
@@ -587,7 +723,7 @@ void CoffFile::listRawContents(Output& out, const Options& options) const
         }
         if (!view_.has(s.rawPointer, s.rawSize)) {
             report(out, "the contents lie (partly) past the end of the file; shown up to the end",
-                   view_.base() + s.headerOffset + 16);
+                   view_.base() + s.headerOffset + sectionHeader::sizeOfRawData);
         }
         hexDisplay(view_, s.rawPointer, std::uint64_t{s.rawPointer} + s.rawSize, out);
     }
@@ -600,8 +736,8 @@ void CoffFile::listChecksums(Output& out, const Options& options) const
     // The section definition symbols carry the checksums: static, value 0,
     // an auxiliary record, naming the section by number.
     std::vector<std::optional<std::uint32_t>> stored(sections_.size());
-    for (std::uint32_t i = 0; i < header_.symbolCount && !out.exhausted();) {
-        out.charge(entryCost);
+    for (std::uint32_t i = 0; i < header_.symbolCount && !out.budget().exhausted();) {
+        out.budget().charge(entryCost);
         const auto symbol = readSymbol(i);
         if (!symbol) {
             break;
@@ -609,12 +745,12 @@ void CoffFile::listChecksums(Output& out, const Options& options) const
         if (symbol->storageClass == storageClassStatic && symbol->auxCount >= 1 &&
             symbol->value == 0 && symbol->section > 0 &&
             static_cast<std::size_t>(symbol->section) <= sections_.size()) {
-            std::array<std::uint8_t, 20> aux{};
+            std::array<std::uint8_t, symbolRecordEx::size> aux{};
             if (view_.read(symbolOffset(i + 1),
                            std::span(aux.data(), header_.symbolRecordSize()))) {
                 auto& slot = stored[static_cast<std::size_t>(symbol->section - 1)];
                 if (!slot) {
-                    slot = le32(&aux[8]);
+                    slot = le32(&aux[auxSectionDefinition::checkSum]);
                 }
             }
         }
@@ -624,12 +760,12 @@ void CoffFile::listChecksums(Output& out, const Options& options) const
         }
         i = static_cast<std::uint32_t>(next);
     }
-    for (std::size_t n = 0; n < sections_.size() && !out.exhausted(); ++n) {
+    for (std::size_t n = 0; n < sections_.size() && !out.budget().exhausted(); ++n) {
         const SectionHeader& s = sections_[n];
         if (!options.sectionSelected(s.name) || !stored[n] || *stored[n] == 0) {
             continue;
         }
-        out.charge(s.rawSize);
+        out.budget().charge(s.rawSize);
         ++checked;
         out << "  " << dec(n + 1, 4) << "  " << column(s.name, 12) << "stored " << hex(*stored[n]);
         if (!view_.has(s.rawPointer, s.rawSize)) {
@@ -667,7 +803,7 @@ void CoffFile::listDebugSections(Output& out, const Options& options) const
         if (!signature || !view_.has(s.rawPointer, s.rawSize)) {
             out << '\n';
             report(out, "the contents lie past the end of the file",
-                   view_.base() + s.headerOffset + 16);
+                   view_.base() + s.headerOffset + sectionHeader::sizeOfRawData);
             continue;
         }
         out << ", CodeView signature " << dec(*signature) << '\n';
@@ -676,22 +812,24 @@ void CoffFile::listDebugSections(Output& out, const Options& options) const
         }
         // .debug$S holds subsections: a type, a length, the data, padded to 4.
         static constexpr std::size_t maxSubsections = 100000;
-        std::uint64_t at = 4;
-        for (std::size_t n = 0; at + 8 <= s.rawSize && n < maxSubsections && !out.exhausted();
+        std::uint64_t at = codeViewSignatureSize;
+        for (std::size_t n = 0; at + debugSubsection::size <= s.rawSize && n < maxSubsections &&
+                                !out.budget().exhausted();
              ++n) {
-            const auto type = view_.u32(std::uint64_t{s.rawPointer} + at);
-            const auto length = view_.u32(std::uint64_t{s.rawPointer} + at + 4);
+            const auto type = view_.u32(std::uint64_t{s.rawPointer} + at + debugSubsection::type);
+            const auto length =
+                view_.u32(std::uint64_t{s.rawPointer} + at + debugSubsection::length);
             if (!type || !length) {
                 break;
             }
             out << "        subsection type 0x" << hex(*type, 2) << ", " << dec(*length)
                 << " bytes\n";
-            if (*length > s.rawSize - at - 8) {
+            if (*length > s.rawSize - at - debugSubsection::size) {
                 report(out, "the subsection runs past the end of its section",
                        view_.base() + s.rawPointer + at);
                 break;
             }
-            at += 8 + ((std::uint64_t{*length} + 3) & ~std::uint64_t{3});
+            at += debugSubsection::size + ((std::uint64_t{*length} + 3) & ~std::uint64_t{3});
         }
     }
     if (shown == 0) {

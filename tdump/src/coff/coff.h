@@ -3,6 +3,7 @@
 // COFF: the object file format, and the file header, section table and
 // symbol table that PE images share with it.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,9 +17,76 @@ namespace tdump {
 
 // The machine and symbol storage-class numbers the readers look for.
 constexpr std::uint16_t machineI386 = 0x14C;
+constexpr std::uint16_t machineArmNt = 0x1C4;
+constexpr std::uint16_t machineAmd64 = 0x8664;
+constexpr std::uint16_t machineArm64 = 0xAA64;
 constexpr std::uint8_t storageClassExternal = 2;
 constexpr std::uint8_t storageClassStatic = 3;
 constexpr std::uint8_t storageClassFile = 103;
+
+// IMAGE_FILE_HEADER, at the start of an object and after the PE signature.
+namespace fileHeader {
+constexpr std::size_t machine = 0;
+constexpr std::size_t numberOfSections = 2;
+constexpr std::size_t timeDateStamp = 4;
+constexpr std::size_t pointerToSymbolTable = 8;
+constexpr std::size_t numberOfSymbols = 12;
+constexpr std::size_t sizeOfOptionalHeader = 16;
+constexpr std::size_t characteristics = 18;
+constexpr std::size_t size = 20;
+} // namespace fileHeader
+
+// IMAGE_SYMBOL, a symbol table record; a name of more than eight characters
+// is in the string table, and then the record holds zeroes and its offset.
+namespace symbolRecord {
+constexpr std::size_t shortName = 0;
+constexpr std::size_t zeroes = 0;
+constexpr std::size_t offset = 4;
+constexpr std::size_t value = 8;
+constexpr std::size_t sectionNumber = 12;
+constexpr std::size_t type = 14;
+constexpr std::size_t storageClass = 16;
+constexpr std::size_t numberOfAuxSymbols = 17;
+constexpr std::uint32_t size = 18;
+} // namespace symbolRecord
+
+// IMAGE_SYMBOL_EX, the record of the extended object format: as above with
+// a 32-bit section number.
+namespace symbolRecordEx {
+constexpr std::size_t sectionNumber = 12;
+constexpr std::size_t type = 16;
+constexpr std::size_t storageClass = 18;
+constexpr std::size_t numberOfAuxSymbols = 19;
+constexpr std::uint32_t size = 20;
+} // namespace symbolRecordEx
+
+// IMPORT_OBJECT_HEADER, the header of a short import library member; the
+// symbol and DLL names follow it.
+namespace importHeader {
+constexpr std::size_t sig1 = 0;
+constexpr std::size_t sig2 = 2;
+constexpr std::size_t version = 4;
+constexpr std::size_t machine = 6;
+constexpr std::size_t timeDateStamp = 8;
+constexpr std::size_t sizeOfData = 12;
+constexpr std::size_t ordinalOrHint = 16;
+constexpr std::size_t typeBits = 18; // the import type and the name type
+constexpr std::size_t size = 20;
+} // namespace importHeader
+
+// Import lookup table entries, IMAGE_THUNK_DATA32 and IMAGE_THUNK_DATA64;
+// the top bit marks an import by ordinal, which is in the low 16 bits.
+// Otherwise the entry points at an IMAGE_IMPORT_BY_NAME: a 16-bit hint,
+// then the name.
+constexpr std::uint64_t thunk32Size = 4;
+constexpr std::uint64_t thunk64Size = 8;
+constexpr std::uint64_t ordinalFlag32 = std::uint64_t{1} << 31;
+constexpr std::uint64_t ordinalFlag64 = std::uint64_t{1} << 63;
+constexpr std::uint64_t ordinalMask = 0xFFFF;
+namespace importByName {
+constexpr std::size_t hint = 0;
+constexpr std::size_t name = 2;
+} // namespace importByName
 
 struct CoffHeader {
     std::uint16_t machine = 0;
@@ -32,7 +100,10 @@ struct CoffHeader {
     std::uint64_t headerOffset = 0;
     std::uint64_t sectionTableOffset = 0;
 
-    std::uint32_t symbolRecordSize() const { return bigobj ? 20 : 18; }
+    std::uint32_t symbolRecordSize() const
+    {
+        return bigobj ? symbolRecordEx::size : symbolRecord::size;
+    }
 };
 
 // The 20-byte file header at offset (of an object, or after "PE\0\0").
@@ -45,6 +116,8 @@ bool isImportObject(View view);
 // header, and a section table inside the file. The symbol table may be
 // broken: that is reported in the listing.
 bool looksLikeCoffObject(View view);
+
+enum class SectionDetail { TableOnly, WithRelocationsAndLines };
 
 struct SectionHeader {
     std::string name; // long names resolved through the string table
@@ -76,10 +149,9 @@ public:
     const std::vector<SectionHeader>& sections() const { return sections_; }
 
     void listFileHeader(Output& out, const Options& options) const;
-    // The section table; with relocations and line numbers of each section
-    // when asked for.
-    void listSections(Output& out, const Options& options, bool relocations,
-                      bool lineNumbers) const;
+    // The section table; with the detail, also each section's relocations
+    // and line numbers, unless -er or -el leaves them out.
+    void listSections(Output& out, const Options& options, SectionDetail detail) const;
     void listRelocations(Output& out, const Options& options) const;
     void listSymbols(Output& out, const Options& options) const;
     void listRawContents(Output& out, const Options& options) const;
@@ -121,6 +193,11 @@ private:
     std::uint64_t stringTableOffset_ = 0;
     std::uint32_t stringTableSize_ = 0; // 0: none usable
 };
+
+// The object view holds, recognised as detection recognises one (the
+// extended format, or a plausible plain header) and read; nullopt when view
+// does not hold one.
+std::optional<CoffFile> openCoffObject(View view);
 
 // Checksum of COMDAT section contents: CRC-32 starting from 0, no final inversion.
 std::uint32_t sectionCrc(View view, std::uint64_t offset, std::uint32_t size);

@@ -67,7 +67,7 @@ void hexDisplay(View view, std::uint64_t from, std::uint64_t to, Output& out)
         static_cast<std::size_t>(digits) + 2 + 3 * bytesPerLine + 1 + 1 + bytesPerLine + 1;
     std::vector<std::uint8_t> chunk(chunkSize);
     Reader& reader = view.reader();
-    for (std::uint64_t at = from; at < to && !out.exhausted();) {
+    for (std::uint64_t at = from; at < to && !out.budget().exhausted();) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize, to - at));
         const std::size_t got = reader.readSome(view.base() + at, std::span(chunk.data(), want));
@@ -168,8 +168,9 @@ private:
 
 } // namespace
 
-void textDisplay(View view, std::uint64_t from, bool sevenBit, Output& out)
+void textDisplay(View view, std::uint64_t from, TextBits bits, Output& out)
 {
+    const bool sevenBit = bits == TextBits::Seven;
     const std::uint64_t size = view.size();
     if (from >= size) {
         return;
@@ -178,7 +179,7 @@ void textDisplay(View view, std::uint64_t from, bool sevenBit, Output& out)
     std::vector<std::uint8_t> chunk(chunkSize);
     Reader& reader = view.reader();
     std::uint64_t skip = 0; // bytes already taken as the second half of a pair
-    for (std::uint64_t at = from; at < size && !out.exhausted();) {
+    for (std::uint64_t at = from; at < size && !out.budget().exhausted();) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize, size - at));
         const std::size_t got = reader.readSome(view.base() + at, std::span(chunk.data(), want));

@@ -15,9 +15,10 @@ namespace tdump {
 void hexDisplay(View view, std::uint64_t from, std::uint64_t to, Output& out);
 
 // The bytes as text, one row per line of the file (long lines wrap), each
-// row headed by its file offset. Control bytes show as '.'. With sevenBit the
-// high bit of every byte is dropped first; otherwise whole code page 932
+// row headed by its file offset. Control bytes show as '.'. With seven bits
+// the high bit of every byte is dropped first; with eight, whole code page 932
 // characters are kept, so Japanese text reads as text in the listing.
-void textDisplay(View view, std::uint64_t from, bool sevenBit, Output& out);
+enum class TextBits { Eight, Seven };
+void textDisplay(View view, std::uint64_t from, TextBits bits, Output& out);
 
 } // namespace tdump

@@ -64,9 +64,133 @@ constexpr OptionalField optionalFields[] = {
     {"Number of RVAs and sizes", 92, 4, 108, 4},
 };
 
-constexpr std::uint32_t directoriesOffset32 = 96;
-constexpr std::uint32_t directoriesOffset64 = 112;
-constexpr std::uint32_t checksumFieldOffset = 64;
+// The fields read outside the listing above, of IMAGE_OPTIONAL_HEADER32
+// and, where it differs, IMAGE_OPTIONAL_HEADER64.
+namespace optionalHeader {
+constexpr std::uint32_t magic = 0;
+constexpr std::uint32_t imageBase32 = 28;
+constexpr std::uint32_t imageBase64 = 24;
+constexpr std::uint32_t sizeOfHeaders = 60;
+constexpr std::uint32_t checkSum = 64;
+constexpr std::uint32_t numberOfRvaAndSizes32 = 92;
+constexpr std::uint32_t numberOfRvaAndSizes64 = 108;
+constexpr std::uint32_t dataDirectory32 = 96;
+constexpr std::uint32_t dataDirectory64 = 112;
+} // namespace optionalHeader
+
+// IMAGE_DATA_DIRECTORY
+namespace directoryEntry {
+constexpr std::uint32_t virtualAddress = 0;
+constexpr std::uint32_t tableSize = 4; // its Size field
+constexpr std::uint32_t size = 8;
+} // namespace directoryEntry
+
+// IMAGE_NUMBEROF_DIRECTORY_ENTRIES, and the entries read here.
+constexpr std::uint32_t numberOfDirectoryEntries = 16;
+
+// IMAGE_DOS_HEADER: "MZ", and where the PE signature is.
+constexpr std::uint16_t dosSignature = 0x5A4D;
+namespace dosHeader {
+constexpr std::uint64_t magic = 0;
+constexpr std::uint64_t lfanew = 0x3C;
+constexpr std::uint64_t size = 0x40;
+} // namespace dosHeader
+
+// "PE\0\0", ahead of the file header.
+constexpr std::uint32_t ntSignature = 0x00004550;
+constexpr std::uint64_t ntSignatureSize = 4;
+
+// IMAGE_EXPORT_DIRECTORY
+namespace exportDirectory {
+constexpr std::size_t timeDateStamp = 4;
+constexpr std::size_t name = 12;
+constexpr std::size_t base = 16;
+constexpr std::size_t numberOfFunctions = 20;
+constexpr std::size_t numberOfNames = 24;
+constexpr std::size_t addressOfFunctions = 28;
+constexpr std::size_t addressOfNames = 32;
+constexpr std::size_t addressOfNameOrdinals = 36;
+constexpr std::size_t size = 40;
+} // namespace exportDirectory
+
+// The tables the export directory points at hold RVAs and 16-bit ordinals.
+constexpr std::uint64_t exportRvaSize = 4;
+constexpr std::uint64_t exportOrdinalSize = 2;
+
+// IMAGE_IMPORT_DESCRIPTOR
+namespace importDescriptor {
+constexpr std::size_t originalFirstThunk = 0;
+constexpr std::size_t timeDateStamp = 4;
+constexpr std::size_t forwarderChain = 8;
+constexpr std::size_t name = 12;
+constexpr std::size_t firstThunk = 16;
+constexpr std::size_t size = 20;
+} // namespace importDescriptor
+
+// IMAGE_DELAYLOAD_DESCRIPTOR
+namespace delayDescriptor {
+constexpr std::size_t attributes = 0;
+constexpr std::size_t dllNameRva = 4;
+constexpr std::size_t moduleHandleRva = 8;
+constexpr std::size_t importAddressTableRva = 12;
+constexpr std::size_t importNameTableRva = 16;
+constexpr std::size_t size = 32;
+} // namespace delayDescriptor
+
+// The attribute of a delay-load descriptor that holds RVAs, not addresses.
+constexpr std::uint32_t delayAttributeRvaBased = 1;
+
+// IMAGE_DEBUG_DIRECTORY
+namespace debugDirectory {
+constexpr std::uint32_t timeDateStamp = 4;
+constexpr std::uint32_t majorVersion = 8;
+constexpr std::uint32_t minorVersion = 10;
+constexpr std::uint32_t type = 12;
+constexpr std::uint32_t sizeOfData = 16;
+constexpr std::uint32_t addressOfRawData = 20;
+constexpr std::uint32_t pointerToRawData = 24;
+constexpr std::uint32_t size = 28;
+} // namespace debugDirectory
+
+constexpr std::uint32_t debugTypeCodeView = 2;
+
+// The CodeView records that name the program database: CV_INFO_PDB70
+// ("RSDS") and CV_INFO_PDB20 ("NB10"), after their signature.
+constexpr std::uint32_t cvSignatureRsds = 0x53445352;
+constexpr std::uint32_t cvSignatureNb10 = 0x3031424E;
+namespace pdb70 {
+constexpr std::size_t signature = 4;
+constexpr std::size_t age = 20;
+constexpr std::size_t pdbFileName = 24;
+} // namespace pdb70
+namespace pdb20 {
+constexpr std::uint64_t signature = 8;
+constexpr std::uint64_t age = 12;
+constexpr std::uint64_t pdbFileName = 16;
+} // namespace pdb20
+
+// A GUID: Data1, Data2, Data3, then the eight bytes of Data4.
+namespace guid {
+constexpr std::size_t data1 = 0;
+constexpr std::size_t data2 = 4;
+constexpr std::size_t data3 = 6;
+constexpr std::size_t data4 = 8;
+constexpr std::size_t size = 16;
+} // namespace guid
+
+// IMAGE_BASE_RELOCATION, a block's header; its 16-bit entries follow.
+namespace baseRelocation {
+constexpr std::uint64_t virtualAddress = 0;
+constexpr std::uint64_t sizeOfBlock = 4;
+constexpr std::uint64_t size = 8;
+} // namespace baseRelocation
+
+constexpr std::uint64_t baseRelocationEntrySize = 2;
+// An entry: the type in the top four bits, the offset into the page below.
+constexpr unsigned baseRelocationTypeShift = 12;
+constexpr std::uint32_t baseRelocationOffsetMask = 0xFFF;
+// IMAGE_REL_BASED_HIGHADJ, which takes up two entries.
+constexpr unsigned relocationBasedHighAdj = 4;
 
 std::string quoteName(const CString& text)
 {
@@ -77,7 +201,7 @@ std::string quoteName(const CString& text)
 
 bool hasDosHeader(View view)
 {
-    return view.u16(0) == 0x5A4D && view.size() >= 64;
+    return view.u16(dosHeader::magic) == dosSignature && view.size() >= dosHeader::size;
 }
 
 std::optional<PeImage> PeImage::open(View view)
@@ -85,16 +209,16 @@ std::optional<PeImage> PeImage::open(View view)
     if (!hasDosHeader(view)) {
         return std::nullopt;
     }
-    const auto lfanew = view.u32(0x3C);
-    if (!lfanew || view.u32(*lfanew) != 0x00004550) {
+    const auto lfanew = view.u32(dosHeader::lfanew);
+    if (!lfanew || view.u32(*lfanew) != ntSignature) {
         return std::nullopt;
     }
-    const auto header = readCoffHeader(view, std::uint64_t{*lfanew} + 4);
+    const auto header = readCoffHeader(view, std::uint64_t{*lfanew} + ntSignatureSize);
     if (!header) {
         // The signature is there but the file header is cut off: still a PE
         // file, with an empty header, so the listing can say what is missing.
         CoffHeader empty;
-        empty.headerOffset = std::uint64_t{*lfanew} + 4;
+        empty.headerOffset = std::uint64_t{*lfanew} + ntSignatureSize;
         empty.sectionTableOffset = view.size();
         return PeImage(view, *lfanew, CoffFile(view, empty));
     }
@@ -104,19 +228,25 @@ std::optional<PeImage> PeImage::open(View view)
 PeImage::PeImage(View view, std::uint32_t peOffset, CoffFile coff)
     : view_(view), peOffset_(peOffset), coff_(std::move(coff))
 {
-    optionalOffset_ = std::uint64_t{peOffset_} + 24;
+    optionalOffset_ = std::uint64_t{peOffset_} + ntSignatureSize + fileHeader::size;
     const std::uint64_t declared = coff_.header().optionalHeaderSize;
     optionalSize_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(
         declared, view_.size() > optionalOffset_ ? view_.size() - optionalOffset_ : 0));
-    magic_ = static_cast<std::uint16_t>(optionalField(0, 2).value_or(0));
+    magic_ = static_cast<std::uint16_t>(optionalField(optionalHeader::magic, 2).value_or(0));
     pe32Plus_ = magic_ == magicPe32Plus;
-    imageBase_ = pe32Plus_ ? optionalField(24, 8).value_or(0) : optionalField(28, 4).value_or(0);
-    sizeOfHeaders_ = static_cast<std::uint32_t>(optionalField(60, 4).value_or(0));
-    const std::uint32_t dirOffset = pe32Plus_ ? directoriesOffset64 : directoriesOffset32;
+    imageBase_ = pe32Plus_ ? optionalField(optionalHeader::imageBase64, 8).value_or(0)
+                           : optionalField(optionalHeader::imageBase32, 4).value_or(0);
+    sizeOfHeaders_ =
+        static_cast<std::uint32_t>(optionalField(optionalHeader::sizeOfHeaders, 4).value_or(0));
+    const std::uint32_t dirOffset =
+        pe32Plus_ ? optionalHeader::dataDirectory64 : optionalHeader::dataDirectory32;
+    const std::uint32_t countOffset =
+        pe32Plus_ ? optionalHeader::numberOfRvaAndSizes64 : optionalHeader::numberOfRvaAndSizes32;
     const std::uint32_t declaredCount =
-        static_cast<std::uint32_t>(optionalField(pe32Plus_ ? 108 : 92, 4).value_or(0));
-    const std::uint32_t fitting = optionalSize_ > dirOffset ? (optionalSize_ - dirOffset) / 8 : 0;
-    directoryCount_ = std::min({declaredCount, fitting, std::uint32_t{16}});
+        static_cast<std::uint32_t>(optionalField(countOffset, 4).value_or(0));
+    const std::uint32_t fitting =
+        optionalSize_ > dirOffset ? (optionalSize_ - dirOffset) / directoryEntry::size : 0;
+    directoryCount_ = std::min({declaredCount, fitting, numberOfDirectoryEntries});
     // Every RVA of every table is looked up; with up to 65,535 sections a
     // linear search per lookup would be far too slow.
     const auto& sections = coff_.sections();
@@ -181,10 +311,11 @@ std::optional<PeImage::Directory> PeImage::directory(std::size_t index) const
     if (index >= directoryCount_) {
         return std::nullopt;
     }
-    const std::uint32_t at = (pe32Plus_ ? directoriesOffset64 : directoriesOffset32) +
-                             static_cast<std::uint32_t>(index) * 8;
-    const auto rva = optionalField(at, 4);
-    const auto size = optionalField(at + 4, 4);
+    const std::uint32_t at =
+        (pe32Plus_ ? optionalHeader::dataDirectory64 : optionalHeader::dataDirectory32) +
+        static_cast<std::uint32_t>(index) * directoryEntry::size;
+    const auto rva = optionalField(at + directoryEntry::virtualAddress, 4);
+    const auto size = optionalField(at + directoryEntry::tableSize, 4);
     if (!rva || !size) {
         return std::nullopt;
     }
@@ -256,7 +387,9 @@ std::optional<PeImage::Mapped> PeImage::mapDirectory(Output& out, std::size_t in
     auto mapped = map(dir->rva);
     if (!mapped) {
         const std::uint64_t entry =
-            optionalOffset_ + (pe32Plus_ ? directoriesOffset64 : directoriesOffset32) + index * 8;
+            optionalOffset_ +
+            (pe32Plus_ ? optionalHeader::dataDirectory64 : optionalHeader::dataDirectory32) +
+            index * directoryEntry::size;
         report(out,
                "the " + std::string(dataDirectoryName(index)) +
                    " directory: " + whyUnmapped(dir->rva),
@@ -300,11 +433,12 @@ void listDosHeader(View view, Output& out, const Options& options)
     for (const auto& [name, offset] : fields) {
         label(out, name) << hex(view.u16(offset).value_or(0), 4) << '\n';
     }
-    const std::uint32_t lfanew = view.u32(0x3C).value_or(0);
+    const std::uint32_t lfanew = view.u32(dosHeader::lfanew).value_or(0);
     label(out, "PE header offset (e_lfanew)") << hex(lfanew) << '\n';
-    if (options.verbose() && lfanew > 0x40) {
+    if (options.verbose() && lfanew > dosHeader::size) {
         out << "\n  MS-DOS stub program:\n";
-        hexDisplay(view, 0x40, std::min<std::uint64_t>(lfanew, 0x40 + 4096), out);
+        hexDisplay(view, dosHeader::size, std::min<std::uint64_t>(lfanew, dosHeader::size + 4096),
+                   out);
     }
 }
 
@@ -316,9 +450,9 @@ void PeImage::listHeaders(Output& out, const Options& options) const
     }
     heading(out, "PE signature");
     label(out, "File offset") << "0x" << hex(view_.base() + peOffset_, 1) << '\n';
-    if (!view_.has(coff_.header().headerOffset, 20)) {
+    if (!view_.has(coff_.header().headerOffset, fileHeader::size)) {
         report(out, "the COFF file header after the PE signature is truncated",
-               view_.base() + peOffset_ + 4);
+               view_.base() + peOffset_ + ntSignatureSize);
         return;
     }
     coff_.listFileHeader(out, options);
@@ -332,7 +466,7 @@ void PeImage::listOptionalHeader(Output& out, const Options& options) const
     const std::uint32_t declared = coff_.header().optionalHeaderSize;
     if (declared == 0) {
         report(out, "the image has no optional header",
-               view_.base() + coff_.header().headerOffset + 16);
+               view_.base() + coff_.header().headerOffset + fileHeader::sizeOfOptionalHeader);
         return;
     }
     if (magic_ != magicPe32 && magic_ != magicPe32Plus) {
@@ -363,7 +497,7 @@ void PeImage::listOptionalHeader(Output& out, const Options& options) const
             out << "  " << subsystemName(static_cast<std::uint16_t>(*value));
         } else if (f.name == "DLL characteristics") {
             out << "  " << flagNames(static_cast<std::uint32_t>(*value), dllCharacteristicFlags());
-        } else if (f.name == "Number of RVAs and sizes" && *value > 16) {
+        } else if (f.name == "Number of RVAs and sizes" && *value > numberOfDirectoryEntries) {
             out << "  ** more than the 16 known; the first 16 are used";
         } else if (options.verbose() && size == 4 && f.name != "Checksum" && *value >= 10) {
             out << "  (" << dec(*value) << ')';
@@ -387,7 +521,7 @@ void PeImage::listDataDirectories(Output& out) const
             out << '\n';
             continue;
         }
-        if (i == 4) {
+        if (i == dataDirectory::certificates) {
             // The certificate table is found by file offset, not RVA.
             out << "(file offset)";
             if (!view_.has(dir->rva, dir->size)) {
@@ -401,9 +535,11 @@ void PeImage::listDataDirectories(Output& out) const
         }
         out << '\n';
     }
+    const std::uint32_t countOffset =
+        pe32Plus_ ? optionalHeader::numberOfRvaAndSizes64 : optionalHeader::numberOfRvaAndSizes32;
     const std::uint32_t declared =
-        static_cast<std::uint32_t>(optionalField(pe32Plus_ ? 108 : 92, 4).value_or(0));
-    if (directoryCount_ < std::min(declared, std::uint32_t{16})) {
+        static_cast<std::uint32_t>(optionalField(countOffset, 4).value_or(0));
+    if (directoryCount_ < std::min(declared, numberOfDirectoryEntries)) {
         report(out,
                std::to_string(declared) + " directories declared, only " +
                    std::to_string(directoryCount_) + " fit in the optional header",
@@ -413,7 +549,7 @@ void PeImage::listDataDirectories(Output& out) const
 
 void PeImage::listSections(Output& out, const Options& options) const
 {
-    coff_.listSections(out, options, false, false);
+    coff_.listSections(out, options, SectionDetail::TableOnly);
     const std::uint32_t count = coff_.header().sectionCount;
     if (count == 0) {
         out << "  (no sections)\n";
@@ -423,35 +559,37 @@ void PeImage::listSections(Output& out, const Options& options) const
 template <typename Visit>
 bool PeImage::walkExports(Output& out, std::string& dllName, Visit visit) const
 {
-    const auto dir = directory(0);
-    const auto mapped = mapDirectory(out, 0, "export directory");
+    const auto dir = directory(dataDirectory::exports);
+    const auto mapped = mapDirectory(out, dataDirectory::exports, "export directory");
     if (!mapped) {
         return false;
     }
-    std::array<std::uint8_t, 40> raw{};
+    std::array<std::uint8_t, exportDirectory::size> raw{};
     if (!mapped->view.read(0, raw)) {
         report(out, "the export directory is truncated", mapped->fileOffset);
         return false;
     }
-    const std::uint32_t nameRva = le32(&raw[12]);
-    const std::uint32_t base = le32(&raw[16]);
-    std::uint32_t functionCount = le32(&raw[20]);
-    std::uint32_t nameCount = le32(&raw[24]);
-    const std::uint32_t functionsRva = le32(&raw[28]);
-    const std::uint32_t namesRva = le32(&raw[32]);
-    const std::uint32_t ordinalsRva = le32(&raw[36]);
+    const std::uint32_t nameRva = le32(&raw[exportDirectory::name]);
+    const std::uint32_t base = le32(&raw[exportDirectory::base]);
+    std::uint32_t functionCount = le32(&raw[exportDirectory::numberOfFunctions]);
+    std::uint32_t nameCount = le32(&raw[exportDirectory::numberOfNames]);
+    const std::uint32_t functionsRva = le32(&raw[exportDirectory::addressOfFunctions]);
+    const std::uint32_t namesRva = le32(&raw[exportDirectory::addressOfNames]);
+    const std::uint32_t ordinalsRva = le32(&raw[exportDirectory::addressOfNameOrdinals]);
     const auto name = nameAt(nameRva);
     dllName = name.value_or("");
     if (!name) {
-        report(out, "the DLL name: " + whyUnmapped(nameRva), mapped->fileOffset + 12);
+        report(out, "the DLL name: " + whyUnmapped(nameRva),
+               mapped->fileOffset + exportDirectory::name);
     }
     out << "  DLL name " << dllName << ", ordinal base " << dec(base) << ", " << dec(functionCount)
-        << " functions, " << dec(nameCount) << " names, time stamp " << hex(le32(&raw[4])) << '\n';
+        << " functions, " << dec(nameCount) << " names, time stamp "
+        << hex(le32(&raw[exportDirectory::timeDateStamp])) << '\n';
     if (functionCount > maxExports || nameCount > maxExports) {
         report(out,
                "more exports than the limit of " + std::to_string(maxExports) +
                    "; only that many are read",
-               mapped->fileOffset + 20);
+               mapped->fileOffset + exportDirectory::numberOfFunctions);
         functionCount = std::min(functionCount, maxExports);
         nameCount = std::min(nameCount, maxExports);
     }
@@ -468,12 +606,13 @@ bool PeImage::walkExports(Output& out, std::string& dllName, Visit visit) const
         const auto ordinals = map(ordinalsRva);
         if (!names || !ordinals) {
             report(out, "the export name tables: " + whyUnmapped(!names ? namesRva : ordinalsRva),
-                   mapped->fileOffset + (!names ? 32 : 36));
+                   mapped->fileOffset + (!names ? exportDirectory::addressOfNames
+                                                : exportDirectory::addressOfNameOrdinals));
         } else {
-            for (std::uint32_t i = 0; i < nameCount && !out.exhausted(); ++i) {
-                out.charge(entryCost);
-                const auto pointer = names->view.u32(std::uint64_t{i} * 4);
-                const auto index = ordinals->view.u16(std::uint64_t{i} * 2);
+            for (std::uint32_t i = 0; i < nameCount && !out.budget().exhausted(); ++i) {
+                out.budget().charge(entryCost);
+                const auto pointer = names->view.u32(std::uint64_t{i} * exportRvaSize);
+                const auto index = ordinals->view.u16(std::uint64_t{i} * exportOrdinalSize);
                 if (!pointer || !index) {
                     report(out,
                            "the export name tables end after " + std::to_string(i) + " of " +
@@ -486,10 +625,11 @@ bool PeImage::walkExports(Output& out, std::string& dllName, Visit visit) const
                            "export name " + std::to_string(i) + " refers to function index " +
                                std::to_string(*index) + ", beyond the " +
                                std::to_string(functionCount) + " functions",
-                           ordinals->fileOffset + std::uint64_t{i} * 2);
+                           ordinals->fileOffset + std::uint64_t{i} * exportOrdinalSize);
                     continue;
                 }
-                named.push_back({*index, *pointer, names->fileOffset + std::uint64_t{i} * 4});
+                named.push_back(
+                    {*index, *pointer, names->fileOffset + std::uint64_t{i} * exportRvaSize});
             }
         }
     }
@@ -499,13 +639,13 @@ bool PeImage::walkExports(Output& out, std::string& dllName, Visit visit) const
     const auto functions = map(functionsRva);
     if (!functions && functionCount != 0) {
         report(out, "the export address table: " + whyUnmapped(functionsRva),
-               mapped->fileOffset + 28);
+               mapped->fileOffset + exportDirectory::addressOfFunctions);
         return true;
     }
     auto next = named.begin();
-    for (std::uint32_t i = 0; i < functionCount && !out.exhausted(); ++i) {
-        out.charge(entryCost);
-        const auto rva = functions->view.u32(std::uint64_t{i} * 4);
+    for (std::uint32_t i = 0; i < functionCount && !out.budget().exhausted(); ++i) {
+        out.budget().charge(entryCost);
+        const auto rva = functions->view.u32(std::uint64_t{i} * exportRvaSize);
         if (!rva) {
             report(out,
                    "the export address table ends after " + std::to_string(i) + " of " +
@@ -572,7 +712,7 @@ void PeImage::listImpdef(Output& out, const Options& options) const
     std::string dllName;
     std::size_t shown = 0;
     {
-        Output text(lines);
+        Output text(lines, out.budget());
         walkExports(out, dllName, [&](const ExportEntry& e) {
             if (!options.impdefFilter.empty() &&
                 (e.name.empty() || !matchesFilter(e.name, options.impdefFilter))) {
@@ -598,37 +738,39 @@ void PeImage::listImpdef(Output& out, const Options& options) const
     out << "LIBRARY     " << dllName << "\nEXPORTS\n" << lines.text;
 }
 
-void PeImage::listImports(Output& out, const Options& options, bool modulesOnly,
+void PeImage::listImports(Output& out, const Options& options, ImportDetail detail,
                           std::string_view filter) const
 {
+    const bool modulesOnly = detail == ImportDetail::ModulesOnly;
     heading(out, modulesOnly ? "Imported modules" : "Imports");
-    const auto mapped = mapDirectory(out, 1, "import directory");
+    const auto mapped = mapDirectory(out, dataDirectory::imports, "import directory");
     if (!mapped) {
         return;
     }
-    for (std::uint32_t i = 0; !out.exhausted(); ++i) {
-        out.charge(entryCost);
+    for (std::uint32_t i = 0; !out.budget().exhausted(); ++i) {
+        out.budget().charge(entryCost);
         if (i == maxImportModules) {
             report(out,
                    "more import descriptors than the limit of " + std::to_string(maxImportModules),
                    mapped->fileOffset);
             return;
         }
-        std::array<std::uint8_t, 20> raw{};
-        if (!mapped->view.read(std::uint64_t{i} * 20, raw)) {
+        std::array<std::uint8_t, importDescriptor::size> raw{};
+        if (!mapped->view.read(std::uint64_t{i} * importDescriptor::size, raw)) {
             report(out,
                    "the import descriptors run past the end of their section without the closing "
                    "empty one",
-                   mapped->fileOffset + std::uint64_t{i} * 20);
+                   mapped->fileOffset + std::uint64_t{i} * importDescriptor::size);
             return;
         }
         if (std::all_of(raw.begin(), raw.end(), [](std::uint8_t b) { return b == 0; })) {
             return;
         }
-        const std::uint32_t lookupRva = le32(&raw[0]);
-        const std::uint32_t nameRva = le32(&raw[12]);
-        const std::uint32_t addressRva = le32(&raw[16]);
-        const std::uint64_t descriptorOffset = mapped->fileOffset + std::uint64_t{i} * 20;
+        const std::uint32_t lookupRva = le32(&raw[importDescriptor::originalFirstThunk]);
+        const std::uint32_t nameRva = le32(&raw[importDescriptor::name]);
+        const std::uint32_t addressRva = le32(&raw[importDescriptor::firstThunk]);
+        const std::uint64_t descriptorOffset =
+            mapped->fileOffset + std::uint64_t{i} * importDescriptor::size;
         const auto name = nameAt(nameRva);
         const std::string moduleName = name.value_or("");
         const bool moduleMatches = matchesFilter(moduleName, filter);
@@ -637,66 +779,71 @@ void PeImage::listImports(Output& out, const Options& options, bool modulesOnly,
                 out << "  " << (name ? moduleName : std::string("** name unreadable")) << '\n';
             }
             if (!name) {
-                report(out, "the module name: " + whyUnmapped(nameRva), descriptorOffset + 12);
+                report(out, "the module name: " + whyUnmapped(nameRva),
+                       descriptorOffset + importDescriptor::name);
             }
             continue;
         }
         StringSink heading;
         {
-            Output text(heading, headingCapacity);
+            Output text(heading, out.budget(), headingCapacity);
             text << "\n  Module " << (name ? moduleName : std::string("** name unreadable"))
                  << '\n';
             text << "    lookup table " << hex(lookupRva) << ", address table " << hex(addressRva)
-                 << ", time stamp " << hex(le32(&raw[4])) << ", forwarder chain "
-                 << hex(le32(&raw[8])) << '\n';
+                 << ", time stamp " << hex(le32(&raw[importDescriptor::timeDateStamp]))
+                 << ", forwarder chain " << hex(le32(&raw[importDescriptor::forwarderChain]))
+                 << '\n';
         }
         ModuleHeading pending{heading.text, filter.empty() || moduleMatches || !name};
         pending.showIfDue(out);
         if (!name) {
-            report(out, "the module name: " + whyUnmapped(nameRva), descriptorOffset + 12);
+            report(out, "the module name: " + whyUnmapped(nameRva),
+                   descriptorOffset + importDescriptor::name);
         }
         listThunks(out, options, lookupRva != 0 ? lookupRva : addressRva, filter, moduleMatches, 0,
                    pending);
     }
 }
 
-void PeImage::listDelayImports(Output& out, const Options& options, bool modulesOnly,
+void PeImage::listDelayImports(Output& out, const Options& options, ImportDetail detail,
                                std::string_view filter) const
 {
-    const auto dir = directory(13);
+    const bool modulesOnly = detail == ImportDetail::ModulesOnly;
+    const auto dir = directory(dataDirectory::delayImports);
     if (!dir || dir->rva == 0) {
         return; // most images have none; the heading would only be noise
     }
     heading(out, modulesOnly ? "Delay-loaded modules" : "Delay-load imports");
-    const auto mapped = mapDirectory(out, 13, "delay-load directory");
+    const auto mapped = mapDirectory(out, dataDirectory::delayImports, "delay-load directory");
     if (!mapped) {
         return;
     }
-    for (std::uint32_t i = 0; !out.exhausted(); ++i) {
-        out.charge(entryCost);
+    for (std::uint32_t i = 0; !out.budget().exhausted(); ++i) {
+        out.budget().charge(entryCost);
         if (i == maxImportModules) {
             report(out, "more delay-load descriptors than the limit", mapped->fileOffset);
             return;
         }
-        std::array<std::uint8_t, 32> raw{};
-        if (!mapped->view.read(std::uint64_t{i} * 32, raw)) {
+        std::array<std::uint8_t, delayDescriptor::size> raw{};
+        if (!mapped->view.read(std::uint64_t{i} * delayDescriptor::size, raw)) {
             report(out,
                    "the delay-load descriptors run past the end of their section without the "
                    "closing empty one",
-                   mapped->fileOffset + std::uint64_t{i} * 32);
+                   mapped->fileOffset + std::uint64_t{i} * delayDescriptor::size);
             return;
         }
         if (std::all_of(raw.begin(), raw.end(), [](std::uint8_t b) { return b == 0; })) {
             return;
         }
         // Old images store virtual addresses rather than RVAs (attribute bit 0 clear).
-        const bool rvaBased = (le32(&raw[0]) & 1) != 0;
+        const bool rvaBased =
+            (le32(&raw[delayDescriptor::attributes]) & delayAttributeRvaBased) != 0;
         const std::uint64_t subtract = rvaBased ? 0 : imageBase_;
         const auto toRva = [&](std::uint32_t value) -> std::uint32_t {
             return value >= subtract ? static_cast<std::uint32_t>(value - subtract) : 0xFFFFFFFFu;
         };
-        const std::uint32_t nameRva = toRva(le32(&raw[4]));
-        const std::uint32_t namesTable = toRva(le32(&raw[16]));
+        const std::uint32_t nameRva = toRva(le32(&raw[delayDescriptor::dllNameRva]));
+        const std::uint32_t namesTable = toRva(le32(&raw[delayDescriptor::importNameTableRva]));
         const auto name = nameAt(nameRva);
         const std::string moduleName = name.value_or("");
         const bool moduleMatches = matchesFilter(moduleName, filter);
@@ -707,24 +854,27 @@ void PeImage::listDelayImports(Output& out, const Options& options, bool modules
             }
             if (!name) {
                 report(out, "the module name: " + whyUnmapped(nameRva),
-                       mapped->fileOffset + std::uint64_t{i} * 32 + 4);
+                       mapped->fileOffset + std::uint64_t{i} * delayDescriptor::size +
+                           delayDescriptor::dllNameRva);
             }
             continue;
         }
         StringSink heading;
         {
-            Output text(heading, headingCapacity);
+            Output text(heading, out.budget(), headingCapacity);
             text << "\n  Module " << (name ? moduleName : std::string("** name unreadable"))
                  << " (delay-loaded)\n";
-            text << "    name table " << hex(le32(&raw[16])) << ", address table "
-                 << hex(le32(&raw[12])) << ", module handle " << hex(le32(&raw[8]))
+            text << "    name table " << hex(le32(&raw[delayDescriptor::importNameTableRva]))
+                 << ", address table " << hex(le32(&raw[delayDescriptor::importAddressTableRva]))
+                 << ", module handle " << hex(le32(&raw[delayDescriptor::moduleHandleRva]))
                  << (rvaBased ? "" : ", addresses are VAs") << '\n';
         }
         ModuleHeading pending{heading.text, filter.empty() || moduleMatches || !name};
         pending.showIfDue(out);
         if (!name) {
             report(out, "the module name: " + whyUnmapped(nameRva),
-                   mapped->fileOffset + std::uint64_t{i} * 32 + 4);
+                   mapped->fileOffset + std::uint64_t{i} * delayDescriptor::size +
+                       delayDescriptor::dllNameRva);
         }
         listThunks(out, options, namesTable, filter, moduleMatches, subtract, pending);
     }
@@ -740,9 +890,8 @@ void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tabl
         report(out, "the lookup table: " + whyUnmapped(tableRva));
         return;
     }
-    const std::uint64_t width = pe32Plus_ ? 8 : 4;
-    const std::uint64_t ordinalFlag =
-        pe32Plus_ ? (std::uint64_t{1} << 63) : (std::uint64_t{1} << 31);
+    const std::uint64_t width = pe32Plus_ ? thunk64Size : thunk32Size;
+    const std::uint64_t ordinalFlag = pe32Plus_ ? ordinalFlag64 : ordinalFlag32;
     bool columns = false;
     const auto startLine = [&] {
         heading.show(out);
@@ -752,10 +901,10 @@ void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tabl
         }
     };
     for (std::uint32_t i = 0; i < maxThunks; ++i) {
-        if (out.exhausted()) {
+        if (out.budget().exhausted()) {
             return;
         }
-        out.charge(entryCost);
+        out.budget().charge(entryCost);
         const auto entry = pe32Plus_ ? table->view.u64(i * width)
                                      : std::optional<std::uint64_t>(table->view.u32(i * width));
         if (!entry) {
@@ -770,15 +919,16 @@ void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tabl
         if ((*entry & ordinalFlag) != 0) {
             if (filter.empty() || moduleMatches) {
                 startLine();
-                out << "          ordinal " << dec(*entry & 0xFFFF) << '\n';
+                out << "          ordinal " << dec(*entry & ordinalMask) << '\n';
             }
             continue;
         }
         const std::uint64_t value = *entry - std::min(*entry, imageBaseToSubtract);
         const auto hintName =
             value <= 0xFFFFFFFFu ? map(static_cast<std::uint32_t>(value)) : std::nullopt;
-        const auto hint = hintName ? hintName->view.u16(0) : std::nullopt;
-        const auto text = hintName ? hintName->view.string(2, maxNameLength) : std::nullopt;
+        const auto hint = hintName ? hintName->view.u16(importByName::hint) : std::nullopt;
+        const auto text =
+            hintName ? hintName->view.string(importByName::name, maxNameLength) : std::nullopt;
         if (!hint || !text) {
             startLine();
             report(out,
@@ -805,12 +955,12 @@ void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tabl
 void PeImage::listDebugDirectory(Output& out, const Options& options) const
 {
     heading(out, "Debug directory");
-    const auto dir = directory(6);
-    const auto mapped = mapDirectory(out, 6, "debug directory");
+    const auto dir = directory(dataDirectory::debug);
+    const auto mapped = mapDirectory(out, dataDirectory::debug, "debug directory");
     if (!mapped || !dir) {
         return;
     }
-    std::uint32_t count = dir->size / 28;
+    std::uint32_t count = dir->size / debugDirectory::size;
     if (count > maxDebugEntries) {
         report(out,
                "the debug directory size claims more entries than the limit of " +
@@ -819,68 +969,76 @@ void PeImage::listDebugDirectory(Output& out, const Options& options) const
         count = maxDebugEntries;
     }
     out << "  Type                   Size      RVA       File ptr  Time stamp  Version\n";
-    for (std::uint32_t i = 0; i < count && !out.exhausted(); ++i) {
-        out.charge(entryCost);
-        std::array<std::uint8_t, 28> raw{};
-        if (!mapped->view.read(std::uint64_t{i} * 28, raw)) {
+    for (std::uint32_t i = 0; i < count && !out.budget().exhausted(); ++i) {
+        out.budget().charge(entryCost);
+        std::array<std::uint8_t, debugDirectory::size> raw{};
+        if (!mapped->view.read(std::uint64_t{i} * debugDirectory::size, raw)) {
             report(out,
                    "the debug directory is truncated: entry " + std::to_string(i) + " of " +
                        std::to_string(count) + " lies past the end of its section",
-                   mapped->fileOffset + std::uint64_t{i} * 28);
+                   mapped->fileOffset + std::uint64_t{i} * debugDirectory::size);
             return;
         }
-        const std::uint32_t type = le32(&raw[12]);
+        const std::uint32_t type = le32(&raw[debugDirectory::type]);
         if (!options.debugTypeSelected(type)) {
             continue;
         }
-        const std::uint32_t size = le32(&raw[16]);
-        const std::uint32_t pointer = le32(&raw[24]);
+        const std::uint32_t size = le32(&raw[debugDirectory::sizeOfData]);
+        const std::uint32_t pointer = le32(&raw[debugDirectory::pointerToRawData]);
         out << "  " << dec(type, 2) << ' ' << column(debugTypeName(type), 20) << hex(size) << "  "
-            << hex(le32(&raw[20])) << "  " << hex(pointer) << "  " << hex(le32(&raw[4])) << "    "
-            << dec(le16(&raw[8])) << '.' << dec(le16(&raw[10])) << '\n';
+            << hex(le32(&raw[debugDirectory::addressOfRawData])) << "  " << hex(pointer) << "  "
+            << hex(le32(&raw[debugDirectory::timeDateStamp])) << "    "
+            << dec(le16(&raw[debugDirectory::majorVersion])) << '.'
+            << dec(le16(&raw[debugDirectory::minorVersion])) << '\n';
         if (size != 0 && !view_.has(pointer, size)) {
             report(out, "the debug data lies (partly) past the end of the file",
-                   mapped->fileOffset + std::uint64_t{i} * 28 + 24);
+                   mapped->fileOffset + std::uint64_t{i} * debugDirectory::size +
+                       debugDirectory::pointerToRawData);
             continue;
         }
-        if (type == 2) { // CodeView: where the program database is
+        if (type == debugTypeCodeView) { // where the program database is
             const auto signature = view_.u32(pointer);
-            if (signature == 0x53445352 && size >= 24) { // "RSDS"
-                std::array<std::uint8_t, 20> guid{};
-                view_.read(std::uint64_t{pointer} + 4, guid);
+            if (signature == cvSignatureRsds && size >= pdb70::pdbFileName) {
+                std::array<std::uint8_t, pdb70::pdbFileName> record{};
+                view_.read(pointer, record);
+                const std::size_t guidAt = pdb70::signature;
                 out << "     PDB signature {";
-                out << hex(le32(&guid[0]), 8) << '-' << hex(le16(&guid[4]), 4) << '-'
-                    << hex(le16(&guid[6]), 4) << '-';
-                for (std::size_t b = 8; b < 16; ++b) {
-                    out << hex(guid[b], 2) << (b == 9 ? "-" : "");
+                out << hex(le32(&record[guidAt + guid::data1]), 8) << '-'
+                    << hex(le16(&record[guidAt + guid::data2]), 4) << '-'
+                    << hex(le16(&record[guidAt + guid::data3]), 4) << '-';
+                for (std::size_t b = guid::data4; b < guid::size; ++b) {
+                    out << hex(record[guidAt + b], 2) << (b == guid::data4 + 1 ? "-" : "");
                 }
-                out << "}, age " << dec(le32(&guid[16]));
-                const auto path = view_.sub(pointer, size).string(24, maxNameLength);
+                out << "}, age " << dec(le32(&record[pdb70::age]));
+                const auto path =
+                    view_.sub(pointer, size).string(pdb70::pdbFileName, maxNameLength);
                 out << ", " << (path ? quoteName(*path) : std::string("(no path)")) << '\n';
-            } else if (signature == 0x3031424E && size >= 16) { // "NB10"
-                const auto path = view_.sub(pointer, size).string(16, maxNameLength);
+            } else if (signature == cvSignatureNb10 && size >= pdb20::pdbFileName) {
+                const auto path =
+                    view_.sub(pointer, size).string(pdb20::pdbFileName, maxNameLength);
                 out << "     NB10, time stamp "
-                    << hex(view_.u32(std::uint64_t{pointer} + 8).value_or(0)) << ", age "
-                    << dec(view_.u32(std::uint64_t{pointer} + 12).value_or(0)) << ", "
-                    << (path ? quoteName(*path) : std::string("(no path)")) << '\n';
+                    << hex(view_.u32(std::uint64_t{pointer} + pdb20::signature).value_or(0))
+                    << ", age " << dec(view_.u32(std::uint64_t{pointer} + pdb20::age).value_or(0))
+                    << ", " << (path ? quoteName(*path) : std::string("(no path)")) << '\n';
             }
         }
         if (options.has(Switch::Raw) && size != 0) {
             hexDisplay(view_, pointer, std::uint64_t{pointer} + size, out);
         }
     }
-    if (dir->size % 28 != 0) {
+    if (dir->size % debugDirectory::size != 0) {
         report(out,
                "the debug directory size " + std::to_string(dir->size) + " is not a multiple of 28",
                mapped->fileOffset);
     }
 }
 
-void PeImage::listBaseRelocations(Output& out, bool entries) const
+void PeImage::listBaseRelocations(Output& out, RelocationDetail detail) const
 {
+    const bool entries = detail == RelocationDetail::Entries;
     heading(out, "Base relocations");
-    const auto dir = directory(5);
-    const auto mapped = mapDirectory(out, 5, "base relocations");
+    const auto dir = directory(dataDirectory::baseRelocations);
+    const auto mapped = mapDirectory(out, dataDirectory::baseRelocations, "base relocations");
     if (!mapped || !dir) {
         return;
     }
@@ -897,20 +1055,23 @@ void PeImage::listBaseRelocations(Output& out, bool entries) const
     }
     std::uint64_t total = 0;
     std::uint32_t blocks = 0;
-    for (std::uint64_t at = 0; at + 8 <= size && !out.exhausted(); ++blocks) {
-        out.charge(entryCost);
+    for (std::uint64_t at = 0; at + baseRelocation::size <= size && !out.budget().exhausted();
+         ++blocks) {
+        out.budget().charge(entryCost);
         if (blocks == maxRelocationBlocks) {
             report(out, "more relocation blocks than the limit", mapped->fileOffset + at);
             return;
         }
-        const std::uint32_t page = mapped->view.u32(at).value_or(0);
-        const std::uint32_t blockSize = mapped->view.u32(at + 4).value_or(0);
+        const std::uint32_t page =
+            mapped->view.u32(at + baseRelocation::virtualAddress).value_or(0);
+        const std::uint32_t blockSize =
+            mapped->view.u32(at + baseRelocation::sizeOfBlock).value_or(0);
         const std::uint64_t blockOffset = mapped->fileOffset + at;
-        if (blockSize < 8) {
+        if (blockSize < baseRelocation::size) {
             report(out,
                    "relocation block of size " + std::to_string(blockSize) +
                        " (a block is at least 8 bytes); the rest of the table is skipped",
-                   blockOffset + 4);
+                   blockOffset + baseRelocation::sizeOfBlock);
             return;
         }
         std::uint64_t length = blockSize;
@@ -918,26 +1079,33 @@ void PeImage::listBaseRelocations(Output& out, bool entries) const
             report(out,
                    "relocation block of size " + std::to_string(blockSize) +
                        " runs past the end of the table; read up to there",
-                   blockOffset + 4);
+                   blockOffset + baseRelocation::sizeOfBlock);
             length = size - at;
         }
-        const std::uint64_t count = (length - 8) / 2;
+        const std::uint64_t count = (length - baseRelocation::size) / baseRelocationEntrySize;
         total += count;
         if (!entries) {
             out << "  " << hex(page) << "  " << hex(blockSize) << "  " << dec(count, 7) << '\n';
         } else {
             out << "\n  Page " << hex(page) << ", block size " << dec(blockSize) << ", "
                 << dec(count) << " entries\n";
-            for (std::uint64_t e = 0; e < count && !out.exhausted(); ++e) {
-                const std::uint16_t value = mapped->view.u16(at + 8 + e * 2).value_or(0);
-                const unsigned type = value >> 12u;
-                const std::uint32_t offset = value & 0xFFFu;
+            for (std::uint64_t e = 0; e < count && !out.budget().exhausted(); ++e) {
+                const std::uint16_t value =
+                    mapped->view.u16(at + baseRelocation::size + e * baseRelocationEntrySize)
+                        .value_or(0);
+                const unsigned type = value >> baseRelocationTypeShift;
+                const std::uint32_t offset = value & baseRelocationOffsetMask;
                 out << "    " << hex(offset, 3) << "  " << hex(std::uint64_t{page} + offset) << "  "
                     << baseRelocationTypeName(coff_.header().machine, type) << '\n';
-                if (type == 4 && e + 1 < count) { // HIGHADJ carries its low half in the next entry
+                // HIGHADJ carries its low half in the next entry.
+                if (type == relocationBasedHighAdj && e + 1 < count) {
                     ++e;
                     out << "          (low half "
-                        << hex(mapped->view.u16(at + 8 + e * 2).value_or(0), 4) << ")\n";
+                        << hex(mapped->view
+                                   .u16(at + baseRelocation::size + e * baseRelocationEntrySize)
+                                   .value_or(0),
+                               4)
+                        << ")\n";
                 }
             }
         }
@@ -950,7 +1118,7 @@ void PeImage::listBaseRelocations(Output& out, bool entries) const
 void PeImage::listChecksum(Output& out) const
 {
     heading(out, "Image checksum");
-    const auto stored = optionalField(checksumFieldOffset, 4);
+    const auto stored = optionalField(optionalHeader::checkSum, 4);
     if (!stored) {
         report(out, "the optional header is too short to hold a checksum",
                view_.base() + optionalOffset_);
@@ -958,7 +1126,7 @@ void PeImage::listChecksum(Output& out) const
     }
     // 16-bit one's-complement style sum over the file with the checksum field
     // taken as zero, folded, plus the file length.
-    const std::uint64_t fieldOffset = optionalOffset_ + checksumFieldOffset;
+    const std::uint64_t fieldOffset = optionalOffset_ + optionalHeader::checkSum;
     std::uint64_t sum = 0;
     std::vector<std::uint8_t> chunk(std::size_t{64} * 1024);
     const std::uint64_t size = view_.size();

@@ -3,6 +3,7 @@
 // PE images (EXE, DLL): the MS-DOS header, the PE headers and the tables the
 // data directories point at.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,12 +20,33 @@ namespace tdump {
 bool hasDosHeader(View view);
 void listDosHeader(View view, Output& out, const Options& options);
 
+// The import listings: each function, or only the modules.
+enum class ImportDetail { Functions, ModulesOnly };
+enum class RelocationDetail { Blocks, Entries };
+
+// The data directories the listing reads, by their index in the optional header.
+namespace dataDirectory {
+constexpr std::size_t exports = 0;
+constexpr std::size_t imports = 1;
+constexpr std::size_t resources = 2;
+constexpr std::size_t exceptions = 3;
+constexpr std::size_t certificates = 4;
+constexpr std::size_t baseRelocations = 5;
+constexpr std::size_t debug = 6;
+constexpr std::size_t tls = 9;
+constexpr std::size_t loadConfig = 10;
+constexpr std::size_t delayImports = 13;
+} // namespace dataDirectory
+
+// IMAGE_FILE_DLL in the file header's characteristics.
+constexpr std::uint16_t imageFileDll = 0x2000;
+
 class PeImage {
 public:
     // nullopt unless view holds an MZ header whose e_lfanew leads to "PE\0\0".
     static std::optional<PeImage> open(View view);
 
-    bool isDll() const { return (coff_.header().characteristics & 0x2000) != 0; }
+    bool isDll() const { return (coff_.header().characteristics & imageFileDll) != 0; }
     // e.g. "PE32+ image (DLL), x86-64 (AMD64)"
     std::string description() const;
     const CoffFile& coff() const { return coff_; }
@@ -32,13 +54,13 @@ public:
     void listHeaders(Output& out, const Options& options) const;
     void listSections(Output& out, const Options& options) const;
     void listExports(Output& out, const Options& options, std::string_view filter) const;
-    void listImports(Output& out, const Options& options, bool modulesOnly,
+    void listImports(Output& out, const Options& options, ImportDetail detail,
                      std::string_view filter) const;
-    void listDelayImports(Output& out, const Options& options, bool modulesOnly,
+    void listDelayImports(Output& out, const Options& options, ImportDetail detail,
                           std::string_view filter) const;
     void listDebugDirectory(Output& out, const Options& options) const;
     // Block by block; with entries, every relocation of every block.
-    void listBaseRelocations(Output& out, bool entries) const;
+    void listBaseRelocations(Output& out, RelocationDetail detail) const;
     // The exports as the lines of a module definition file.
     void listImpdef(Output& out, const Options& options) const;
     // The stored image checksum against the one computed over the file.
