@@ -3,6 +3,10 @@
 #   - hex display of a 64 MiB random file: tdump -h against xxd
 #   - export and import listings of a large DLL: tdump -ee plus tdump -em
 #     against x86_64-w64-mingw32-objdump -p (which prints both and more)
+#   - the whole executable display of the DLL: tdump -e (headers, sections,
+#     exports, imports, debug directory, relocation blocks, resources, TLS,
+#     load configuration, exception table with unwind information,
+#     certificates, overlay) against llvm-readobj --all
 # Each command runs 5 times, the two alternating, with its output going to a
 # file; the table shows the medians and how many times faster tdump is.
 # Builds nothing: expects build/native (cmake --preset native && cmake --build --preset native).
@@ -14,10 +18,12 @@ cd "$(dirname "$0")/.."
 
 tdump=${TDUMP:-build/native/bin/tdump}
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
+readobj=${READOBJ:-llvm-readobj}
 runs=5
 [ -x "$tdump" ] || { echo "bench-tdump: $tdump not found; build the native preset first" >&2; exit 1; }
 command -v xxd >/dev/null || { echo "bench-tdump: xxd not found" >&2; exit 1; }
 command -v "$objdump" >/dev/null || { echo "bench-tdump: $objdump not found" >&2; exit 1; }
+command -v "$readobj" >/dev/null || { echo "bench-tdump: $readobj not found" >&2; exit 1; }
 
 wine_dlls=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
 dll=${1:-$wine_dlls/shell32.dll}
@@ -45,12 +51,14 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 listings() { "$tdump" -ee "$dll" > "$work/out.ee" && "$tdump" -em "$dll"; }
 
-declare -a hex_tdump hex_xxd list_tdump list_objdump
+declare -a hex_tdump hex_xxd list_tdump list_objdump exe_tdump exe_readobj
 for ((i = 0; i < runs; i++)); do
   hex_tdump+=("$(seconds "$tdump" -h "$work/random.bin")")
   hex_xxd+=("$(seconds xxd "$work/random.bin")")
   list_tdump+=("$(seconds listings)")
   list_objdump+=("$(seconds "$objdump" -p "$dll")")
+  exe_tdump+=("$(seconds "$tdump" -e "$dll")")
+  exe_readobj+=("$(seconds "$readobj" --all "$dll")")
 done
 
 row() {
@@ -66,3 +74,6 @@ row "hex display, 64 MiB random" \
 row "exports + imports of the DLL" \
   "$(printf '%s\n' "${list_tdump[@]}" | median)" "$(printf '%s\n' "${list_objdump[@]}" | median)" \
   "$(basename "$objdump") -p"
+row "executable display of the DLL" \
+  "$(printf '%s\n' "${exe_tdump[@]}" | median)" "$(printf '%s\n' "${exe_readobj[@]}" | median)" \
+  "$(basename "$readobj") --all"

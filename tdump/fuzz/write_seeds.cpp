@@ -26,6 +26,7 @@ int main(int argc, char** argv)
     using namespace tdump::test;
     const std::string folder = argv[1];
     write(folder + "/image.dll", makeSampleImage().bytes.data);
+    write(folder + "/tables.dll", makeTablesImage());
     write(folder + "/object.o", makeSampleObject().bytes.data);
     write(folder + "/library.a",
           makeArchive({{"object.o", makeSampleObject().bytes.data},

@@ -224,6 +224,24 @@ void Dumper::peExecutableDisplay(const PeImage& image)
     if (options_.exeTable(tableFixups) && !options_.has(Switch::NoRelocs)) {
         image.listBaseRelocations(out_, RelocationDetail::Blocks);
     }
+    if (options_.exeTable(tableResources)) {
+        image.listResources(out_, options_);
+    }
+    if (options_.exeTable(tableTls)) {
+        image.listTls(out_, options_);
+    }
+    if (options_.exeTable(tableLoadConfig)) {
+        image.listLoadConfig(out_, options_);
+    }
+    if (options_.exeTable(tableExceptions)) {
+        image.listExceptions(out_, options_);
+    }
+    if (options_.exeTable(tableCertificates)) {
+        image.listCertificates(out_);
+    }
+    if (options_.exeTable(tableOverlay)) {
+        image.listOverlay(out_);
+    }
 }
 
 void Dumper::peDisplays(const PeImage& image)

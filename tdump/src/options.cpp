@@ -40,6 +40,14 @@ std::optional<std::uint64_t> parseNumber(std::string_view text)
     return value;
 }
 
+// "-oi": the switch as the table names it, without its argument.
+std::string switchText(const SwitchUse& use)
+{
+    std::string text(1, '-');
+    text += use.row->name;
+    return text;
+}
+
 std::string filterMeaning(std::string_view what, std::string_view filter)
 {
     std::string text(what);
@@ -74,14 +82,15 @@ void parseOffset(std::string_view argument, Options& options, SwitchUse& use)
 
 void parseExeTable(std::string_view argument, Options& options, SwitchUse& use)
 {
-    static constexpr std::pair<std::string_view, ExeTable> names[] = {{"HDR", tableHeaders},
-                                                                      {"OBJ", tableSections},
-                                                                      {"FIX", tableFixups},
-                                                                      {"NAM", tableImports},
-                                                                      {"ENT", tableExports}};
+    static constexpr std::pair<std::string_view, ExeTable> names[] = {
+        {"HDR", tableHeaders},      {"OBJ", tableSections},   {"FIX", tableFixups},
+        {"NAM", tableImports},      {"ENT", tableExports},    {"RES", tableResources},
+        {"TLS", tableTls},          {"CFG", tableLoadConfig}, {"EXC", tableExceptions},
+        {"CRT", tableCertificates}, {"OVL", tableOverlay}};
     static constexpr std::string_view choices =
         "HDR (headers), OBJ (sections), FIX (base relocations), "
-        "NAM (imports), ENT (exports)";
+        "NAM (imports), ENT (exports), RES (resources), TLS (thread-local storage), "
+        "CFG (load configuration), EXC (exception table), CRT (certificates), OVL (overlay)";
     if (isPlaceholder(argument) || argument == "?") {
         use.meaning = "executable display, every table";
         use.remark = "-ei needs a table name: " + std::string(choices);
@@ -113,8 +122,7 @@ void parseDebugLetters(std::string_view argument, Options& options, SwitchUse& u
         "r=embedded-PDB s=SPGO t=PDB-hash";
     if (isPlaceholder(argument) || argument == "?") {
         use.meaning = "debug directory, every entry type";
-        use.remark = "-" + std::string(use.row->name) +
-                     " needs debug table letters: " + std::string(letters);
+        use.remark = switchText(use) + " needs debug table letters: " + std::string(letters);
         return;
     }
     std::string unknown;
@@ -138,7 +146,7 @@ void parseSectionName(std::string_view argument, Options& options, SwitchUse& us
 {
     if (isPlaceholder(argument) || argument == "?") {
         use.meaning = "every section listed";
-        use.remark = "-" + std::string(use.row->name) +
+        use.remark = switchText(use) +
                      " needs a section name or the start of one, e.g. .text or .debug; "
                      "the section table shows the names";
         return;
@@ -313,7 +321,7 @@ std::string_view usageText()
            "  -a  -a7      ASCII file display (7-bit)\n"
            "  -h           hexadecimal file display      -b<n>  start at offset n (or 0x..)\n"
            "  -e           executable (PE) display       -ei<table>  one table:\n"
-           "               HDR OBJ FIX NAM ENT\n"
+           "               HDR OBJ FIX NAM ENT RES TLS CFG EXC CRT OVL\n"
            "  -ee[=x]      exports                       -em[=x]  imports    -em.[x]  modules\n"
            "  -ed -el -er  leave out debug / line numbers / relocations\n"
            "  -ex          MS-DOS header only            -R     base relocations\n"

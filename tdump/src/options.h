@@ -104,12 +104,18 @@ struct SwitchUse {
 
 // Parts of the executable display that -ei selects.
 enum ExeTable : unsigned {
-    tableHeaders = 1,  // HDR
-    tableSections = 2, // OBJ
-    tableFixups = 4,   // FIX
-    tableImports = 8,  // NAM
-    tableExports = 16, // ENT
-    tableAll = 31,
+    tableHeaders = 1,        // HDR
+    tableSections = 2,       // OBJ
+    tableFixups = 4,         // FIX
+    tableImports = 8,        // NAM
+    tableExports = 16,       // ENT
+    tableResources = 32,     // RES
+    tableTls = 64,           // TLS
+    tableLoadConfig = 128,   // CFG
+    tableExceptions = 256,   // EXC
+    tableCertificates = 512, // CRT
+    tableOverlay = 1024,     // OVL
+    tableAll = 2047,
 };
 
 // Debug directory entry types 0..19 are chosen by the letters a..t.

@@ -430,4 +430,89 @@ std::vector<std::uint8_t> makeShortImport(std::string_view symbol, std::string_v
     return b.data;
 }
 
+void putResourceDirectory(TablesImage& image, std::size_t offset,
+                          const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries)
+{
+    Bytes& b = image.bytes();
+    b.put16(TablesImage::at(offset + 14), static_cast<std::uint16_t>(entries.size()));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        b.put32(TablesImage::at(offset + 16 + i * 8), entries[i].first);
+        b.put32(TablesImage::at(offset + 20 + i * 8), entries[i].second);
+    }
+}
+
+void putResourceTree(TablesImage& image, std::uint32_t type, const std::vector<std::uint8_t>& data)
+{
+    putResourceDirectory(image, 0x00, {{type, subdirectory | 0x18}});
+    putResourceDirectory(image, 0x18, {{1, subdirectory | 0x30}});
+    putResourceDirectory(image, 0x30, {{0x409, 0x48}});
+    Bytes& b = image.bytes();
+    b.put32(TablesImage::at(0x48), TablesImage::rva(0x100));
+    b.put32(TablesImage::at(0x4C), static_cast<std::uint32_t>(data.size()));
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        b.put8(TablesImage::at(0x100 + i), data[i]);
+    }
+    image.setDirectory(2, TablesImage::rva(0), 0x200);
+}
+
+std::vector<std::uint8_t> utf16(std::u16string_view text)
+{
+    std::vector<std::uint8_t> bytes;
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    bytes.push_back(0);
+    bytes.push_back(0);
+    return bytes;
+}
+
+std::vector<std::uint8_t> versionBlock(std::u16string_view key, std::u16string_view value,
+                                       const std::vector<std::vector<std::uint8_t>>& children)
+{
+    std::vector<std::uint8_t> block(6);
+    const auto pad = [&] { block.resize((block.size() + 3) & ~std::size_t{3}); };
+    const auto keyBytes = utf16(key);
+    block.insert(block.end(), keyBytes.begin(), keyBytes.end());
+    pad();
+    if (!value.empty()) {
+        const auto valueBytes = utf16(value);
+        block.insert(block.end(), valueBytes.begin(), valueBytes.end());
+        pad();
+    }
+    for (const auto& child : children) {
+        block.insert(block.end(), child.begin(), child.end());
+        pad();
+    }
+    const auto length = static_cast<std::uint16_t>(block.size());
+    const auto valueLength = static_cast<std::uint16_t>(value.empty() ? 0 : value.size() + 1);
+    block[0] = static_cast<std::uint8_t>(length & 0xFF);
+    block[1] = static_cast<std::uint8_t>(length >> 8);
+    block[2] = static_cast<std::uint8_t>(valueLength & 0xFF);
+    block[3] = static_cast<std::uint8_t>(valueLength >> 8);
+    block[4] = 1; // text
+    return block;
+}
+
+std::vector<std::uint8_t> makeTablesImage()
+{
+    TablesImage image;
+    putResourceTree(image, 16,
+                    versionBlock(u"VS_VERSION_INFO", u"",
+                                 {versionBlock(u"StringFileInfo", u"",
+                                               {versionBlock(u"040904B0", u"",
+                                                             {versionBlock(u"A", u"b", {})})})}));
+    Bytes& b = image.bytes();
+    b.put64(TablesImage::at(0x418), 0x180000000 + TablesImage::rva(0x440));
+    image.setDirectory(9, TablesImage::rva(0x400), 40);
+    b.put32(TablesImage::at(0x500), 0x140);
+    image.setDirectory(10, TablesImage::rva(0x500), 0x140);
+    b.put32(TablesImage::at(0x700), 0x1000);
+    b.put32(TablesImage::at(0x704), 0x1010);
+    b.put32(TablesImage::at(0x708), TablesImage::rva(0x800));
+    b.put8(TablesImage::at(0x800), 1);
+    image.setDirectory(3, TablesImage::rva(0x700), 12);
+    return b.data;
+}
+
 } // namespace tdump::test

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tdump::test {
@@ -101,5 +102,90 @@ makeArchive(const std::vector<ArchiveMember>& members,
 // A short import member (the Microsoft import library format).
 std::vector<std::uint8_t> makeShortImport(std::string_view symbol, std::string_view dll,
                                           std::uint16_t hint, bool byOrdinal);
+
+// The sample DLL with a fourth section, .tables, for the tables under test;
+// as PE32 for i386 when asked.
+class TablesImage {
+public:
+    static constexpr std::uint32_t tablesRva = 0x4000;
+    static constexpr std::size_t tablesRaw = 0xE00;
+    static constexpr std::size_t tablesSize = 0x1000;
+
+    enum class Layout { Pe32Plus, Pe32 };
+
+    explicit TablesImage(Layout layout = Layout::Pe32Plus)
+        : sample_(makeSampleImage()), pe32_(layout == Layout::Pe32)
+    {
+        Bytes& b = sample_.bytes;
+        const std::size_t header = sample_.sectionTable + 3 * 40;
+        b.putText(header, ".tables");
+        b.put32(header + 8, tablesSize);
+        b.put32(header + 12, tablesRva);
+        b.put32(header + 16, tablesSize);
+        b.put32(header + 20, tablesRaw);
+        b.put32(header + 36, 0x40000040);
+        b.put16(sample_.peHeader + 6, 4);
+        b.put32(sample_.optionalHeader + 56, tablesRva + tablesSize);
+        b.put8(tablesRaw + tablesSize - 1, 0);
+        if (pe32_) {
+            // i386, image base 0x400000, the directories 16 bytes earlier.
+            const std::size_t opt = sample_.optionalHeader;
+            b.put16(sample_.peHeader + 4, 0x14C);
+            b.put16(opt, 0x10B);
+            b.put32(opt + 28, static_cast<std::uint32_t>(imageBase()));
+            b.put32(opt + 92, 16);
+            for (std::size_t i = 0; i < 16 * 8; i += 4) {
+                b.put32(opt + 96 + i, b.get32(opt + 112 + i));
+            }
+            b.put64(opt + 224, 0);
+            b.put64(opt + 232, 0);
+        }
+    }
+
+    Bytes& bytes() { return sample_.bytes; }
+    const Bytes& bytes() const { return sample_.bytes; }
+    std::uint64_t imageBase() const { return pe32_ ? 0x400000 : 0x180000000; }
+    // The file offset and the RVA of an offset into .tables.
+    static std::size_t at(std::size_t offset) { return tablesRaw + offset; }
+    static std::uint32_t rva(std::size_t offset)
+    {
+        return tablesRva + static_cast<std::uint32_t>(offset);
+    }
+    std::size_t directoryEntry(std::size_t index) const
+    {
+        return sample_.optionalHeader + (pe32_ ? 96 : 112) + index * 8;
+    }
+    void setDirectory(std::size_t index, std::uint32_t rva, std::uint32_t size)
+    {
+        sample_.bytes.put32(directoryEntry(index), rva);
+        sample_.bytes.put32(directoryEntry(index) + 4, size);
+    }
+
+private:
+    SampleImage sample_;
+    bool pe32_;
+};
+
+// A resource directory with ID entries (name, target) at an offset into .tables.
+void putResourceDirectory(TablesImage& image, std::size_t offset,
+                          const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries);
+
+// The high bit of an entry's target: a subdirectory.
+constexpr std::uint32_t subdirectory = 0x80000000u;
+
+// type -> ID 1 -> language 0409 -> data at 0x100 of .tables; the
+// directories at 0x00, 0x18 and 0x30, the data entry at 0x48.
+void putResourceTree(TablesImage& image, std::uint32_t type, const std::vector<std::uint8_t>& data);
+
+// Text as UTF-16LE with its NUL.
+std::vector<std::uint8_t> utf16(std::u16string_view text);
+
+// A block of version information: key, text value (none if empty), children.
+std::vector<std::uint8_t> versionBlock(std::u16string_view key, std::u16string_view value,
+                                       const std::vector<std::vector<std::uint8_t>>& children);
+
+// The tables image with every table filled: version information, a TLS
+// directory with a callback, a load configuration, one exception table entry.
+std::vector<std::uint8_t> makeTablesImage();
 
 } // namespace tdump::test

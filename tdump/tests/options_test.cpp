@@ -104,6 +104,9 @@ TEST(CommandLine, TheLongestSwitchNameWinsAndOnlySwitchesWithArgumentsTakeOne)
     EXPECT_EQ(only("-oc").switches[0].which(), Switch::Checksum);
     EXPECT_EQ(only("-oi.rdata").sectionInclude, std::vector<std::string>{".rdata"});
     EXPECT_EQ(only("-ic").switches[0].which(), Switch::DebugInclude);
+    for (const char* name : {"RES", "tls", "CFG", "EXC", "CRT", "OVL"}) {
+        EXPECT_NE(only(std::string("-ei") + name).exeTables, 0u) << name;
+    }
     // A switch without an argument takes none: these are not switches.
     for (const char* text : {"-ea", "-ocx", "-a8", "-hx", "-ex1", "-umx"}) {
         EXPECT_EQ(parse({text, "in"}).error, std::string("unknown switch ") + text);

@@ -4,11 +4,15 @@ the same files: exports, imports, imported modules, base relocations, COFF
 symbols (of an object and of each archive member), demangled names and the
 IMPDEF lines of an import library. Time stamps and image bases are not
 compared: they are the only fields that differ between two builds.
+The run-time tables of a cross-built executable (resources, TLS, load
+configuration, unwind data, certificates and overlay) are compared with
+llvm-readobj's and windres' readings.
 One more check needs no fixture: the Microsoft C++ names that Wine's C and
 C++ runtime DLLs export, demangled by tdump and by llvm-undname.
 
     reference_test.py CHECK --tdump T --objdump O --cxxfilt C --ar A --fixtures DIR
     reference_test.py msvc_demangling ... --undname U --wine-dlls DIR
+    reference_test.py resources ... --llvm-readobj R --windres W
 """
 import argparse
 import glob
@@ -359,6 +363,273 @@ def check_msvc_demangling(a):
     return compare("lines demangled", len(names), len(mine)) and compare("demangled names", expected, shown)
 
 
+def my_resource_leaves(listing):
+    """tdump's resource tree as {(type, name, language): (data RVA, size, code page)};
+    types and names are numbers or strings."""
+    leaves, kind, name = {}, None, None
+    for line in section(listing, "Resources"):
+        m = re.match(r'^  Type (?:(\d+)(?: \(\w+\))?|"(.*)")$', line)
+        if m:
+            kind = int(m.group(1)) if m.group(1) else m.group(2)
+            continue
+        m = re.match(r'^    (?:ID (\d+)|Name "(.*)")$', line)
+        if m:
+            name = int(m.group(1)) if m.group(1) else m.group(2)
+            continue
+        m = re.match(r"^      Language ([0-9A-F]{4})  data RVA ([0-9A-F]{8})  size ([0-9A-F]{8})  code page (\d+)$", line)
+        if m:
+            leaves[(kind, name, int(m.group(1), 16))] = (int(m.group(2), 16), int(m.group(3), 16), int(m.group(4)))
+    return leaves
+
+
+def readobj_resource_leaves(text):
+    leaves, kind, name, language = {}, None, None, None
+    for line in text.splitlines():
+        m = re.match(r"^  Type: (?:\S+ \(ID (\d+)\)|\(ID (\d+)\)|(\S+)) \[$", line)
+        if m:
+            kind = int(m.group(1) or m.group(2)) if (m.group(1) or m.group(2)) else m.group(3)
+            continue
+        m = re.match(r"^    Name: (?:\(ID (\d+)\)|(\S+)) \[$", line)
+        if m:
+            name = int(m.group(1)) if m.group(1) else m.group(2)
+            continue
+        m = re.match(r"^      Language: \(ID (\d+)\) \[$", line)
+        if m:
+            language = int(m.group(1))
+            continue
+        m = re.match(r"^\s+(DataRVA|DataSize|Codepage): (\S+)$", line)
+        if m:
+            leaves.setdefault((kind, name, language), [])
+            leaves[(kind, name, language)].append(int(m.group(2), 0))
+    return {key: tuple(values) for key, values in leaves.items()}
+
+
+def rc_string(text):
+    """A string literal of windres' .rc output: "" for a quote, \\ooo, \\xHHHH and \\n escapes."""
+    out, i = [], 0
+    while i < len(text):
+        c = text[i]
+        if c == '"' and text[i + 1:i + 2] == '"':
+            out.append('"')
+            i += 2
+        elif c == "\\" and text[i + 1] == "x":
+            m = re.match(r"[0-9a-fA-F]{1,4}", text[i + 2:])
+            out.append(chr(int(m.group(0), 16)))
+            i += 2 + len(m.group(0))
+        elif c == "\\" and text[i + 1] in "01234567":
+            m = re.match(r"[0-7]{1,3}", text[i + 1:])
+            out.append(chr(int(m.group(0), 8)))
+            i += 1 + len(m.group(0))
+        elif c == "\\":
+            out.append({"n": "\n", "r": "\r", "t": "\t", "\\": "\\"}.get(text[i + 1], text[i + 1]))
+            i += 2
+        else:
+            out.append(c)
+            i += 1
+    return "".join(out)
+
+
+def windres_view(windres, image):
+    """windres' reading of an image's resources as .rc text: the version
+    numbers and strings, and the manifest's text."""
+    rc = run(windres, "-i", image, "-O", "rc")
+    versions = {m.group(1): ".".join(m.group(2).replace(" ", "").split(","))
+                for m in re.finditer(r"^ (FILEVERSION|PRODUCTVERSION) (.*)$", rc, re.M)}
+    strings = {m.group(1): rc_string(m.group(2))
+               for m in re.finditer(r'^\s+VALUE "(\w+)", L?"(.*)"$', rc, re.M)}
+    manifest = rc.split("/* RT_MANIFEST */")[1].split("\nBEGIN\n")[1].split("\nEND")[0]
+    text = "".join(rc_string(m.group(1)) for m in re.finditer(r'^\s+"(.*)"$', manifest, re.M))
+    return versions, strings, text.replace("\r", "").splitlines()
+
+
+def check_resources(a):
+    """The resource tree against llvm-readobj's; the version information and
+    the manifest against windres' reading of them."""
+    image = f"{a.fixtures}/runtime.exe"
+    listing = run(a.tdump, "-eiRES", image)
+    expected = readobj_resource_leaves(run(a.llvm_readobj, "--coff-resources", image))
+    mine = my_resource_leaves(listing)
+    assert len(expected) == 5 and ("TDUMPDATA", "SETTINGS", 0x407) in expected, expected
+    versions, strings, manifest = windres_view(a.windres, image)
+    lines = section(listing, "Resources")
+    my_versions = {"FILEVERSION": None, "PRODUCTVERSION": None}
+    for line in lines:
+        m = re.match(r"^        (File|Product) version\s+(\S+)$", line)
+        if m:
+            my_versions[m.group(1).upper() + "VERSION"] = m.group(2)
+    my_strings = dict(m.groups() for m in (re.match(r"^          (\w+) = (.*)$", line) for line in lines) if m)
+    my_manifest = [line[len("        | "):] for line in lines if line.startswith("        | ")]
+    assert "Caf\u00e9 \u65e5\u672c\u8a9e resources" in strings.values(), strings
+    return (compare("resource leaves", expected, mine)
+            and compare("version numbers", versions, my_versions)
+            and compare("version strings", strings, my_strings)
+            and compare("manifest lines", manifest, my_manifest))
+
+
+def image_base(readobj, image):
+    return int(re.search(r"^\s+ImageBase: (0x[0-9A-F]+)$", run(readobj, "--file-headers", image), re.M).group(1), 16)
+
+
+def labelled(lines):
+    """The "  Label ..... value" lines of a tdump listing section as {label: value}."""
+    return {m.group(1).rstrip(): m.group(2) for m in (re.match(r"^  (\S.{29})(\S+)", line) for line in lines) if m}
+
+
+def objdump_words(objdump, image, address, width, limit=64):
+    """The words at a virtual address of the image, up to the first zero one, read by objdump."""
+    text = run(objdump, "-s", f"--start-address={address:#x}", f"--stop-address={address + limit * width:#x}", image)
+    data = bytearray()
+    for m in re.finditer(r"^ [0-9a-f]+ ((?:[0-9a-f]{2,8} ){1,4})", text, re.M):
+        data += bytes.fromhex(m.group(1).replace(" ", ""))
+    words = [int.from_bytes(data[i:i + width], "little") for i in range(0, len(data) - width + 1, width)]
+    return words[:words.index(0)] if 0 in words else words
+
+
+def check_tls(a):
+    """The TLS directory against llvm-readobj's, the callbacks against the
+    array objdump shows at the callbacks address."""
+    ok = True
+    for name in ("runtime.exe", "runtime_lld.exe"):
+        image = f"{a.fixtures}/{name}"
+        if not os.path.exists(image) and name == "runtime_lld.exe":
+            continue
+        text = run(a.llvm_readobj, "--coff-tls-directory", image)
+        expected = {k: int(v, 16) for k, v in re.findall(r"^  (\w+): 0x([0-9A-F]+)$", text, re.M)}
+        expected["Characteristics"] = int(re.search(r"Characteristics \[ \((0x[0-9A-F]+)\)", text).group(1), 16)
+        fields = labelled(section(run(a.tdump, "-eiTLS", image), "TLS directory"))
+        names = {"StartAddressOfRawData": "Raw data start", "EndAddressOfRawData": "Raw data end",
+                 "AddressOfIndex": "Index address", "AddressOfCallBacks": "Callbacks address",
+                 "SizeOfZeroFill": "Size of zero fill", "Characteristics": "Characteristics"}
+        mine = {field: int(fields[label], 16) for field, label in names.items() if label in fields}
+        assert len(expected) == 6, expected
+        ok = compare(f"{name}: TLS directory", expected, mine) and ok
+        callbacks = objdump_words(a.objdump, image, expected["AddressOfCallBacks"], 8)
+        listed = [int(m.group(1), 16) for m in
+                  re.finditer(r"^    ([0-9A-F]{16})  \S+$", run(a.tdump, "-eiTLS", image), re.M)]
+        assert len(callbacks) >= 1, callbacks
+        ok = compare(f"{name}: TLS callbacks", callbacks, listed) and ok
+    return ok
+
+
+def check_load_config(a):
+    """The load configuration LLVM's linker fills in, against llvm-readobj's
+    reading: every field the structure's size covers, and the guard CF
+    function table."""
+    image = f"{a.fixtures}/runtime_lld.exe"
+    text = run(a.llvm_readobj, "--coff-load-config", image)
+    body = text.split("LoadConfig [")[1].split("\n]")[0]
+    expected = {}
+    for key, value in re.findall(r"^  (\w+): (.*)$", body, re.M):
+        m = re.search(r"\((0x[0-9A-F]+)\)$", value)
+        expected[key] = int(m.group(1) if m else value, 0)
+    names = {"Size": "Size", "TimeDateStamp": "Time stamp", "MajorVersion": "Major version",
+             "MinorVersion": "Minor version", "GlobalFlagsClear": "Global flags clear",
+             "GlobalFlagsSet": "Global flags set", "CriticalSectionDefaultTimeout": "Critical section timeout",
+             "DeCommitFreeBlockThreshold": "Decommit free block threshold",
+             "DeCommitTotalFreeThreshold": "Decommit total free threshold",
+             "LockPrefixTable": "Lock prefix table", "MaximumAllocationSize": "Maximum allocation size",
+             "VirtualMemoryThreshold": "Virtual memory threshold", "ProcessHeapFlags": "Process heap flags",
+             "ProcessAffinityMask": "Process affinity mask", "CSDVersion": "CSD version",
+             "DependentLoadFlags": "Dependent load flags", "EditList": "Edit list",
+             "SecurityCookie": "Security cookie", "SEHandlerTable": "SE handler table",
+             "SEHandlerCount": "SE handler count", "GuardCFCheckFunction": "Guard CF check function",
+             "GuardCFCheckDispatch": "Guard CF dispatch function",
+             "GuardCFFunctionTable": "Guard CF function table",
+             "GuardCFFunctionCount": "Guard CF function count", "GuardFlags": "Guard flags"}
+    lines = section(run(a.tdump, "-eiCFG", image), "Load configuration")
+    fields = labelled(lines)
+    counts = {"SE handler count", "Guard CF function count"}
+    mine = {key: int(fields[label], 10 if label in counts else 16) for key, label in names.items() if label in fields}
+    assert set(expected) == set(names) and expected["GuardCFFunctionCount"] == 2, expected
+    base = image_base(a.llvm_readobj, image)
+    table = [int(v, 16) - base for v in re.findall(r"^  (0x[0-9A-F]+)$", text.split("GuardFidTable [")[1], re.M)]
+    start = lines.index("  Guard CF functions") + 1
+    listed = [int(line.split()[0], 16) for line in lines[start:] if re.match(r"^    [0-9A-F]{8}$", line)]
+    return compare("load configuration fields", expected, mine) and compare("guard CF functions", table, listed)
+
+
+def readobj_unwind(text, base):
+    """llvm-readobj --unwind as [(begin, end, unwind info, version, flags,
+    prolog, code count, frame, codes, handler)], RVAs."""
+    functions = []
+    for block in text.split("RuntimeFunction {")[1:]:
+        field = lambda name: re.search(rf"^\s+{name}: (.*)$", block, re.M)
+        address = lambda name: int(re.search(r"\((0x[0-9A-F]+)\)", field(name).group(1)).group(1), 16) - base
+        register, offset = field("FrameRegister").group(1), field("FrameOffset").group(1)
+        codes = []
+        for position, op, operands in re.findall(r"^\s+0x([0-9A-F]{2}): (\w+) ?(.*)$", block, re.M):
+            values = dict(item.split("=") for item in operands.split(", ") if "=" in item)
+            codes.append((int(position, 16), op, values.get("reg"),
+                           int(values["size"], 0) if "size" in values else
+                           int(values["offset"], 0) if "offset" in values else None))
+        handler = field("Handler")
+        functions.append((address("StartAddress"), address("EndAddress"), address("UnwindInfoAddress"),
+                          int(field("Version").group(1)), int(re.search(r"Flags \[ \((0x[0-9A-F]+)\)", block).group(1), 16),
+                          int(field("PrologSize").group(1)), int(field("UnwindCodeCount").group(1)),
+                          None if register == "-" else (register.split()[0], int(offset, 0) * 16), codes,
+                          address("Handler") if handler else None))
+    return functions
+
+
+def my_unwind(lines):
+    functions = []
+    for line in lines:
+        m = re.match(r"^  ([0-9A-F]{8})  ([0-9A-F]{8})  ([0-9A-F]{8})  version (\d+), flags (\d+)(?: \([\w ]+\))?, "
+                     r"prolog (\d+), (\d+) codes(?:, frame (\w+)\+0x([0-9A-F]+))?$", line)
+        if m:
+            functions.append([int(m.group(i), 16) for i in (1, 2, 3)] + [int(m.group(i)) for i in (4, 5, 6, 7)]
+                             + [(m.group(8), int(m.group(9), 16)) if m.group(8) else None, [], None])
+            continue
+        m = re.match(r"^      ([0-9A-F]{2})  (\w+)\s+(.*)$", line)
+        if m and functions:
+            operand = m.group(3)
+            register = re.match(r"^(R\w+|XMM\d+)", operand)
+            number = re.search(r"0x([0-9A-F]+)$", operand)
+            functions[-1][8].append((int(m.group(1), 16), m.group(2), register.group(1) if register else None,
+                                     int(number.group(1), 16) if number else None))
+            continue
+        m = re.match(r"^      handler ([0-9A-F]{8}), data at [0-9A-F]{8}$", line)
+        if m and functions:
+            functions[-1][9] = int(m.group(1), 16)
+    return [tuple(f) for f in functions]
+
+
+def check_exceptions(a):
+    """Every RUNTIME_FUNCTION and its unwind information against llvm-readobj --unwind."""
+    image = f"{a.fixtures}/runtime.exe"
+    expected = readobj_unwind(run(a.llvm_readobj, "--unwind", image), image_base(a.llvm_readobj, image))
+    lines = section(run(a.tdump, "-eiEXC", image), "Exception table")
+    mine = my_unwind(lines)
+    assert len(expected) > 100 and any(f[9] is not None for f in expected), len(expected)
+    count = int(lines[0].split()[0])
+    return compare("function count", len(expected), count) and compare("functions and unwind information", expected, mine)
+
+
+def check_certificates(a):
+    """The certificate table and the overlay of runtime_signed.exe: where
+    the headers put them (llvm-readobj), and the two entries the fixture
+    script appended."""
+    image = f"{a.fixtures}/runtime_signed.exe"
+    headers = run(a.llvm_readobj, "--file-headers", "--sections", image)
+    table = int(re.search(r"CertificateTableRVA: (0x[0-9A-F]+)", headers).group(1), 16)
+    size = int(re.search(r"CertificateTableSize: (0x[0-9A-F]+)", headers).group(1), 16)
+    ends = [int(p, 16) + int(s) for s, p in re.findall(r"RawDataSize: (\d+)\n\s+PointerToRawData: (0x[0-9A-F]+)", headers)
+            if int(s) != 0]
+    ends.append(int(re.search(r"SizeOfHeaders: (\d+)", headers).group(1)))
+    overlay = (max(ends), os.path.getsize(image) - max(ends))
+    listing = run(a.tdump, "-eiCRT", "-eiOVL", image)
+    m = re.search(r"^  Table at file offset ([0-9A-F]{8}), size ([0-9A-F]{8})$", listing, re.M)
+    entries = [(int(o, 16), int(n, 16), r, int(t)) for o, n, r, t in
+               re.findall(r"^  ([0-9A-F]{8})  ([0-9A-F]{8})  (\d\.\d)\s+(\d+) \w+$", listing, re.M)]
+    lines = section(listing, "Overlay")
+    fields = labelled(lines)
+    return (compare("certificate table", (table, size), (int(m.group(1), 16), int(m.group(2), 16)))
+            and compare("certificates", [(table, 27, "2.0", 2), (table + 32, 31, "2.0", 1)], entries)
+            and compare("overlay", overlay, (int(fields["File offset"], 16), int(fields["Size"], 16)))
+            and compare("certificate table in the overlay", True,
+                        any(line.startswith("  The certificate table") for line in lines)))
+
+
 def run_input(command, text):
     return subprocess.run([command], input=text, check=True, capture_output=True, text=True).stdout
 
@@ -391,6 +662,7 @@ def main():
         parser.add_argument(f"--{option}", required=True)
     for option in ("nm", "llvm-nm", "llvm-readobj"):  # for the import library checks
         parser.add_argument(f"--{option}")
+    parser.add_argument("--windres")  # for resources
     for option in ("undname", "wine-dlls"):  # for msvc_demangling
         parser.add_argument(f"--{option}")
     arguments = parser.parse_args()

@@ -66,6 +66,20 @@ public:
     // The stored image checksum against the one computed over the file.
     void listChecksum(Output& out) const;
 
+    // The resource tree: types, names or IDs, languages, sizes; the version
+    // information's strings and the manifest's text decoded.
+    void listResources(Output& out, const Options& options) const;
+    // The TLS directory and its callbacks.
+    void listTls(Output& out, const Options& options) const;
+    // The load configuration: security cookie, SEH table, guard flags and tables.
+    void listLoadConfig(Output& out, const Options& options) const;
+    // The exception table: per function its range and, on x64, its unwind information.
+    void listExceptions(Output& out, const Options& options) const;
+    // The attribute certificate table: each entry's type and length.
+    void listCertificates(Output& out) const;
+    // The bytes after the last section's data, if any.
+    void listOverlay(Output& out) const;
+
 private:
     struct Directory {
         std::uint32_t rva = 0;
@@ -125,6 +139,22 @@ private:
     // Calls back for each export; reports what is malformed as it goes.
     template <typename Visit>
     bool walkExports(Output& out, std::string& dllName, Visit visit) const;
+
+    // The resource tree, one directory at a time (level 0: types, 1: names,
+    // 2: languages), and the data of one leaf.
+    struct ResourceWalk;
+    void listResourceDirectory(Output& out, const Options& options, ResourceWalk& walk,
+                               std::uint32_t offset, int level) const;
+    void listResourceData(Output& out, const Options& options, const ResourceWalk& walk,
+                          std::uint32_t entryOffset) const;
+    // The RVA of a virtual address inside the image, or nullopt.
+    std::optional<std::uint32_t> rvaOfAddress(std::uint64_t address) const;
+    // The RVAs of a table the load configuration points at, entries
+    // 4 + extraBytes long.
+    void listRvaTable(Output& out, std::string_view title, std::uint64_t tableAddress,
+                      std::uint64_t count, std::uint32_t extraBytes) const;
+    // An x64 function's unwind information, under its RUNTIME_FUNCTION line.
+    void listUnwindInfo(Output& out, std::uint32_t rva, std::uint64_t referenceOffset) const;
 
     View view_;
     std::uint32_t peOffset_;
