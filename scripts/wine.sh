@@ -105,7 +105,14 @@ fi
 flock -u 9
 exec 9>&-
 
-[ "$action" = prepare ] && exit 0
+if [ "$action" = prepare ]; then
+  # Start Wine's session now (the server, kept until --shutdown, with
+  # services.exe and the desktop), so that no test's program is the one
+  # that starts it: its processes would count among that program's own.
+  wineserver -p 2>/dev/null || true
+  wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+  exit 0
+fi
 
 # Wine's own long-lived processes (the server, services.exe, the desktop)
 # start with the standard handles of whichever program first needs them.
