@@ -117,7 +117,7 @@ public:
         : sample_(makeSampleImage()), pe32_(layout == Layout::Pe32)
     {
         Bytes& b = sample_.bytes;
-        const std::size_t header = sample_.sectionTable + 3 * 40;
+        const std::size_t header = sample_.sectionTable + std::size_t{3} * 40;
         b.putText(header, ".tables");
         b.put32(header + 8, tablesSize);
         b.put32(header + 12, tablesRva);
@@ -134,7 +134,7 @@ public:
             b.put16(opt, 0x10B);
             b.put32(opt + 28, static_cast<std::uint32_t>(imageBase()));
             b.put32(opt + 92, 16);
-            for (std::size_t i = 0; i < 16 * 8; i += 4) {
+            for (std::size_t i = 0; i < std::size_t{16} * 8; i += 4) {
                 b.put32(opt + 96 + i, b.get32(opt + 112 + i));
             }
             b.put64(opt + 224, 0);

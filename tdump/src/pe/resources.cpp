@@ -390,7 +390,8 @@ void PeImage::listResourceDirectory(Output& out, const Options& options, Resourc
             const auto length = walk.root.u16(nameOffset);
             std::vector<std::uint16_t> units;
             for (std::uint32_t k = 0; length && k < *length; ++k) {
-                const auto unit = walk.root.u16(std::uint64_t{nameOffset} + 2 + 2 * k);
+                const auto unit =
+                    walk.root.u16(std::uint64_t{nameOffset} + 2 + std::uint64_t{2} * k);
                 if (!unit) {
                     break;
                 }

@@ -504,7 +504,8 @@ void PeImage::listExceptions(Output& out, const Options& options) const
                 out << hex(second) << '\n';
             } else {
                 out << "packed " << hex(second) << ", function length "
-                    << dec(((second >> 2) & 0x7FF) * (machine == machineArm64 ? 4 : 2)) << '\n';
+                    << dec(std::uint64_t{(second >> 2) & 0x7FF} * (machine == machineArm64 ? 4 : 2))
+                    << '\n';
             }
             continue;
         }
@@ -540,7 +541,8 @@ void PeImage::listUnwindInfo(Output& out, std::uint32_t rva, std::uint64_t refer
     }
     out << ", prolog " << dec(header[1]) << ", " << dec(codeCount) << " codes";
     if (frameRegister != 0) {
-        out << ", frame " << x64Registers[frameRegister] << "+0x" << hex(frameOffset * 16, 1);
+        out << ", frame " << x64Registers[frameRegister] << "+0x"
+            << hex(std::uint64_t{frameOffset} * 16, 1);
     }
     out << '\n';
     if (version != 1 && version != 2) {
@@ -598,16 +600,16 @@ void PeImage::listUnwindInfo(Output& out, std::uint32_t rva, std::uint64_t refer
             out << "size 0x" << hex(opInfo * 8 + 8, 1);
             break;
         case setFramePointer:
-            out << x64Registers[frameRegister] << "+0x" << hex(frameOffset * 16, 1);
+            out << x64Registers[frameRegister] << "+0x" << hex(std::uint64_t{frameOffset} * 16, 1);
             break;
         case saveNonVolatile:
-            out << x64Registers[opInfo] << " at 0x" << hex(next * 8, 1);
+            out << x64Registers[opInfo] << " at 0x" << hex(std::uint64_t{next} * 8, 1);
             break;
         case saveNonVolatileFar:
             out << x64Registers[opInfo] << " at 0x" << hex(far, 1);
             break;
         case saveXmm128:
-            out << "XMM" << dec(opInfo) << " at 0x" << hex(next * 16, 1);
+            out << "XMM" << dec(opInfo) << " at 0x" << hex(std::uint64_t{next} * 16, 1);
             break;
         case saveXmm128Far:
             out << "XMM" << dec(opInfo) << " at 0x" << hex(far, 1);
