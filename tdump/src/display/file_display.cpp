@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <vector>
 
 namespace tdump {
@@ -13,12 +14,15 @@ static_assert(chunkSize % bytesPerLine == 0);
 
 struct Tables {
     std::array<std::array<char, 2>, 256> hexPair{};
+    // "XX  ": a byte's two digits and two blanks, stored four at a time.
+    std::array<std::array<char, 4>, 256> hexBlanks{};
     std::array<char, 256> shown{};
     Tables()
     {
         static constexpr char digits[] = "0123456789ABCDEF";
         for (std::size_t i = 0; i < 256; ++i) {
             hexPair[i] = {digits[i >> 4], digits[i & 15]};
+            hexBlanks[i] = {digits[i >> 4], digits[i & 15], ' ', ' '};
             shown[i] = i >= 0x20 && i < 0x7F ? static_cast<char>(i) : '.';
         }
     }
@@ -49,6 +53,27 @@ char* putOffset(char* p, std::uint64_t offset, int digits)
         *p++ = pair[1];
     }
     return p;
+}
+
+// The bytes and the text of a line of 16 bytes, and its line feed: every
+// line but perhaps the last. Each byte's "XX " is stored with four bytes
+// whose last is a blank, overwritten by the next byte's digits; the last of
+// each half leaves the blank that follows it.
+char* putFullLine(char* p, const std::uint8_t* bytes, const Tables& t)
+{
+    for (std::size_t half = 0; half < 2; ++half) {
+        for (std::size_t i = 0; i < bytesPerLine / 2; ++i) {
+            std::memcpy(p + 3 * i, t.hexBlanks[bytes[i]].data(), 4);
+        }
+        p += 3 * (bytesPerLine / 2) + 1;
+        bytes += bytesPerLine / 2;
+    }
+    bytes -= bytesPerLine;
+    for (std::size_t i = 0; i < bytesPerLine; ++i) {
+        p[i] = t.shown[bytes[i]];
+    }
+    p[bytesPerLine] = '\n';
+    return p + bytesPerLine + 1;
 }
 
 } // namespace
@@ -84,6 +109,10 @@ void hexDisplay(View view, std::uint64_t from, std::uint64_t to, Output& out)
             p = putOffset(p, view.base() + at + line * bytesPerLine, digits);
             *p++ = ' ';
             *p++ = ' ';
+            if (count == bytesPerLine) {
+                p = putFullLine(p, bytes, t);
+                continue;
+            }
             for (std::size_t i = 0; i < bytesPerLine; ++i) {
                 if (i == bytesPerLine / 2) {
                     *p++ = ' ';
