@@ -10,7 +10,7 @@ int main(int argc, char** argv)
     tdump::FileSink standardOutput(stdout);
     tdump::FileSink standardError(stderr);
     const int status = tdump::runTool(arguments, standardOutput, standardError);
-    if (std::fflush(stdout) != 0 || standardOutput.failed()) {
+    if (!standardOutput.finish() || std::fflush(stdout) != 0) {
         std::fputs("tdump: writing the listing to standard output failed\n", stderr);
         return tdump::exitFileError;
     }

@@ -6,10 +6,61 @@
 
 namespace tdump {
 
+namespace {
+
+// How much may wait for the writer before write() waits in turn.
+constexpr std::size_t maxWaiting = std::size_t{4} << 20;
+
+} // namespace
+
+FileSink::FileSink(std::FILE* file) : file_(file), writer_([this] { writeAll(); }) {}
+
+FileSink::~FileSink()
+{
+    {
+        const std::lock_guard lock(mutex_);
+        closing_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+}
+
 void FileSink::write(std::string_view data)
 {
-    if (!failed_ && std::fwrite(data.data(), 1, data.size(), file_) != data.size()) {
-        failed_ = true;
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return waiting_.size() < maxWaiting; });
+    waiting_.append(data);
+    lock.unlock();
+    changed_.notify_all();
+}
+
+bool FileSink::finish()
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return waiting_.empty() && !busy_; });
+    return !failed_;
+}
+
+void FileSink::writeAll()
+{
+    std::string part;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return !waiting_.empty() || closing_; });
+        if (waiting_.empty()) {
+            return; // closing, and everything is written
+        }
+        // The two strings trade places, so their memory is used again.
+        part.swap(waiting_);
+        busy_ = true;
+        lock.unlock();
+        changed_.notify_all();
+        const bool written = std::fwrite(part.data(), 1, part.size(), file_) == part.size();
+        part.clear();
+        lock.lock();
+        failed_ = failed_ || !written;
+        busy_ = false;
+        changed_.notify_all();
     }
 }
 

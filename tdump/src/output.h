@@ -5,11 +5,14 @@
 // which would be far too slow through per-piece stream formatting.
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <mutex>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "budget.h"
@@ -28,16 +31,33 @@ public:
     std::string text;
 };
 
-// Writes to a stream the caller owns; remembers whether any write failed.
+// Writes to a stream the caller owns, on a thread of its own, so that the
+// listing is built on while the system takes the part before: for a file
+// display, writing costs as much as building. What write() is given is
+// copied; at most a few megabytes wait. finish() (or the destructor) waits
+// until everything is written.
 class FileSink final : public Sink {
 public:
-    explicit FileSink(std::FILE* file) : file_(file) {}
+    explicit FileSink(std::FILE* file);
+    FileSink(const FileSink&) = delete;
+    FileSink& operator=(const FileSink&) = delete;
+    ~FileSink() override;
+
     void write(std::string_view data) override;
-    bool failed() const { return failed_; }
+    // Waits until everything given is written; whether all of it was.
+    bool finish();
 
 private:
+    void writeAll();
+
     std::FILE* file_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string waiting_; // given, not yet taken by the writer
+    bool busy_ = false;   // the writer holds a part
+    bool closing_ = false;
     bool failed_ = false;
+    std::thread writer_; // last: it starts once the rest is ready
 };
 
 struct Hex {

@@ -70,8 +70,9 @@ int runTool(const std::vector<std::string>& arguments, Sink& standardOutput, Sin
             Output out(sink, budget);
             dumpFile(options, options.input, reader, out);
         }
+        const bool written = sink.finish();
         const bool closed = std::fclose(listFile.release()) == 0;
-        if (sink.failed() || !closed) {
+        if (!written || !closed) {
             return fail(standardError, nullptr,
                         "writing the list file \"" + *options.listFile + "\" failed");
         }

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "image_builder.h"
 #include "output.h"
 #include "run.h"
@@ -32,6 +34,36 @@ std::string withoutCr(std::string text)
 {
     std::erase(text, '\r');
     return text;
+}
+
+TEST(FileSink, WritesEverythingInOrderAndSaysWhenItCouldNot)
+{
+    const TempFolder folder;
+    std::string expected;
+    {
+        FilePtr file(std::fopen(folder.file("out.bin").c_str(), "wb"));
+        ASSERT_TRUE(file);
+        FileSink sink(file.get());
+        // Far more than may wait for the writer at once, in pieces of
+        // every size up to a megabyte.
+        for (std::size_t i = 0; i < 64; ++i) {
+            const std::string piece((i * 7919) % (std::size_t{1} << 20) + 1,
+                                    static_cast<char>('A' + i % 26));
+            sink.write(piece);
+            expected += piece;
+        }
+        EXPECT_TRUE(sink.finish());
+        sink.write("tail");
+        expected += "tail";
+    } // the destructor writes what came after finish()
+    EXPECT_EQ(folder.read("out.bin"), expected);
+
+    folder.write("read-only.txt", std::string("x"));
+    FilePtr readOnly(std::fopen(folder.file("read-only.txt").c_str(), "rb"));
+    ASSERT_TRUE(readOnly);
+    FileSink failing(readOnly.get());
+    failing.write("cannot be written");
+    EXPECT_FALSE(failing.finish());
 }
 
 TEST(Run, ListingGoesToTheListFileOrToStandardOutput)
