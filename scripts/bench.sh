@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Prints Quellan's performance figures as one table: start-up, footprint,
 # the dump round trip (each beside its reference measured in the same run),
-# the executable's size and imports, and the dump tool against xxd and
-# objdump. Builds what it needs first. Figures are medians; the machine's
+# the executable's size and imports, and the dump tool against xxd,
+# objdump and llvm-readobj. Builds what it needs first. Figures are medians; the machine's
 # other load shows in them, so compare the ratios, not the absolute times.
 #
 #   scripts/bench.sh [ROUNDS] [ROUND-TRIPS]     defaults: 10 50
