@@ -387,15 +387,17 @@ void PeImage::listResourceDirectory(Output& out, const Options& options, Resourc
         out << indent << (level == 0 ? "Type " : level == 2 ? "Language " : "");
         if ((name & highBit) != 0) {
             const std::uint32_t nameOffset = name & ~highBit;
+            // IMAGE_RESOURCE_DIR_STRING_U: a count of UTF-16 units, then the units.
             const auto length = walk.root.u16(nameOffset);
             std::vector<std::uint16_t> units;
+            std::uint64_t unitAt = std::uint64_t{nameOffset} + sizeof(std::uint16_t);
             for (std::uint32_t k = 0; length && k < *length; ++k) {
-                const auto unit =
-                    walk.root.u16(std::uint64_t{nameOffset} + 2 + std::uint64_t{2} * k);
+                const auto unit = walk.root.u16(unitAt);
                 if (!unit) {
                     break;
                 }
                 units.push_back(*unit);
+                unitAt += sizeof(std::uint16_t);
             }
             out << (level == 1 ? "Name \"" : "\"") << printable(utf8FromUtf16(units)) << '"';
             if (!length || units.size() != *length) {
