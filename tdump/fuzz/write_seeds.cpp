@@ -28,6 +28,8 @@ int main(int argc, char** argv)
     write(folder + "/image.dll", makeSampleImage().bytes.data);
     write(folder + "/tables.dll", makeTablesImage());
     write(folder + "/object.o", makeSampleObject().bytes.data);
+    write(folder + "/codeview.obj", makeCodeViewObject().build());
+    write(folder + "/database.pdb", makePdb().bytes.data);
     write(folder + "/library.a",
           makeArchive({{"object.o", makeSampleObject().bytes.data},
                        {"import.o", makeShortImport("ExitProcess", "KERNEL32.dll", 0x120, false)}},

@@ -9,6 +9,7 @@
 #include "demangle/demangle.h"
 #include "display/file_display.h"
 #include "names.h"
+#include "pdb/pdb.h"
 #include "pe/pe.h"
 
 namespace tdump {
@@ -29,6 +30,8 @@ std::string_view kindName(FileKind kind)
         return "an import object";
     case FileKind::Archive:
         return "an archive library";
+    case FileKind::PdbFile:
+        return "a program database";
     case FileKind::Unknown:
         break;
     }
@@ -52,10 +55,12 @@ std::string typeText(const ParsedFile& file)
         return "import object (short import library member)";
     case FileKind::Archive:
         return "archive library";
+    case FileKind::PdbFile:
+        return std::get<PdbFile>(file).description();
     case FileKind::Unknown:
         break;
     }
-    return "unknown (not a PE image, COFF object or archive library)";
+    return "unknown (not a PE image, COFF object, archive library or program database)";
 }
 
 class Dumper {
@@ -131,6 +136,14 @@ void Dumper::run(std::string_view fileName)
     case FileKind::Archive:
         archiveDisplays(std::get<Archive>(parsed_));
         break;
+    case FileKind::PdbFile:
+        if (wants(Display::Debug)) {
+            std::get<PdbFile>(parsed_).list(out_, options_);
+        }
+        if (wants(Display::Coff)) {
+            forcedCoffDisplays();
+        }
+        break;
     case FileKind::Unknown:
         if (wants(Display::Coff)) {
             forcedCoffDisplays();
@@ -191,6 +204,9 @@ void Dumper::defaultDisplay()
         break;
     case FileKind::Archive:
         std::get<Archive>(parsed_).listLibrary(out_, options_);
+        break;
+    case FileKind::PdbFile:
+        std::get<PdbFile>(parsed_).list(out_, options_);
         break;
     case FileKind::Unknown:
         heading(out_, "Hexadecimal display");
@@ -431,6 +447,9 @@ void Dumper::unmangleLines()
 
 ParsedFile parseFile(View file)
 {
+    if (auto database = PdbFile::open(file)) {
+        return *database;
+    }
     if (isArchive(file)) {
         return Archive(file);
     }

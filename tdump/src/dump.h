@@ -13,6 +13,7 @@
 #include "coff/coff.h"
 #include "options.h"
 #include "output.h"
+#include "pdb/pdb.h"
 #include "pe/pe.h"
 
 namespace tdump {
@@ -24,13 +25,16 @@ struct UnknownFile {};
 // A file as recognition found it, read once; the listing uses what was read.
 // The alternatives stand in the order of FileKind.
 using ParsedFile =
-    std::variant<PeImage, DosExecutable, CoffFile, ImportObject, Archive, UnknownFile>;
+    std::variant<PeImage, DosExecutable, CoffFile, ImportObject, Archive, PdbFile, UnknownFile>;
 
 static_assert(std::variant_size_v<ParsedFile> == static_cast<std::size_t>(FileKind::Unknown) + 1);
 static_assert(
     std::is_same_v<
         std::variant_alternative_t<static_cast<std::size_t>(FileKind::CoffObject), ParsedFile>,
         CoffFile>);
+static_assert(std::is_same_v<
+              std::variant_alternative_t<static_cast<std::size_t>(FileKind::PdbFile), ParsedFile>,
+              PdbFile>);
 
 ParsedFile parseFile(View file);
 

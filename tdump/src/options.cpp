@@ -111,23 +111,19 @@ void parseExeTable(std::string_view argument, Options& options, SwitchUse& use)
     use.remark = "unknown table " + quoted(argument) + "; the tables are " + std::string(choices);
 }
 
-// -i and -x: letters a..t stand for debug directory entry types 0..19.
+// -i and -x: the letters a..t name the debug tables.
 template <std::uint32_t Options::*mask>
 void parseDebugLetters(std::string_view argument, Options& options, SwitchUse& use)
 {
-    static constexpr std::string_view letters =
-        "a=unknown b=COFF c=CodeView d=FPO e=misc f=exception g=fixup "
-        "h=OMAP-to-source i=OMAP-from-source j=Borland k=reserved "
-        "l=CLSID m=VC-feature n=POGO o=ILTCG p=MPX q=repro "
-        "r=embedded-PDB s=SPGO t=PDB-hash";
+    const std::string letters(debugTableLetters());
     if (isPlaceholder(argument) || argument == "?") {
-        use.meaning = "debug directory, every entry type";
-        use.remark = switchText(use) + " needs debug table letters: " + std::string(letters);
+        use.meaning = "debug information, every table";
+        use.remark = switchText(use) + " needs debug table letters: " + letters;
         return;
     }
     std::string unknown;
     for (const char c : argument) {
-        if (c >= 'a' && c < 'a' + debugTypeLetters) {
+        if (c >= 'a' && c < static_cast<char>('a' + debugTableCount)) {
             options.*mask |= std::uint32_t{1} << (c - 'a');
         } else {
             unknown += c;
@@ -135,8 +131,8 @@ void parseDebugLetters(std::string_view argument, Options& options, SwitchUse& u
     }
     use.meaning = std::string(use.row->meaning) + quoted(argument);
     if (!unknown.empty()) {
-        use.remark = "letters " + quoted(unknown) + " name no debug table; the letters are " +
-                     std::string(letters);
+        use.remark =
+            "letters " + quoted(unknown) + " name no debug table; the letters are " + letters;
     }
 }
 
@@ -157,6 +153,11 @@ void parseSectionName(std::string_view argument, Options& options, SwitchUse& us
 
 constexpr unsigned anyKind = ~0u;
 constexpr unsigned peImage = kindBit(FileKind::PeImage);
+// A program database is all debug information: the debug switches show it.
+constexpr unsigned pdbFile = kindBit(FileKind::PdbFile);
+constexpr std::string_view debugLettersWhyNot =
+    "debug table letters choose the debug information of images, objects, libraries and "
+    "PDB files";
 constexpr unsigned sectioned =
     kindBit(FileKind::PeImage) | kindBit(FileKind::CoffObject) | kindBit(FileKind::Archive);
 constexpr std::string_view noSections = "it has no sections";
@@ -176,7 +177,7 @@ constexpr SwitchRow switchTable[] = {
     {"C", Switch::Coff, Display::Coff, sectioned | kindBit(FileKind::ImportObject),
      "COFF display: headers, sections, relocations, symbols",
      "it has no COFF headers (-o forces the attempt)", nullptr},
-    {"d", Switch::Debug, Display::Debug, sectioned, "debug information",
+    {"d", Switch::Debug, Display::Debug, sectioned | pdbFile, "debug information",
      "it carries no debug information this tool knows", nullptr},
     {"e", Switch::Exe, Display::Executable, peImage | kindBit(FileKind::DosExecutable),
      "executable display", "it is not an executable", nullptr},
@@ -188,8 +189,8 @@ constexpr SwitchRow switchTable[] = {
      "exports and imports belong to PE images", parseFilter<&Options::importFilter>},
     {"em.", Switch::ImportModules, Display::ImportModules, peImage, "imported modules",
      "exports and imports belong to PE images", parseFilter<&Options::moduleFilter>},
-    {"ed", Switch::NoDebug, Display::Modifier, sectioned, "debug information left out", noSections,
-     nullptr},
+    {"ed", Switch::NoDebug, Display::Modifier, sectioned | pdbFile, "debug information left out",
+     noSections, nullptr},
     {"el", Switch::NoLines, Display::Modifier, sectioned, "line numbers left out", noSections,
      nullptr},
     {"er", Switch::NoRelocs, Display::Modifier, sectioned, "relocations left out", noSections,
@@ -197,8 +198,8 @@ constexpr SwitchRow switchTable[] = {
     {"ex", Switch::NoNewExe, Display::Executable, peImage,
      "MS-DOS header only; the PE part left out", "it has no PE part to leave out", nullptr},
     {"h", Switch::Hex, Display::Hex, anyKind, "hexadecimal file display", {}, nullptr},
-    {"i", Switch::DebugInclude, Display::Debug, peImage, "debug directory, only entry types ",
-     "debug table letters select debug directory entries of PE images",
+    {"i", Switch::DebugInclude, Display::Debug, sectioned | pdbFile,
+     "debug information, only the tables ", debugLettersWhyNot,
      parseDebugLetters<&Options::debugInclude>},
     {"l", Switch::Library, Display::Library, kindBit(FileKind::Archive),
      "library display: members and symbol index", "it is not an archive library", nullptr},
@@ -216,8 +217,8 @@ constexpr SwitchRow switchTable[] = {
     {"ox", Switch::SectionExclude, Display::Modifier, sectioned,
      "leaves out sections whose name starts with ", noSections,
      parseSectionName<&Options::sectionExclude>},
-    {"x", Switch::DebugExclude, Display::Debug, peImage, "debug directory, without entry types ",
-     "debug table letters select debug directory entries of PE images",
+    {"x", Switch::DebugExclude, Display::Debug, sectioned | pdbFile,
+     "debug information, without the tables ", debugLettersWhyNot,
      parseDebugLetters<&Options::debugExclude>},
     {"r", Switch::Raw, Display::Raw, sectioned, "raw section contents", noSections, nullptr},
     {"R", Switch::Relocs, Display::Relocations, sectioned, "relocation records", noSections,
@@ -271,9 +272,18 @@ bool Options::sectionSelected(std::string_view name) const
     return std::none_of(sectionExclude.begin(), sectionExclude.end(), prefixOf);
 }
 
-bool Options::debugTypeSelected(std::uint32_t type) const
+std::string_view debugTableLetters()
 {
-    const std::uint32_t bit = type < debugTypeLetters ? std::uint32_t{1} << type : 0;
+    return "a=debug directory b=symbols c=lines d=file checksums e=string table "
+           "f=inlinee lines g=other subsections h=types i=IDs j=precompiled types "
+           "k=stream directory l=PDB information m=modules n=section contributions "
+           "o=section map p=source files q=globals r=publics s=type stream headers "
+           "t=debug header streams";
+}
+
+bool Options::debugTableSelected(DebugTable table) const
+{
+    const std::uint32_t bit = std::uint32_t{1} << static_cast<unsigned>(table);
     if (debugInclude != 0 && (debugInclude & bit) == 0) {
         return false;
     }
@@ -326,7 +336,7 @@ std::string_view usageText()
            "  -ed -el -er  leave out debug / line numbers / relocations\n"
            "  -ex          MS-DOS header only            -R     base relocations\n"
            "  -C  -o       COFF object display           -d     debug information\n"
-           "  -i<a..t> -x<a..t>  only / without these debug directory entry types\n"
+           "  -i<a..t> -x<a..t>  only / without these debug tables (-i? lists them)\n"
            "  -oi<name> -ox<name>  only / without sections whose name starts so\n"
            "  -l           library members and index     -li[=x]  IMPDEF lines\n"
            "  -r           raw section contents          -oc    verify checksums\n"

@@ -45,7 +45,7 @@ enum class Switch {
 };
 
 // The kinds of file a listing tells apart.
-enum class FileKind { PeImage, DosExecutable, CoffObject, ImportObject, Archive, Unknown };
+enum class FileKind { PeImage, DosExecutable, CoffObject, ImportObject, Archive, PdbFile, Unknown };
 
 constexpr unsigned kindBit(FileKind kind)
 {
@@ -118,8 +118,33 @@ enum ExeTable : unsigned {
     tableAll = 2047,
 };
 
-// Debug directory entry types 0..19 are chosen by the letters a..t.
-constexpr int debugTypeLetters = 20;
+// The debug tables -i and -x choose, by the letters a..t in this order.
+enum class DebugTable : unsigned {
+    Directory,            // a: a PE image's debug directory
+    Symbols,              // b: symbol records of objects and modules
+    Lines,                // c: line numbers
+    FileChecksums,        // d: the source files and their checksums
+    StringTable,          // e: the names the line tables refer to
+    InlineeLines,         // f: where inlined functions come from
+    OtherSubsections,     // g: the other CodeView subsections
+    Types,                // h: type records
+    Ids,                  // i: ID records (functions, strings, build information)
+    PrecompiledTypes,     // j: an object's precompiled types (.debug$P)
+    StreamDirectory,      // k: a PDB's superblock and stream directory
+    PdbInformation,       // l: a PDB's information stream and named streams
+    Modules,              // m: the DBI stream's header and modules
+    SectionContributions, // n
+    SectionMap,           // o
+    SourceFiles,          // p: the source files of each module
+    Globals,              // q: global symbols
+    Publics,              // r: public symbols
+    TypeStreamHeaders,    // s: the type streams' headers
+    DebugHeaderStreams,   // t: the DBI stream's optional debug streams
+};
+constexpr unsigned debugTableCount = 20;
+
+// "a=debug directory b=symbols ...": which letter is which table.
+std::string_view debugTableLetters();
 
 struct Options {
     std::vector<SwitchUse> switches;
@@ -132,7 +157,7 @@ struct Options {
     std::string moduleFilter;
     std::string impdefFilter;
     unsigned exeTables = 0;         // 0: every table
-    std::uint32_t debugInclude = 0; // 0: every type
+    std::uint32_t debugInclude = 0; // 0: every table
     std::uint32_t debugExclude = 0;
     std::vector<std::string> sectionInclude;
     std::vector<std::string> sectionExclude;
@@ -142,7 +167,8 @@ struct Options {
     bool verbose() const { return has(Switch::Verbose); }
     // Whether the section of this name is listed, after -oi and -ox.
     bool sectionSelected(std::string_view name) const;
-    bool debugTypeSelected(std::uint32_t type) const;
+    // Whether the table is listed, after -i and -x.
+    bool debugTableSelected(DebugTable table) const;
     bool exeTable(ExeTable table) const { return exeTables == 0 || (exeTables & table) != 0; }
 };
 

@@ -95,6 +95,9 @@ char* Output::reserve(std::size_t n)
 
 Output& Output::operator<<(std::string_view text)
 {
+    if (text.empty()) {
+        return *this; // an empty view may have no data at all: nothing to copy
+    }
     if (text.size() > buffer_.size()) {
         flush();
         sink_.write(text);

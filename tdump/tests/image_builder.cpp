@@ -515,4 +515,370 @@ std::vector<std::uint8_t> makeTablesImage()
     return b.data;
 }
 
+namespace {
+
+constexpr std::uint32_t pdbBlockSize = 512;
+
+// A symbol record of this kind and fields, its length set and padded to 4.
+void putSymbol(Bytes& b, std::uint16_t kind, const Bytes& fields)
+{
+    const std::size_t at = b.size();
+    const std::size_t length = 2 + fields.size();
+    const std::size_t padded = (length + 2 + 3) / 4 * 4 - 2;
+    b.put16(at, static_cast<std::uint16_t>(padded));
+    b.put16(at + 2, kind);
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        b.put8(at + 4 + i, fields.data[i]);
+    }
+    for (std::size_t i = length; i < padded; ++i) {
+        b.put8(at + 2 + i, 0);
+    }
+}
+
+Bytes gsiHash(std::uint32_t recordOffset)
+{
+    Bytes b;
+    b.put32(0, 0xFFFFFFFF);
+    b.put32(4, 0xEFFE0000 + 19990810);
+    b.put32(8, 8);
+    b.put32(12, 0);
+    b.put32(16, recordOffset + 1);
+    b.put32(20, 1);
+    return b;
+}
+
+Bytes tpiStream(std::uint32_t end, const std::vector<std::uint8_t>& records)
+{
+    Bytes b;
+    b.put32(0, 20040203);
+    b.put32(4, 56);
+    b.put32(8, 0x1000);
+    b.put32(12, end);
+    b.put32(16, static_cast<std::uint32_t>(records.size()));
+    b.put16(20, 0xFFFF);
+    b.put16(22, 0xFFFF);
+    b.put32(24, 4);
+    b.put32(28, 0x3FFFF);
+    b.put32(52, 0);
+    b.append(records);
+    return b;
+}
+
+} // namespace
+
+PdbImage makePdb()
+{
+    std::vector<Bytes> streams(10);
+    // 1: the information stream.
+    Bytes& info = streams[1];
+    info.put32(0, 20000404);
+    info.put32(4, 0x5F000001);
+    info.put32(8, 3);
+    for (std::size_t i = 0; i < 16; ++i) {
+        info.put8(12 + i, static_cast<std::uint8_t>(0x11 * i));
+    }
+    info.put32(28, 7); // the string buffer
+    info.putText(32, "/names");
+    info.put32(39, 1); // size
+    info.put32(43, 1); // capacity
+    info.put32(47, 1); // present: one word
+    info.put32(51, 1);
+    info.put32(55, 0); // deleted: no words
+    info.put32(59, 0); // "/names"
+    info.put32(63, 5); // -> stream 5
+    info.put32(67, 0); // the name index limit
+    info.put32(71, 20140508);
+    // 2: TPI with one LF_POINTER to int, 64-bit.
+    Bytes pointer;
+    pointer.put16(0, 10);
+    pointer.put16(2, 0x1002);
+    pointer.put32(4, 0x74);
+    pointer.put32(8, 0x1000C);
+    streams[2] = tpiStream(0x1001, pointer.data);
+    // 4: IPI, empty.
+    streams[4] = tpiStream(0x1000, {});
+    // 5: /names: signature, version, the buffer, then an empty hash.
+    Bytes& names = streams[5];
+    names.put32(0, 0xEFFEEFFE);
+    names.put32(4, 1);
+    names.put32(8, 12);
+    names.putText(12, "");
+    names.putText(13, "module.cpp");
+    names.put32(24, 0);
+    names.put32(28, 0);
+    // 6: the module's symbols: the signature, then S_OBJNAME.
+    Bytes& module = streams[6];
+    module.put32(0, 4);
+    Bytes objname;
+    objname.put32(0, 0);
+    objname.putText(4, "pdb_module.obj");
+    putSymbol(module, 0x1101, objname);
+    const auto moduleSymbols = static_cast<std::uint32_t>(module.size());
+    // 9: the symbol records: S_GDATA32 counter, S_PUB32 main.
+    Bytes& records = streams[9];
+    Bytes global;
+    global.put32(0, 0x74);
+    global.put32(4, 0);
+    global.put16(8, 2);
+    global.putText(10, "counter");
+    putSymbol(records, 0x110D, global);
+    const auto publicAt = static_cast<std::uint32_t>(records.size());
+    Bytes pub;
+    pub.put32(0, 2);
+    pub.put32(4, 0x10);
+    pub.put16(8, 1);
+    pub.putText(10, "main");
+    putSymbol(records, 0x110E, pub);
+    // 7 and 8: globals and publics.
+    streams[7] = gsiHash(0);
+    Bytes& publics = streams[8];
+    const Bytes publicHash = gsiHash(publicAt);
+    publics.put32(0, static_cast<std::uint32_t>(publicHash.size()));
+    publics.put32(4, 4);
+    publics.put32(24, 1);
+    publics.append(publicHash.data);
+    publics.put32(publics.size(), publicAt);
+    // 3: DBI.
+    Bytes moduleInfo;
+    moduleInfo.put16(4, 1);     // contribution: section 1
+    moduleInfo.put32(12, 0x20); // size
+    moduleInfo.put32(16, 0x60000020);
+    moduleInfo.put16(34, 6); // stream
+    moduleInfo.put32(36, moduleSymbols);
+    moduleInfo.put16(48, 1); // source files
+    moduleInfo.putText(64, "pdb_module.obj");
+    moduleInfo.putText(79, "pdb_library.lib");
+    moduleInfo.put8(95, 0); // padding to 96
+    Bytes contributions;
+    contributions.put32(0, 0xEFFE0000 + 19970605);
+    contributions.put16(4, 1);
+    contributions.put32(8, 0);
+    contributions.put32(12, 0x20);
+    contributions.put32(16, 0x60000020);
+    contributions.put32(28, 0); // the relocation CRC ends the entry
+    Bytes sectionMap;
+    sectionMap.put16(0, 1);
+    sectionMap.put16(2, 1);
+    sectionMap.put16(4, 0x10D); // read, execute, 32-bit, selector
+    sectionMap.put16(10, 1);
+    sectionMap.put16(12, 0xFFFF);
+    sectionMap.put16(14, 0xFFFF);
+    sectionMap.put32(20, 0x20);
+    Bytes fileInfo;
+    fileInfo.put16(0, 1);
+    fileInfo.put16(2, 1);
+    fileInfo.put16(4, 0);
+    fileInfo.put16(6, 1);
+    fileInfo.put32(8, 0);
+    fileInfo.putText(12, "module.cpp");
+    fileInfo.put8(23, 0);
+    Bytes debugHeader;
+    for (std::size_t i = 0; i < 11; ++i) {
+        debugHeader.put16(i * 2, 0xFFFF);
+    }
+    Bytes& dbi = streams[3];
+    dbi.put32(0, 0xFFFFFFFF);
+    dbi.put32(4, 19990903);
+    dbi.put32(8, 3);
+    dbi.put16(12, 7);
+    dbi.put16(14, 0x8E00);
+    dbi.put16(16, 8);
+    dbi.put16(20, 9);
+    dbi.put32(24, static_cast<std::uint32_t>(moduleInfo.size()));
+    dbi.put32(28, static_cast<std::uint32_t>(contributions.size()));
+    dbi.put32(32, static_cast<std::uint32_t>(sectionMap.size()));
+    dbi.put32(36, static_cast<std::uint32_t>(fileInfo.size()));
+    dbi.put32(48, static_cast<std::uint32_t>(debugHeader.size()));
+    dbi.put16(58, 0x8664);
+    dbi.put32(60, 0);
+    for (const Bytes* part : {&moduleInfo, &contributions, &sectionMap, &fileInfo, &debugHeader}) {
+        dbi.append(part->data);
+    }
+
+    // The file: the superblock, two free block map blocks, the streams,
+    // the directory, then the block map block.
+    PdbImage image;
+    image.blockSize = pdbBlockSize;
+    Bytes& b = image.bytes;
+    std::uint32_t next = 3;
+    std::vector<std::vector<std::uint32_t>> blocks(streams.size());
+    for (std::size_t s = 0; s < streams.size(); ++s) {
+        image.streamAt.push_back(std::size_t{next} * pdbBlockSize);
+        const auto& data = streams[s].data;
+        for (std::size_t at = 0; at < data.size(); at += pdbBlockSize, ++next) {
+            blocks[s].push_back(next);
+            for (std::size_t i = at; i < std::min(data.size(), at + pdbBlockSize); ++i) {
+                b.put8(std::size_t{next} * pdbBlockSize + i - at, data[i]);
+            }
+        }
+    }
+    Bytes directory;
+    directory.put32(0, static_cast<std::uint32_t>(streams.size()));
+    for (std::size_t s = 0; s < streams.size(); ++s) {
+        directory.put32(4 + s * 4, static_cast<std::uint32_t>(streams[s].size()));
+    }
+    for (const auto& list : blocks) {
+        for (const std::uint32_t block : list) {
+            directory.put32(directory.size(), block);
+        }
+    }
+    const std::uint32_t directoryBlock = next++;
+    const std::uint32_t blockMapBlock = next++;
+    image.directory = std::size_t{directoryBlock} * pdbBlockSize;
+    image.blockMap = std::size_t{blockMapBlock} * pdbBlockSize;
+    for (std::size_t i = 0; i < directory.size(); ++i) {
+        b.put8(image.directory + i, directory.data[i]);
+    }
+    b.put32(image.blockMap, directoryBlock);
+    b.put8(std::size_t{next} * pdbBlockSize - 1, 0); // the last block, whole
+    const std::string_view magic("Microsoft C/C++ MSF 7.00\r\n\x1a"
+                                 "DS\0\0\0",
+                                 32);
+    for (std::size_t i = 0; i < magic.size(); ++i) {
+        b.put8(i, static_cast<std::uint8_t>(magic[i]));
+    }
+    b.put32(32, pdbBlockSize);
+    b.put32(36, 1);
+    b.put32(40, next);
+    b.put32(44, static_cast<std::uint32_t>(directory.size()));
+    b.put32(52, blockMapBlock);
+    return image;
+}
+
+namespace {
+
+// Little-endian pieces of CodeView payloads.
+class Payload {
+public:
+    Payload& u8(std::uint8_t v)
+    {
+        data.push_back(v);
+        return *this;
+    }
+    Payload& u16(std::uint16_t v)
+    {
+        return u8(static_cast<std::uint8_t>(v)).u8(static_cast<std::uint8_t>(v >> 8));
+    }
+    Payload& u32(std::uint32_t v)
+    {
+        return u16(static_cast<std::uint16_t>(v)).u16(static_cast<std::uint16_t>(v >> 16));
+    }
+    Payload& text(std::string_view s)
+    {
+        data.insert(data.end(), s.begin(), s.end());
+        return u8(0);
+    }
+    std::vector<std::uint8_t> data;
+};
+
+void appendSubsection(std::vector<std::uint8_t>& out, std::uint32_t kind,
+                      const std::vector<std::uint8_t>& data)
+{
+    Payload header;
+    header.u32(kind).u32(static_cast<std::uint32_t>(data.size()));
+    out.insert(out.end(), header.data.begin(), header.data.end());
+    out.insert(out.end(), data.begin(), data.end());
+    out.resize((out.size() + 3) & ~std::size_t{3}, 0);
+}
+
+} // namespace
+
+std::vector<std::uint8_t> CodeViewObject::record(std::uint16_t kind,
+                                                 const std::vector<std::uint8_t>& payload)
+{
+    const std::size_t padded = (4 + payload.size() + 3) & ~std::size_t{3};
+    Payload r;
+    r.u16(static_cast<std::uint16_t>(padded - 2)).u16(kind);
+    r.data.insert(r.data.end(), payload.begin(), payload.end());
+    while (r.data.size() < padded) {
+        r.data.push_back(static_cast<std::uint8_t>(0xF0 + padded - r.data.size()));
+    }
+    return r.data;
+}
+
+std::vector<std::uint8_t> CodeViewObject::build() const
+{
+    const std::vector<std::uint8_t> signature = {4, 0, 0, 0};
+    std::vector<std::uint8_t> debugS = signature;
+    appendSubsection(debugS, 0xF1, symbols);
+    appendSubsection(debugS, 0xF2, lines);
+    appendSubsection(debugS, 0xF4, checksums);
+    appendSubsection(debugS, 0xF3, strings);
+    std::vector<ObjectSection> sections = {{".text", std::vector<std::uint8_t>(16, 0xC3)},
+                                           {".debug$S", debugS}};
+    if (!types.empty()) {
+        std::vector<std::uint8_t> debugT = signature;
+        debugT.insert(debugT.end(), types.begin(), types.end());
+        sections.push_back({".debug$T", debugT});
+    }
+    return makeObject(0x8664, sections, {{".text", 1, 3}}).bytes.data;
+}
+
+CodeViewObject makeCodeViewObject()
+{
+    CodeViewObject cv;
+    const auto add = [](std::vector<std::uint8_t>& to, std::uint16_t kind, const Payload& p) {
+        const auto r = CodeViewObject::record(kind, p.data);
+        to.insert(to.end(), r.begin(), r.end());
+    };
+    // Types: int is 0x0074; near64 pointers of 8 bytes.
+    add(cv.types, 0x1201, Payload().u32(1).u32(0x0074));
+    add(cv.types, 0x1008, Payload().u32(0x0074).u8(0).u8(0).u16(1).u32(0x1000));
+    add(cv.types, 0x1203,
+        Payload()
+            .u16(0x150D)
+            .u16(3)
+            .u32(0x0074)
+            .u16(0)
+            .text("x")
+            .u8(0xF2)
+            .u8(0xF1)
+            .u16(0x150D)
+            .u16(3)
+            .u32(0x0074)
+            .u16(4)
+            .text("y"));
+    add(cv.types, 0x1505, Payload().u16(2).u16(0).u32(0x1002).u32(0).u32(0).u16(8).text("Point"));
+    add(cv.types, 0x1002, Payload().u32(0x1003).u32(0xC | (8u << 13)));
+    add(cv.types, 0x1601, Payload().u32(0).u32(0x1001).text("twice"));
+
+    add(cv.symbols, 0x1101, Payload().u32(0).text("sample.obj"));
+    add(cv.symbols, 0x1147,
+        Payload()
+            .u32(0)
+            .u32(0)
+            .u32(0)
+            .u32(0x10)
+            .u32(0)
+            .u32(0x10)
+            .u32(0x1005)
+            .u32(0)
+            .u16(1)
+            .u8(0)
+            .text("twice"));
+    add(cv.symbols, 0x1012, Payload().u32(0x28).u32(0).u32(0).u32(0).u32(0).u16(0).u32(0));
+    add(cv.symbols, 0x113E, Payload().u32(0x0074).u16(1).text("value"));
+    add(cv.symbols, 0x1141, Payload().u16(330).u16(0).u32(0).u16(1).u16(0x10).u16(4).u16(2));
+    add(cv.symbols, 0x114F, Payload());
+
+    // Lines of twice: offset, section, flags, code size; one block for
+    // the file at checksum offset 0.
+    cv.lines = Payload()
+                   .u32(0)
+                   .u16(1)
+                   .u16(0)
+                   .u32(0x10)
+                   .u32(0)
+                   .u32(2)
+                   .u32(12 + 2 * 8)
+                   .u32(0)
+                   .u32(3 | 0x80000000u)
+                   .u32(4)
+                   .u32(4 | 0x80000000u)
+                   .data;
+    cv.checksums = Payload().u32(1).u8(0).u8(0).u16(0).data;
+    cv.strings = Payload().u8(0).text("sample.cpp").data;
+    return cv;
+}
+
 } // namespace tdump::test

@@ -188,4 +188,50 @@ std::vector<std::uint8_t> versionBlock(std::u16string_view key, std::u16string_v
 // directory with a callback, a load configuration, one exception table entry.
 std::vector<std::uint8_t> makeTablesImage();
 
+// A program database with 512-byte blocks: the information stream (GUID
+// 00112233-4455-6677-8899-AABBCCDDEEFF, age 3, a named stream /names),
+// TPI with one pointer record (0x1000), an empty IPI, DBI for x86-64 with
+// one module (pdb_module.obj, stream 6, one source file module.cpp),
+// /names (stream 5), the module's symbols, global symbols (counter, stream
+// 7), public symbols (main at 0001:00000010, stream 8) and the symbol
+// records (stream 9). The superblock, directory and block map sit where
+// the fields below say, for corrupting them; every stream starts on a block
+// of its own.
+struct PdbImage {
+    Bytes bytes;
+    std::uint32_t blockSize = 0;
+    std::size_t directory = 0;         // file offset of the stream directory
+    std::size_t blockMap = 0;          // file offset of the block map block
+    std::vector<std::size_t> streamAt; // file offset of each stream's first block
+    std::size_t directorySize(std::size_t stream) const { return directory + 4 + stream * 4; }
+};
+
+PdbImage makePdb();
+
+// An x86-64 object with CodeView debug information. .debug$T holds
+//   0x1000 LF_ARGLIST (int), 0x1001 LF_PROCEDURE int (int),
+//   0x1002 LF_FIELDLIST (x at 0, y at 4), 0x1003 LF_STRUCTURE Point (8 bytes),
+//   0x1004 LF_POINTER to Point, 0x1005 LF_FUNC_ID twice;
+// .debug$S a symbols subsection (S_OBJNAME sample.obj, S_GPROC32_ID twice
+// of 0x10 bytes with S_FRAMEPROC, S_LOCAL value in RCX with one gap, and
+// S_PROC_ID_END), the lines of twice (offset 0: line 3, offset 4: line 4,
+// in sample.cpp), the file checksums and the string table. Each part can be
+// changed before build().
+struct CodeViewObject {
+    std::vector<std::uint8_t> symbols;   // symbol records
+    std::vector<std::uint8_t> lines;     // the lines subsection's data
+    std::vector<std::uint8_t> checksums; // the file checksums subsection's data
+    std::vector<std::uint8_t> strings;   // the string table subsection's data
+    std::vector<std::uint8_t> types;     // type records, numbered from 0x1000
+
+    // A record: length, kind and payload, padded to four bytes with the
+    // bytes 0xF3 0xF2 0xF1, as compilers pad type records.
+    static std::vector<std::uint8_t> record(std::uint16_t kind,
+                                            const std::vector<std::uint8_t>& payload);
+    // The object of the parts: .debug$S, and .debug$T when there are types.
+    std::vector<std::uint8_t> build() const;
+};
+
+CodeViewObject makeCodeViewObject();
+
 } // namespace tdump::test

@@ -72,10 +72,16 @@ TEST(CommandLine, RealArguments)
     EXPECT_TRUE(sections.sectionSelected(".text"));
     EXPECT_TRUE(sections.sectionSelected(".text$mn"));
     EXPECT_FALSE(sections.sectionSelected(".data"));
-    const Options debugTypes = parse({"-ic", "-xb", "in"}).options;
-    EXPECT_TRUE(debugTypes.debugTypeSelected(2));
-    EXPECT_FALSE(debugTypes.debugTypeSelected(1));
-    EXPECT_FALSE(debugTypes.debugTypeSelected(13));
+    const Options debugTables = parse({"-iac", "-xc", "in"}).options;
+    EXPECT_TRUE(debugTables.debugTableSelected(DebugTable::Directory));
+    EXPECT_FALSE(debugTables.debugTableSelected(DebugTable::Lines)) << "-x wins over -i";
+    EXPECT_FALSE(debugTables.debugTableSelected(DebugTable::Symbols));
+    const Options withoutTypes = parse({"-xh", "in"}).options;
+    EXPECT_TRUE(withoutTypes.debugTableSelected(DebugTable::Symbols));
+    EXPECT_FALSE(withoutTypes.debugTableSelected(DebugTable::Types));
+    EXPECT_TRUE(parse({"-d", "in"}).options.debugTableSelected(DebugTable::DebugHeaderStreams));
+    EXPECT_NE(parse({"-i?", "in"}).options.switches[0].remark.find("t=debug header streams"),
+              std::string::npos);
     EXPECT_NE(parse({"-icz", "in"}).options.switches[0].remark.find("\"z\""), std::string::npos);
 }
 
@@ -115,9 +121,9 @@ TEST(CommandLine, TheLongestSwitchNameWinsAndOnlySwitchesWithArgumentsTakeOne)
 
 TEST(CommandLine, EverySwitchAppliesToAKindOfFileOrSaysWhyNot)
 {
-    constexpr FileKind kinds[] = {FileKind::PeImage,    FileKind::DosExecutable,
-                                  FileKind::CoffObject, FileKind::ImportObject,
-                                  FileKind::Archive,    FileKind::Unknown};
+    constexpr FileKind kinds[] = {
+        FileKind::PeImage, FileKind::DosExecutable, FileKind::CoffObject, FileKind::ImportObject,
+        FileKind::Archive, FileKind::PdbFile,       FileKind::Unknown};
     for (const std::string& text : frontEndSwitches) {
         const SwitchUse use = parse({text, "in"}).options.switches.at(0);
         int applies = 0;
@@ -136,6 +142,13 @@ TEST(CommandLine, EverySwitchAppliesToAKindOfFileOrSaysWhyNot)
     EXPECT_FALSE(why("-o", FileKind::Unknown)); // -o forces the COFF display
     EXPECT_TRUE(why("-C", FileKind::Unknown));
     EXPECT_TRUE(why("-m", FileKind::Unknown));
+    // A program database is debug information through and through.
+    for (const char* text : {"-d", "-ic", "-xc", "-ed", "-v", "-m"}) {
+        EXPECT_FALSE(why(text, FileKind::PdbFile)) << text;
+    }
+    for (const char* text : {"-C", "-e", "-ee", "-R", "-l", "-r", "-oc"}) {
+        EXPECT_TRUE(why(text, FileKind::PdbFile)) << text;
+    }
 }
 
 TEST(CommandLine, Errors)

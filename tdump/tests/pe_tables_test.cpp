@@ -241,6 +241,44 @@ TEST(PeTables, ExceptionTableAndUnwindInformation)
                          "  7FFF0000  00001040\n"));
 }
 
+TEST(PeTables, PogoAndReproDebugEntries)
+{
+    // A debug directory of two entries at 0x900 of .tables: POGO records at
+    // 0x940, a repro hash at 0x980; then one whose records run out.
+    TablesImage image;
+    Bytes& b = image.bytes();
+    const auto entry = [&](std::size_t index, std::uint32_t type, std::size_t data,
+                           std::uint32_t size) {
+        const std::size_t at = TablesImage::at(0x900 + index * 28);
+        b.put32(at + 12, type);
+        b.put32(at + 16, size);
+        b.put32(at + 20, TablesImage::rva(data));
+        b.put32(at + 24, static_cast<std::uint32_t>(TablesImage::at(data)));
+    };
+    entry(0, 13, 0x940, 0x28);
+    b.put32(TablesImage::at(0x940), 0x50475500); // "PGU"
+    b.put32(TablesImage::at(0x944), 0x1000);
+    b.put32(TablesImage::at(0x948), 0x230);
+    b.putText(TablesImage::at(0x94C), ".text$mn");
+    b.put32(TablesImage::at(0x958), 0x2000);
+    b.put32(TablesImage::at(0x95C), 0x10);
+    b.putText(TablesImage::at(0x960), ".rdata");
+    entry(1, 16, 0x980, 8);
+    b.put32(TablesImage::at(0x980), 4);
+    b.put32(TablesImage::at(0x984), 0xDDCCBBAA);
+    image.setDirectory(6, TablesImage::rva(0x900), 2 * 28);
+    const std::string text = listOf(image, {"-d"});
+    EXPECT_TRUE(Contains(text, "     POGO PGU\n"
+                               "       00001000  00000230  .text$mn\n"
+                               "       00002000  00000010  .rdata\n"));
+    EXPECT_TRUE(Contains(text, "     repro hash, 4 bytes: AA BB CC DD\n"));
+
+    // A hash longer than its entry.
+    b.put32(TablesImage::at(0x980), 64);
+    EXPECT_TRUE(Contains(listOf(image, {"-d"}),
+                         "** the hash runs past the entry " + hexOffset(TablesImage::at(0x980))));
+}
+
 TEST(PeTables, CertificatesAndOverlay)
 {
     TablesImage image;

@@ -7,6 +7,8 @@ compared: they are the only fields that differ between two builds.
 The run-time tables of a cross-built executable (resources, TLS, load
 configuration, unwind data, certificates and overlay) are compared with
 llvm-readobj's and windres' readings.
+The program databases lld-link writes for a program of our own are
+compared with llvm-pdbutil's reading, and with the images' debug directories.
 One more check needs no fixture: the Microsoft C++ names that Wine's C and
 C++ runtime DLLs export, demangled by tdump and by llvm-undname.
 
@@ -630,8 +632,286 @@ def check_certificates(a):
                         any(line.startswith("  The certificate table") for line in lines)))
 
 
+def pdbutil_sections(text):
+    """llvm-pdbutil dump's output as {title: body}: each title stands above a
+    line of "=" signs."""
+    lines, sections, title = text.splitlines(), {}, None
+    for i, line in enumerate(lines):
+        if i + 1 < len(lines) and lines[i + 1].startswith("====="):
+            title = line.strip()
+            sections[title] = []
+        elif title and not line.startswith("====="):
+            sections[title].append(line.rstrip())
+    return {key: "\n".join(body) for key, body in sections.items()}
+
+
+def pdbutil_view(pdbutil, database):
+    """llvm-pdbutil's reading of a program database: summary, streams,
+    modules, public symbols, types and ids, and line entries per module."""
+    sections = pdbutil_sections(run(pdbutil, "dump", "-summary", "-streams", "-modules", "-files",
+                                 "-publics", "-globals", "-types", "-ids", "-l", database))
+    summary = sections["Summary"]
+    view = {"guid": re.search(r"GUID: (\{[0-9A-Fa-f-]+\})", summary).group(1).upper(),
+            "age": int(re.search(r"Age: (\d+)", summary).group(1))}
+    view["streams"] = {int(n): int(size.replace(",", "")) for n, size in
+                       re.findall(r"Stream\s+(\d+) \(\s*([\d,]+) bytes\)", sections["Streams"])}
+    modules = {}
+    for m in re.finditer(r"Mod (\d+) \| `(.*)`:\n.*\n\s*debug stream: (-?\d+), # files: (\d+)",
+                         sections["Modules"]):
+        stream = int(m.group(3))
+        modules[int(m.group(1))] = (m.group(2), stream if stream >= 0 else None, int(m.group(4)))
+    view["modules"] = modules
+    view["publics"] = {name: (int(seg), int(off)) for name, seg, off in re.findall(
+        r"S_PUB32 \[size = \d+\] `(.*)`\n\s+flags = .*, addr = (\d+):(\d+)",
+        sections["Public Symbols"])}
+    for stream, title in (("types", "Types (TPI Stream)"), ("ids", "Types (IPI Stream)")):
+        indices = [int(i, 16) for i in re.findall(r"^\s+(0x[0-9A-F]+) \| LF_", sections[title], re.M)]
+        count = int(re.search(r"Showing ([\d,]+) records", sections[title]).group(1).replace(",", ""))
+        view[stream] = (count, (min(indices), max(indices) + 1) if indices else None)
+    lines = {}
+    for m in re.finditer(r"^Mod (\d+) \|.*\n((?:(?!Mod \d).*\n?)*)", sections["Lines"], re.M):
+        entries = sum(int(n.replace(",", "")) for n in
+                      re.findall(r"line/addr entries = ([\d,]+)", m.group(2)))
+        if entries:
+            lines[int(m.group(1))] = entries
+    view["lines"] = lines
+    return view
+
+
+def tdump_line_counts(text):
+    """Line entries per module, from the line tables of tdump's module sections."""
+    counts, module = {}, None
+    lines = text.splitlines()
+    for i, line in enumerate(lines):
+        heading = re.match(r"^Module (\d+) \(stream \d+\): ", line)
+        if heading and i + 1 < len(lines) and set(lines[i + 1]) == {"-"}:
+            module = int(heading.group(1))
+        elif line and i + 1 < len(lines) and set(lines[i + 1]) == {"-"}:
+            module = None
+        m = re.match(r"^\s+file .*, (\d+) lines$", line)
+        if m and module is not None:
+            counts[module] = counts.get(module, 0) + int(m.group(1))
+    return counts
+
+
+def pdbutil_module_symbols(pdbutil, database):
+    """{module: [(offset in the module stream, kind)]} from llvm-pdbutil."""
+    symbols, module = {}, None
+    for line in pdbutil_sections(run(pdbutil, "dump", "-symbols", database))["Symbols"].splitlines():
+        heading = re.match(r"^\s*Mod (\d+) \|", line)
+        record = re.match(r"^\s+(\d+) \| (S_\w+) \[size", line)
+        if heading:
+            module = int(heading.group(1))
+        elif record:
+            symbols.setdefault(module, []).append((int(record.group(1)), record.group(2)))
+    return symbols
+
+
+def tdump_module_symbols(text):
+    """The same from tdump's module sections, whose offsets count from the
+    records after the stream's 4-byte signature."""
+    symbols, module, lines = {}, None, text.splitlines()
+    for i, line in enumerate(lines):
+        underlined = i + 1 < len(lines) and set(lines[i + 1]) == {"-"}
+        heading = re.match(r"^Module (\d+) \(stream \d+\): ", line)
+        if underlined:
+            module = int(heading.group(1)) if heading else None
+        elif line.startswith("C13 lines"):
+            module = None
+        record = re.match(r"^\s+([0-9A-F]{4,})  +(S_\w+)", line)
+        if record and module is not None:
+            symbols.setdefault(module, []).append((int(record.group(1), 16) + 4, record.group(2)))
+    return symbols
+
+
+def tdump_pdb_view(tdump, database):
+    """The same values from tdump's listing of the database."""
+    text = run(tdump, "-m", database)
+    info = section(text, "PDB information stream")
+    view = {"guid": labelled(info)["GUID"], "age": int(labelled(info)["Age"])}
+    view["streams"] = {int(n): 0 if size == "(nil)" else int(size) for n, size in
+                       (line.split()[:2] for line in section(text, "Stream directory")
+                        if re.match(r"^\s+\d+\s+(\d+|\(nil\))\s+\d+", line))}
+    modules = {}
+    for line in section(text, "Modules"):
+        m = re.match(r"^\s+(\d+)  (\S+)\s+[0-9A-F]{8} [0-9A-F]{8}\s+(\d+)  (.*?)(?:  \((.*)\))?$", line)
+        if m:
+            stream = None if m.group(2) == "none" else int(m.group(2))
+            modules[int(m.group(1))] = (m.group(4), stream, int(m.group(3)))
+    view["modules"] = modules
+    view["publics"] = {m.group(3): (int(m.group(1), 16), int(m.group(2), 16)) for m in
+                       (re.match(r"^  ([0-9A-F]{4}):([0-9A-F]{8})  .*?(\S+)$", line)
+                        for line in section(text, "Public symbols")) if m}
+    for stream, title in (("types", "TPI stream (types)"), ("ids", "IPI stream (ids)")):
+        m = re.search(r"0x([0-9A-F]+)\.\.0x([0-9A-F]+) \((\d+) records\)", "\n".join(section(text, title)))
+        begin, end = int(m.group(1), 16), int(m.group(2), 16)
+        view[stream] = (int(m.group(3)), (begin, end) if end > begin else None)
+    view["lines"] = tdump_line_counts(text)
+    view["symbols"] = tdump_module_symbols(text)
+    return view
+
+
+def check_pdb(a):
+    """The program databases lld-link wrote, against llvm-pdbutil's reading;
+    and the debug directory of each image, against its database."""
+    ok = True
+    for name in ("pdb_program", "pdb_program32"):
+        database = f"{a.fixtures}/{name}.pdb"
+        expected, mine = pdbutil_view(a.llvm_pdbutil, database), tdump_pdb_view(a.tdump, database)
+        expected["symbols"] = pdbutil_module_symbols(a.llvm_pdbutil, database)
+        for key in ("guid", "age", "streams", "modules", "publics", "types", "ids", "lines", "symbols"):
+            ok &= compare(f"{name}: {key}", expected[key], mine[key])
+        if not all(expected[key] for key in ("modules", "publics", "lines", "symbols")):
+            print(f"MISMATCH: {name}: the reference found no modules, publics, lines or symbols")
+            ok = False
+        print(f"{name}: {len(mine['streams'])} streams, {len(mine['modules'])} modules, "
+              f"{len(mine['publics'])} publics, {mine['types'][0]} types, {mine['ids'][0]} ids, "
+              f"{sum(mine['lines'].values())} line entries, "
+              f"{sum(len(v) for v in mine['symbols'].values())} module symbols agree")
+        debug = run(a.tdump, "-d", f"{a.fixtures}/{name}.exe")
+        m = re.search(r"PDB signature (\{[0-9A-F-]+\}), age (\d+), (.*)$", debug, re.M)
+        ok &= compare(f"{name}: the image's database", (expected["guid"], expected["age"], True),
+                      (m.group(1), int(m.group(2)), m.group(3).strip('"').endswith(f"{name}.pdb")))
+    return ok
+
+
 def run_input(command, text):
     return subprocess.run([command], input=text, check=True, capture_output=True, text=True).stdout
+
+
+def readobj_codeview(readobj, obj):
+    """llvm-readobj's reading of an object's CodeView sections: symbol kinds,
+    procedures, type records, line tables, file checksums, inlinee lines."""
+    view = {"kinds": {}, "procedures": [], "types": {}, "names": {}, "lines": [], "files": [],
+            "inlinees": []}
+    record = None
+    block = None
+    lines = run(readobj, "--codeview", obj).splitlines()
+    for i, line in enumerate(lines):
+        m = re.match(r"^\s+Kind: (S_\w+) \(0x[0-9A-F]+\)$", line)
+        if m:
+            view["kinds"][m.group(1)] = view["kinds"].get(m.group(1), 0) + 1
+            record = {"kind": m.group(1)} if "PROC32" in m.group(1) else None
+            if record is not None:
+                view["procedures"].append(record)
+            continue
+        m = re.match(r"^\s+(CodeSize|FunctionType|DisplayName): (.*)$", line)
+        if m and record is not None and m.group(1) not in record:
+            record[m.group(1)] = m.group(2)
+        m = re.match(r"^  \w+ \((0x[0-9A-F]+)\) \{$", line)
+        if m:
+            index = int(m.group(1), 16)
+            kind = re.match(r"^\s+TypeLeafKind: (LF_\w+)", lines[i + 1]).group(1)
+            view["types"][index] = kind
+            for field in lines[i + 2:]:
+                if field.startswith("  }"):
+                    break
+                n = re.match(r"^    Name: (.*)$", field)
+                if n:
+                    if n.group(1):
+                        view["names"][index] = n.group(1)
+                    break
+        m = re.match(r"^\s+CodeSize: (0x[0-9A-F]+)$", line)
+        if m and i > 1 and re.match(r"^\s+Flags: ", lines[i - 1]):
+            block = {"size": int(m.group(1), 16), "entries": []}
+            view["lines"].append(block)
+        m = re.match(r"^\s+Filename: (.*) \((0x[0-9A-F]+)\)$", line)
+        if m and block is not None and re.match(r"^\s+FilenameSegment \[", lines[i - 1]):
+            file = m.group(1)
+        elif m and re.match(r"^\s+FileChecksum \{", lines[i - 1]):
+            view["files"].append(m.group(1))
+        m = re.match(r"^\s+\+(0x[0-9A-F]+) \[$", line)
+        if m and block is not None:
+            number = int(re.match(r"^\s+LineNumberStart: (\d+)$", lines[i + 1]).group(1))
+            block["entries"].append((file, int(m.group(1), 16), number))
+        m = re.match(r"^\s+Inlinee: .* \((0x[0-9A-F]+)\)$", line)
+        if m and re.match(r"^\s+InlineeSourceLine \{", lines[i - 1]):
+            number = int(re.match(r"^\s+SourceLineNum: (\d+)$", lines[i + 2]).group(1))
+            view["inlinees"].append((int(m.group(1), 16), number))
+    return view
+
+
+def tdump_codeview(tdump, obj):
+    """The same values from tdump's -d -v listing of the object."""
+    view = {"kinds": {}, "procedures": [], "types": {}, "names": {}, "lines": [], "files": [],
+            "inlinees": []}
+    record = None
+    block = None
+    file = None
+    subsection = None
+    for line in section(run(tdump, "-d", "-v", obj), "Debug sections"):
+        m = re.match(r"^      (DEBUG_S_\w+|0x[0-9A-F]+) \(", line)
+        if m:
+            subsection = m.group(1)
+            continue
+        m = re.match(r"^        [0-9A-F]{4,}  \s*(S_\w+)\s*(.*)$", line)
+        if m and subsection == "DEBUG_S_SYMBOLS":
+            view["kinds"][m.group(1)] = view["kinds"].get(m.group(1), 0) + 1
+            record = {"kind": m.group(1), "DisplayName": m.group(2)} if "PROC32" in m.group(1) \
+                else None
+            if record is not None:
+                view["procedures"].append(record)
+            continue
+        m = re.match(r"^\s+(size|type): (.*)$", line)
+        if m and record is not None:
+            record["CodeSize" if m.group(1) == "size" else "FunctionType"] = m.group(2)
+        m = re.match(r"^        (0x[0-9A-F]{4,})  (LF_\w+)\s*(.*)$", line)
+        if m and subsection is None:
+            view["types"][int(m.group(1), 16)] = m.group(2)
+            if m.group(3):
+                view["names"][int(m.group(1), 16)] = m.group(3)
+        m = re.match(r"^        code \[[0-9A-F]{4}:[0-9A-F]{8}\] size (0x[0-9A-F]+)", line)
+        if m and subsection == "DEBUG_S_LINES":
+            block = {"size": int(m.group(1), 16), "entries": []}
+            view["lines"].append(block)
+        m = re.match(r"^          file (.*), \d+ lines$", line)
+        if m and subsection == "DEBUG_S_LINES":
+            file = m.group(1)
+        m = re.match(r"^            ([0-9A-F]{8})  line (\d+)", line)
+        if m and subsection == "DEBUG_S_LINES":
+            block["entries"].append((file, int(m.group(1), 16), int(m.group(2))))
+        m = re.match(r"^        0x[0-9A-F]{4}  \w+(?: [0-9A-F]+)?  (.*)$", line)
+        if m and subsection == "DEBUG_S_FILECHKSMS":
+            view["files"].append(m.group(1))
+        m = re.match(r"^        (0x[0-9A-F]+) \(.*\)  .*, line (\d+)$", line)
+        if m and subsection == "DEBUG_S_INLINEELINES":
+            view["inlinees"].append((int(m.group(1), 16), int(m.group(2))))
+        if line.startswith("  ") and not line.startswith("      "):
+            subsection = None
+    return view
+
+
+def check_codeview(a):
+    """tdump's reading of clang's CodeView objects (64- and 32-bit) agrees
+    with llvm-readobj's: the count of each symbol kind, each procedure's
+    name, code size and type, each type record's kind and name, the line
+    table entries of each function, the file names and the inlinee lines."""
+    ok = True
+    for obj in ("codeview64.obj", "codeview32.obj"):
+        path = f"{a.fixtures}/{obj}"
+        reference, mine = readobj_codeview(a.llvm_readobj, path), tdump_codeview(a.tdump, path)
+        procedures = [(p.get("DisplayName"), int(p["CodeSize"], 16),
+                       re.search(r"\((0x[0-9A-F]+)\)$", p["FunctionType"]).group(1))
+                      for p in reference["procedures"]]
+        my_procedures = [(p.get("DisplayName"), int(p.get("CodeSize", "0x0"), 16),
+                          re.match(r"^(0x[0-9A-F]+)", p.get("FunctionType", "")).group(1))
+                         for p in mine["procedures"]]
+        ok &= compare(f"{obj}: symbol kinds", reference["kinds"], mine["kinds"])
+        ok &= compare(f"{obj}: procedures", procedures, my_procedures)
+        ok &= compare(f"{obj}: type kinds", reference["types"], mine["types"])
+        ok &= compare(f"{obj}: type names", reference["names"],
+                      {i: n for i, n in mine["names"].items() if i in reference["names"]})
+        ok &= compare(f"{obj}: line tables", reference["lines"], mine["lines"])
+        ok &= compare(f"{obj}: file checksums", reference["files"], mine["files"])
+        ok &= compare(f"{obj}: inlinee lines", reference["inlinees"], mine["inlinees"])
+        print(f"{obj}: agreed on {sum(reference['kinds'].values())} symbols "
+              f"({', '.join(f'{k} {n}' for k, n in sorted(reference['kinds'].items()))}), "
+              f"{len(reference['types'])} type records ({len(reference['names'])} named), "
+              f"{len(procedures)} procedures, "
+              f"{sum(len(b['entries']) for b in reference['lines'])} line entries in "
+              f"{len(reference['lines'])} tables, {len(reference['files'])} files, "
+              f"{len(reference['inlinees'])} inlinee lines")
+    return ok
 
 
 def compare(what, expected, mine):
@@ -660,6 +940,7 @@ def main():
     parser.add_argument("check", choices=sorted(CHECKS))
     for option in ("tdump", "objdump", "cxxfilt", "ar", "fixtures"):
         parser.add_argument(f"--{option}", required=True)
+    parser.add_argument("--llvm-pdbutil")  # for pdb
     for option in ("nm", "llvm-nm", "llvm-readobj"):  # for the import library checks
         parser.add_argument(f"--{option}")
     parser.add_argument("--windres")  # for resources

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "codeview/codeview.h"
 #include "demangle/demangle.h"
 #include "display/file_display.h"
 #include "names.h"
@@ -122,14 +123,9 @@ constexpr std::size_t stringOffset = 4;
 // IMAGE_COMDAT_SELECT_ASSOCIATIVE: the section goes with another one.
 constexpr std::uint8_t comdatSelectAssociative = 5;
 
-// A .debug$S section: the CodeView signature, then subsections, each with
-// a type and a length ahead of its data.
-constexpr std::uint64_t codeViewSignatureSize = 4;
-namespace debugSubsection {
-constexpr std::uint64_t type = 0;
-constexpr std::uint64_t length = 4;
-constexpr std::uint64_t size = 8;
-} // namespace debugSubsection
+// A CodeView section (.debug$S, .debug$T, .debug$P) opens with its
+// signature; the subsections or the type records follow.
+constexpr std::uint32_t codeViewSignatureSize = 4;
 
 std::string fixedName(const std::uint8_t* raw, std::size_t size)
 {
@@ -784,10 +780,33 @@ void CoffFile::listChecksums(Output& out, const Options& options) const
 void CoffFile::listDebugSections(Output& out, const Options& options) const
 {
     heading(out, "Debug sections");
+    // The type records of .debug$T name the references of every .debug$S;
+    // the one .debug$S with the file checksums and the string table names
+    // the files of the line tables in all of them.
+    codeview::TypeNames types;
+    codeview::FileTables files;
+    for (const SectionHeader& s : sections_) {
+        if (!view_.has(s.rawPointer, s.rawSize) || s.rawSize < codeViewSignatureSize ||
+            out.budget().exhausted()) {
+            continue;
+        }
+        // A scan costs what a display of the bytes would.
+        out.budget().charge(s.rawSize);
+        const View records = view_.sub(std::uint64_t{s.rawPointer} + codeViewSignatureSize,
+                                       s.rawSize - codeViewSignatureSize);
+        if (s.name == ".debug$T" && types.count() == 0) {
+            types = codeview::TypeNames::read(records, codeview::firstTypeIndex);
+        } else if (s.name == ".debug$S" && !(files.checksums && files.strings)) {
+            codeview::findFileTables(records, files);
+        }
+    }
     std::size_t shown = 0;
     std::size_t number = 0;
     for (const SectionHeader& s : sections_) {
         ++number;
+        if (out.budget().exhausted()) {
+            return;
+        }
         if (!s.name.starts_with(".debug") || !options.sectionSelected(s.name)) {
             continue;
         }
@@ -806,30 +825,20 @@ void CoffFile::listDebugSections(Output& out, const Options& options) const
                    view_.base() + s.headerOffset + sectionHeader::sizeOfRawData);
             continue;
         }
-        out << ", CodeView signature " << dec(*signature) << '\n';
-        if (s.name != ".debug$S") {
+        if (s.rawSize < codeViewSignatureSize) {
+            out << '\n';
+            report(out, "the section is too short for its CodeView signature",
+                   view_.base() + s.headerOffset + sectionHeader::sizeOfRawData);
             continue;
         }
-        // .debug$S holds subsections: a type, a length, the data, padded to 4.
-        static constexpr std::size_t maxSubsections = 100000;
-        std::uint64_t at = codeViewSignatureSize;
-        for (std::size_t n = 0; at + debugSubsection::size <= s.rawSize && n < maxSubsections &&
-                                !out.budget().exhausted();
-             ++n) {
-            const auto type = view_.u32(std::uint64_t{s.rawPointer} + at + debugSubsection::type);
-            const auto length =
-                view_.u32(std::uint64_t{s.rawPointer} + at + debugSubsection::length);
-            if (!type || !length) {
-                break;
-            }
-            out << "        subsection type 0x" << hex(*type, 2) << ", " << dec(*length)
-                << " bytes\n";
-            if (*length > s.rawSize - at - debugSubsection::size) {
-                report(out, "the subsection runs past the end of its section",
-                       view_.base() + s.rawPointer + at);
-                break;
-            }
-            at += debugSubsection::size + ((std::uint64_t{*length} + 3) & ~std::uint64_t{3});
+        out << ", CodeView signature " << dec(*signature) << '\n';
+        const View records = view_.sub(std::uint64_t{s.rawPointer} + codeViewSignatureSize,
+                                       s.rawSize - codeViewSignatureSize);
+        if (s.name == ".debug$S") {
+            codeview::listSubsections(records, out, options, types, types, files);
+        } else if (options.debugTableSelected(
+                       s.name == ".debug$T" ? DebugTable::Types : DebugTable::PrecompiledTypes)) {
+            codeview::listTypes(records, codeview::firstTypeIndex, out, options, types);
         }
     }
     if (shown == 0) {

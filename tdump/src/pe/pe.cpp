@@ -153,6 +153,8 @@ constexpr std::uint32_t size = 28;
 } // namespace debugDirectory
 
 constexpr std::uint32_t debugTypeCodeView = 2;
+constexpr std::uint32_t debugTypePogo = 13;
+constexpr std::uint32_t debugTypeRepro = 16;
 
 // The CodeView records that name the program database: CV_INFO_PDB70
 // ("RSDS") and CV_INFO_PDB20 ("NB10"), after their signature.
@@ -168,6 +170,26 @@ constexpr std::uint64_t signature = 8;
 constexpr std::uint64_t age = 12;
 constexpr std::uint64_t pdbFileName = 16;
 } // namespace pdb20
+
+// The POGO entry (profile-guided and link-time code generation): a
+// signature, then records of an RVA, a size and a NUL-terminated name
+// padded to four bytes.
+namespace pogo {
+constexpr std::uint64_t signature = 0;
+constexpr std::uint64_t firstRecord = 4;
+constexpr std::uint64_t rva = 0;
+constexpr std::uint64_t size = 4;
+constexpr std::uint64_t name = 8;
+constexpr std::uint64_t alignment = 4;
+constexpr std::uint32_t maxRecords = 65536;
+} // namespace pogo
+
+// The repro entry: the length of the hash that stands for the time stamps,
+// then the hash.
+namespace repro {
+constexpr std::uint64_t hashLength = 0;
+constexpr std::uint64_t hash = 4;
+} // namespace repro
 
 // A GUID: Data1, Data2, Data3, then the eight bytes of Data4.
 namespace guid {
@@ -195,6 +217,62 @@ constexpr unsigned relocationBasedHighAdj = 4;
 std::string quoteName(const CString& text)
 {
     return text.terminated ? printable(text.text) : printable(text.text) + " ** (not terminated)";
+}
+
+// The records of a POGO debug entry, one line each.
+void listPogo(View data, Output& out, std::uint64_t fileOffset)
+{
+    const auto signature = data.u32(pogo::signature);
+    if (!signature) {
+        report(out, "the POGO entry is too short for its signature", fileOffset);
+        return;
+    }
+    std::string tag;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const auto c = static_cast<char>((*signature >> shift) & 0xFF);
+        if (c != '\0') {
+            tag += c;
+        }
+    }
+    out << "     POGO " << printable(tag) << '\n';
+    std::uint64_t at = pogo::firstRecord;
+    for (std::uint32_t n = 0; at + pogo::name < data.size() && !out.budget().exhausted(); ++n) {
+        out.budget().charge(entryCost);
+        if (n == pogo::maxRecords) {
+            report(out, "more POGO records than the limit of " + std::to_string(pogo::maxRecords),
+                   fileOffset + at);
+            return;
+        }
+        const auto name = data.string(at + pogo::name, maxNameLength);
+        out << "       " << hex(data.u32(at + pogo::rva).value_or(0)) << "  "
+            << hex(data.u32(at + pogo::size).value_or(0)) << "  "
+            << (name ? quoteName(*name) : std::string()) << '\n';
+        if (!name || !name->terminated) {
+            return;
+        }
+        at += pogo::name + name->text.size() + 1;
+        at = (at + pogo::alignment - 1) & ~(pogo::alignment - 1);
+    }
+}
+
+// The hash a reproducible build writes instead of time stamps.
+void listRepro(View data, Output& out, std::uint64_t fileOffset)
+{
+    const auto length = data.u32(repro::hashLength);
+    if (!length) {
+        out << "     repro: no hash (the time stamps are one)\n";
+        return;
+    }
+    out << "     repro hash, " << dec(*length) << " bytes:";
+    if (*length > data.size() - repro::hash) {
+        out << '\n';
+        report(out, "the hash runs past the entry", fileOffset);
+        return;
+    }
+    for (std::uint32_t i = 0; i < *length; ++i) {
+        out << ' ' << hex(data.u8(repro::hash + i).value_or(0), 2);
+    }
+    out << '\n';
 }
 
 } // namespace
@@ -954,6 +1032,9 @@ void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tabl
 
 void PeImage::listDebugDirectory(Output& out, const Options& options) const
 {
+    if (!options.debugTableSelected(DebugTable::Directory)) {
+        return;
+    }
     heading(out, "Debug directory");
     const auto dir = directory(dataDirectory::debug);
     const auto mapped = mapDirectory(out, dataDirectory::debug, "debug directory");
@@ -980,9 +1061,6 @@ void PeImage::listDebugDirectory(Output& out, const Options& options) const
             return;
         }
         const std::uint32_t type = le32(&raw[debugDirectory::type]);
-        if (!options.debugTypeSelected(type)) {
-            continue;
-        }
         const std::uint32_t size = le32(&raw[debugDirectory::sizeOfData]);
         const std::uint32_t pointer = le32(&raw[debugDirectory::pointerToRawData]);
         out << "  " << dec(type, 2) << ' ' << column(debugTypeName(type), 20) << hex(size) << "  "
@@ -1021,6 +1099,12 @@ void PeImage::listDebugDirectory(Output& out, const Options& options) const
                     << ", age " << dec(view_.u32(std::uint64_t{pointer} + pdb20::age).value_or(0))
                     << ", " << (path ? quoteName(*path) : std::string("(no path)")) << '\n';
             }
+        }
+        if (type == debugTypePogo && size != 0) {
+            listPogo(view_.sub(pointer, size), out, view_.base() + pointer);
+        }
+        if (type == debugTypeRepro) {
+            listRepro(view_.sub(pointer, size), out, view_.base() + pointer);
         }
         if (options.has(Switch::Raw) && size != 0) {
             hexDisplay(view_, pointer, std::uint64_t{pointer} + size, out);
