@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "bytes.h"
 #include "output.h"
 
 namespace tdump {
@@ -322,6 +323,27 @@ std::string_view comdatSelectionName(std::uint8_t selection)
     static constexpr std::array<std::string_view, 7> names = {
         "", "NODUPLICATES", "ANY", "SAME_SIZE", "EXACT_MATCH", "ASSOCIATIVE", "LARGEST"};
     return pick(names, selection, "unrecognised selection");
+}
+
+std::string guidText(std::span<const std::uint8_t, guid::size> bytes)
+{
+    // Data1, Data2 and Data3 are little-endian numbers; Data4 is 8 bytes,
+    // written as 2 and 6.
+    std::string text(1, '{');
+    text += toHex(le32(&bytes[guid::data1]), 8);
+    text += '-';
+    text += toHex(le16(&bytes[guid::data2]), 4);
+    text += '-';
+    text += toHex(le16(&bytes[guid::data3]), 4);
+    text += '-';
+    for (std::size_t b = guid::data4; b < guid::size; ++b) {
+        text += toHex(bytes[b], 2);
+        if (b == guid::data4 + 1) {
+            text += '-';
+        }
+    }
+    text += '}';
+    return text;
 }
 
 } // namespace tdump

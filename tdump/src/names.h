@@ -3,6 +3,7 @@
 // Names of the numbered things in PE and COFF files: machines, flags,
 // storage classes, relocation types. Unknown numbers get a name that says so.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -37,5 +38,18 @@ std::string_view relocationTypeName(std::uint16_t machine, std::uint16_t type);
 std::string_view baseRelocationTypeName(std::uint16_t machine, unsigned type);
 std::string_view debugTypeName(std::uint32_t type);
 std::string_view comdatSelectionName(std::uint8_t selection);
+
+// A GUID: Data1, Data2, Data3, then the eight bytes of Data4.
+namespace guid {
+constexpr std::size_t data1 = 0;
+constexpr std::size_t data2 = 4;
+constexpr std::size_t data3 = 6;
+constexpr std::size_t data4 = 8;
+constexpr std::size_t size = 16;
+} // namespace guid
+
+// "{01234567-89AB-CDEF-0123-456789ABCDEF}", as a PE image's debug directory
+// and a PDB's information stream show the GUID that ties them together.
+std::string guidText(std::span<const std::uint8_t, guid::size> bytes);
 
 } // namespace tdump

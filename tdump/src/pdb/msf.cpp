@@ -342,25 +342,4 @@ void Msf::list(Output& out, bool verbose, const std::vector<std::string>& conten
     }
 }
 
-std::string guidText(std::span<const std::uint8_t, guid::size> bytes)
-{
-    // Data1, Data2 and Data3 are little-endian numbers; Data4 is 8 bytes,
-    // written as 2 and 6.
-    std::string text(1, '{');
-    text += toHex(le32(&bytes[guid::data1]), 8);
-    text += '-';
-    text += toHex(le16(&bytes[guid::data2]), 4);
-    text += '-';
-    text += toHex(le16(&bytes[guid::data3]), 4);
-    text += '-';
-    for (std::size_t b = guid::data4; b < guid::size; ++b) {
-        text += toHex(bytes[b], 2);
-        if (b == guid::data4 + 1) {
-            text += '-';
-        }
-    }
-    text += '}';
-    return text;
-}
-
 } // namespace tdump::pdb

@@ -157,17 +157,4 @@ private:
     std::vector<StreamEntry> streams_;
 };
 
-// A GUID: Data1, Data2, Data3, then the eight bytes of Data4.
-namespace guid {
-constexpr std::size_t data1 = 0;
-constexpr std::size_t data2 = 4;
-constexpr std::size_t data3 = 6;
-constexpr std::size_t data4 = 8;
-constexpr std::size_t size = 16;
-} // namespace guid
-
-// "{01234567-89AB-CDEF-0123-456789ABCDEF}", as the debug directory of an
-// image shows the GUID of its database.
-std::string guidText(std::span<const std::uint8_t, guid::size> bytes);
-
 } // namespace tdump::pdb

@@ -497,8 +497,8 @@ void Lister::listInfo()
     label(out(), "Version") << versionText(le32(&raw[infoHeader::version]), infoVersions) << '\n';
     label(out(), "Signature") << "0x" << hex(le32(&raw[infoHeader::signature])) << '\n';
     label(out(), "Age") << dec(le32(&raw[infoHeader::age])) << '\n';
-    label(out(), "GUID") << pdb::guidText(std::span<const std::uint8_t, pdb::guid::size>(
-                                &raw[infoHeader::guid], pdb::guid::size))
+    label(out(), "GUID") << guidText(std::span<const std::uint8_t, guid::size>(
+                                &raw[infoHeader::guid], guid::size))
                          << '\n';
 
     // The named stream map.

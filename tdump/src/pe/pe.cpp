@@ -191,15 +191,6 @@ constexpr std::uint64_t hashLength = 0;
 constexpr std::uint64_t hash = 4;
 } // namespace repro
 
-// A GUID: Data1, Data2, Data3, then the eight bytes of Data4.
-namespace guid {
-constexpr std::size_t data1 = 0;
-constexpr std::size_t data2 = 4;
-constexpr std::size_t data3 = 6;
-constexpr std::size_t data4 = 8;
-constexpr std::size_t size = 16;
-} // namespace guid
-
 // IMAGE_BASE_RELOCATION, a block's header; its 16-bit entries follow.
 namespace baseRelocation {
 constexpr std::uint64_t virtualAddress = 0;
@@ -1079,15 +1070,10 @@ void PeImage::listDebugDirectory(Output& out, const Options& options) const
             if (signature == cvSignatureRsds && size >= pdb70::pdbFileName) {
                 std::array<std::uint8_t, pdb70::pdbFileName> record{};
                 view_.read(pointer, record);
-                const std::size_t guidAt = pdb70::signature;
-                out << "     PDB signature {";
-                out << hex(le32(&record[guidAt + guid::data1]), 8) << '-'
-                    << hex(le16(&record[guidAt + guid::data2]), 4) << '-'
-                    << hex(le16(&record[guidAt + guid::data3]), 4) << '-';
-                for (std::size_t b = guid::data4; b < guid::size; ++b) {
-                    out << hex(record[guidAt + b], 2) << (b == guid::data4 + 1 ? "-" : "");
-                }
-                out << "}, age " << dec(le32(&record[pdb70::age]));
+                out << "     PDB signature "
+                    << guidText(std::span<const std::uint8_t, guid::size>(
+                           record.data() + pdb70::signature, guid::size))
+                    << ", age " << dec(le32(&record[pdb70::age]));
                 const auto path =
                     view_.sub(pointer, size).string(pdb70::pdbFileName, maxNameLength);
                 out << ", " << (path ? quoteName(*path) : std::string("(no path)")) << '\n';
