@@ -235,7 +235,17 @@ std::string printable(std::string_view name)
 // A report often quotes the bytes it found wrong: they are written escaped.
 void report(Output& out, std::string_view what, std::uint64_t fileOffset)
 {
-    out << "  ** " << printable(what) << " (at file offset 0x" << hex(fileOffset, 1) << ")\n";
+    out << "  ** " << printable(what);
+    if (const OffsetMap* map = out.offsetMap()) {
+        if (const auto mapped = map->fileOffset(fileOffset)) {
+            out << " (at file offset 0x" << hex(*mapped, 1) << ")\n";
+        } else {
+            out << " (at offset 0x" << hex(fileOffset, 1)
+                << " of the stream, in a block outside the file)\n";
+        }
+        return;
+    }
+    out << " (at file offset 0x" << hex(fileOffset, 1) << ")\n";
 }
 
 void report(Output& out, std::string_view what)

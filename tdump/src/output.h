@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -88,6 +89,15 @@ inline Column column(std::string_view text, std::size_t width)
     return {text, width};
 }
 
+// Where the offsets that readers report lie in the file, for data that is
+// not contiguous in it (a PDB stream): their own offsets are the stream's.
+class OffsetMap {
+public:
+    virtual ~OffsetMap() = default;
+    // nullopt when the offset's block is missing or lies outside the file.
+    virtual std::optional<std::uint64_t> fileOffset(std::uint64_t offset) const = 0;
+};
+
 class Output {
 public:
     static constexpr std::size_t defaultCapacity = std::size_t{1} << 20;
@@ -120,11 +130,31 @@ public:
     // What the listing this output belongs to may still spend.
     WorkBudget& budget() const { return budget_; }
 
+    // The map reports go through while a scope lists data of a stream.
+    const OffsetMap* offsetMap() const { return offsetMap_; }
+
+    // While it lives, report() maps the offsets it is given through map.
+    class OffsetScope {
+    public:
+        OffsetScope(Output& out, const OffsetMap& map) : out_(out), outer_(out.offsetMap_)
+        {
+            out_.offsetMap_ = &map;
+        }
+        ~OffsetScope() { out_.offsetMap_ = outer_; }
+        OffsetScope(const OffsetScope&) = delete;
+        OffsetScope& operator=(const OffsetScope&) = delete;
+
+    private:
+        Output& out_;
+        const OffsetMap* outer_;
+    };
+
 private:
     Sink& sink_;
     std::vector<char> buffer_;
     std::size_t used_ = 0;
     WorkBudget& budget_;
+    const OffsetMap* offsetMap_ = nullptr;
 };
 
 // The value in hexadecimal digits, for building message texts.

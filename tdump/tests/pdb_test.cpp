@@ -192,6 +192,17 @@ TEST(PdbListing, ModuleRecordsAndStreamsPastTheirEndsAreReported)
     EXPECT_TRUE(Contains(symbols, "  0001:00000010  function  main\n"));
 }
 
+TEST(PdbListing, DamageInsideAStreamIsReportedAtItsPlaceInTheFile)
+{
+    // The module's S_OBJNAME, at offset 4 of stream 6, claims 200 bytes.
+    PdbImage image = makePdb();
+    image.bytes.put16(image.streamAt[6] + 4, 200);
+    const std::string text = listing(image.bytes.data, {});
+    EXPECT_TRUE(Contains(text, "runs past the end of the records " +
+                                   hexOffset(image.streamAt[6] + 4)))
+        << "the report gives the offset in the file, not in the stream";
+}
+
 // A stream read through its block list: across blocks in any order, and
 // cut short where a block is missing.
 TEST(PdbStreams, StreamSourceMapsOffsetsThroughItsBlocks)

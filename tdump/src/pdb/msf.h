@@ -66,7 +66,7 @@ constexpr std::uint32_t maxTrackedBlocks = 1u << 24;
 
 // The bytes of one stream: its offsets mapped through a list of block
 // numbers (itself read from a View, the block map block or the directory).
-class StreamSource final : public ByteSource {
+class StreamSource final : public ByteSource, public OffsetMap {
 public:
     StreamSource(View file, std::uint32_t blockSize, std::uint32_t numBlocks, View blockList,
                  std::uint64_t size)
@@ -80,7 +80,7 @@ public:
 
     // The file offset of a stream offset, or nullopt when its block is
     // missing or lies outside the file.
-    std::optional<std::uint64_t> fileOffset(std::uint64_t offset) const;
+    std::optional<std::uint64_t> fileOffset(std::uint64_t offset) const override;
 
 private:
     View file_;
@@ -103,6 +103,8 @@ public:
 
     std::uint32_t number() const { return number_; }
     View view() const { return view_; }
+    // For the reports of readers that know only the stream's offsets.
+    const OffsetMap& offsets() const { return *source_; }
     std::uint64_t size() const { return view_.size(); }
     // The file offset to report for a stream offset: where its byte is, or
     // the offset itself when its block is missing.

@@ -1006,6 +1006,7 @@ void Lister::listModuleStream(std::uint32_t index, const Module& module)
                    stream->at(0));
         }
         out() << "Symbols (" << dec(module.symbolBytes - moduleSignatureSize) << " bytes)\n";
+        const Output::OffsetScope inFile(out(), stream->offsets());
         codeview::listSymbols(
             view.sub(moduleSignatureSize, module.symbolBytes - moduleSignatureSize), out(),
             options_, types_, ids_);
@@ -1020,6 +1021,7 @@ void Lister::listModuleStream(std::uint32_t index, const Module& module)
         codeview::FileTables files;
         files.strings = strings_;
         codeview::findFileTables(lines, files);
+        const Output::OffsetScope inFile(out(), stream->offsets());
         codeview::listSubsections(lines, out(), options_, types_, ids_, files);
     }
 }
@@ -1094,6 +1096,7 @@ void Lister::listSymbolRecords()
     title += ')';
     heading(out(), title);
     if (const auto symbols = openStream(symbolsStream_, "the symbol records")) {
+        const Output::OffsetScope inFile(out(), symbols->offsets());
         codeview::listSymbols(symbols->view(), out(), options_, types_, ids_);
     }
 }
@@ -1220,6 +1223,7 @@ void Lister::listTypeStream(std::uint32_t number, std::string_view title, DebugT
     }
     // Id records refer to types; the type table names them both ways.
     target(true);
+    const Output::OffsetScope inFile(out(), stream->offsets());
     codeview::listTypes(view.sub(headerSize, bytes), begin, out(), options_, types_);
 }
 
