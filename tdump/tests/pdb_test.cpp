@@ -198,8 +198,8 @@ TEST(PdbListing, DamageInsideAStreamIsReportedAtItsPlaceInTheFile)
     PdbImage image = makePdb();
     image.bytes.put16(image.streamAt[6] + 4, 200);
     const std::string text = listing(image.bytes.data, {});
-    EXPECT_TRUE(Contains(text, "runs past the end of the records " +
-                                   hexOffset(image.streamAt[6] + 4)))
+    EXPECT_TRUE(
+        Contains(text, "runs past the end of the records " + hexOffset(image.streamAt[6] + 4)))
         << "the report gives the offset in the file, not in the stream";
 }
 
