@@ -48,11 +48,20 @@ unsigned long long nowMicroseconds()
 }
 
 // One WriteFile per line with append access, so the lines of concurrent
-// recorders never interleave.
+// recorders never interleave. Opening the log can fail for a moment while
+// another process holds it (a test reading it, a recorder creating it): a
+// lost line would read as a program that never ran, so it is tried again
+// for up to two seconds.
 void appendLine(const std::string& path, const std::string& line)
 {
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        if (attempt > 0) {
+            Sleep(20);
+        }
+        file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     if (file == INVALID_HANDLE_VALUE) {
         return;
     }
