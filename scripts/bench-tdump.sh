@@ -7,6 +7,9 @@
 #     exports, imports, debug directory, relocation blocks, resources, TLS,
 #     load configuration, exception table with unwind information,
 #     certificates, overlay) against llvm-readobj --all
+#   - a program database: a program of 3000 classes and functions built by
+#     clang (MSVC mode) and lld-link, its PDB (about 1.8 MB) listed by tdump
+#     against llvm-pdbutil dump -all, with the peak memory of each
 # Each command runs 5 times, the two alternating, with its output going to a
 # file; the table shows the medians and how many times faster tdump is.
 # Builds nothing: expects build/native (cmake --preset native && cmake --build --preset native).
@@ -24,6 +27,10 @@ runs=5
 command -v xxd >/dev/null || { echo "bench-tdump: xxd not found" >&2; exit 1; }
 command -v "$objdump" >/dev/null || { echo "bench-tdump: $objdump not found" >&2; exit 1; }
 command -v "$readobj" >/dev/null || { echo "bench-tdump: $readobj not found" >&2; exit 1; }
+pdbutil=${PDBUTIL:-llvm-pdbutil}
+for tool in clang++ lld-link "$pdbutil"; do
+  command -v "$tool" >/dev/null || { echo "bench-tdump: $tool not found" >&2; exit 1; }
+done
 
 wine_dlls=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
 dll=${1:-$wine_dlls/shell32.dll}
@@ -35,6 +42,26 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 head -c $((64 * 1024 * 1024)) /dev/urandom > "$work/random.bin"
+
+# The program database: many classes with virtual functions and many
+# functions, so that every stream (modules, symbols, lines, types, ids,
+# globals, publics) is large.
+python3 - "$work/big.cpp" <<'PY'
+import sys
+with open(sys.argv[1], "w") as f:
+    for i in range(3000):
+        f.write(f"struct S{i} {{ int a{i}; double b; S{i}* next; "
+                f"virtual int f(int x) {{ return x + a{i}; }} }};\n")
+        f.write(f"int func{i}(S{i}* s, int k) {{ int t = 0; "
+                f"for (int j = 0; j < k; ++j) {{ t += s->f(j); }} return t + {i}; }}\n")
+    f.write('extern "C" int start() { return 0; }\n')
+PY
+clang++ --target=x86_64-pc-windows-msvc -g -gcodeview -O1 -fno-exceptions -c "$work/big.cpp" \
+  -o "$work/big.obj"
+lld-link /entry:start /subsystem:console /nodefaultlib /debug /pdb:"$work/big.pdb" \
+  /out:"$work/big.exe" "$work/big.obj" >/dev/null
+# Peak resident memory of a command, in KiB, its output to a file.
+peak_kib() { /usr/bin/time -f %M -o "$work/peak" "$@" > "$work/out" 2>/dev/null; cat "$work/peak"; }
 
 # Seconds (with milliseconds) that the command takes, its output to a file.
 # The previous output is deleted first, outside the timing: truncating a
@@ -51,7 +78,7 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 listings() { "$tdump" -ee "$dll" > "$work/out.ee" && "$tdump" -em "$dll"; }
 
-declare -a hex_tdump hex_xxd list_tdump list_objdump exe_tdump exe_readobj
+declare -a hex_tdump hex_xxd list_tdump list_objdump exe_tdump exe_readobj pdb_tdump pdb_llvm
 for ((i = 0; i < runs; i++)); do
   hex_tdump+=("$(seconds "$tdump" -h "$work/random.bin")")
   hex_xxd+=("$(seconds xxd "$work/random.bin")")
@@ -59,6 +86,8 @@ for ((i = 0; i < runs; i++)); do
   list_objdump+=("$(seconds "$objdump" -p "$dll")")
   exe_tdump+=("$(seconds "$tdump" -e "$dll")")
   exe_readobj+=("$(seconds "$readobj" --all "$dll")")
+  pdb_tdump+=("$(seconds "$tdump" "$work/big.pdb")")
+  pdb_llvm+=("$(seconds "$pdbutil" dump -all "$work/big.pdb")")
 done
 
 row() {
@@ -77,3 +106,8 @@ row "exports + imports of the DLL" \
 row "executable display of the DLL" \
   "$(printf '%s\n' "${exe_tdump[@]}" | median)" "$(printf '%s\n' "${exe_readobj[@]}" | median)" \
   "$(basename "$readobj") --all"
+row "program database ($(( $(stat -c %s "$work/big.pdb") / 1024 )) KiB)" \
+  "$(printf '%s\n' "${pdb_tdump[@]}" | median)" "$(printf '%s\n' "${pdb_llvm[@]}" | median)" \
+  "$(basename "$pdbutil") dump -all"
+echo "peak memory listing the program database: tdump $(peak_kib "$tdump" "$work/big.pdb") KiB," \
+  "$(basename "$pdbutil") $(peak_kib "$pdbutil" dump -all "$work/big.pdb") KiB"

@@ -15,7 +15,7 @@ packages=(
   imagemagick
   googletest
   clang libclang-rt-14-dev clang-tidy clang-format cppcheck llvm lld
-  xxd python3 unzip
+  xxd python3 unzip time
 )
 
 say() { printf 'setup: %s\n' "$*"; }
