@@ -18,6 +18,18 @@ namespace tdump::codeview {
 // The first index of a type or ID record; those below are the built-in types.
 constexpr std::uint32_t firstTypeIndex = 0x1000;
 
+// Every symbol and type record opens with its length (not counting the
+// length field itself) and its kind.
+namespace recordHeader {
+constexpr std::uint64_t length = 0;
+constexpr std::uint64_t kind = 2;
+constexpr std::uint64_t size = 4;
+constexpr std::uint16_t minLength = 2; // the kind alone
+} // namespace recordHeader
+
+// S_PUB32, the record of a public symbol, as a PDB's publics refer to it.
+constexpr std::uint16_t publicSymbolKind = 0x110E;
+
 // Names of type (or ID) records by index, for showing references as
 // "0x1003 (Foo*)"; indices below 0x1000 are the built-in types and are named
 // without a table.

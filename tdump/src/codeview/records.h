@@ -19,15 +19,6 @@
 
 namespace tdump::codeview {
 
-// Every symbol and type record opens with its length (not counting the
-// length field itself) and its kind.
-namespace recordHeader {
-constexpr std::uint64_t length = 0;
-constexpr std::uint64_t kind = 2;
-constexpr std::uint64_t size = 4;
-constexpr std::uint16_t minLength = 2; // the kind alone
-} // namespace recordHeader
-
 // Type and ID indices, as lists hold them.
 constexpr std::uint64_t indexSize = 4;
 

@@ -220,14 +220,7 @@ constexpr std::uint64_t size = 28;
 } // namespace publicsHeader
 constexpr std::uint64_t addressMapEntrySize = 4;
 
-// Symbol records: a 16-bit length (not counting itself), the kind, the fields.
-namespace symbolRecord {
-constexpr std::uint64_t length = 0;
-constexpr std::uint64_t kind = 2;
-constexpr std::uint64_t lengthSize = 2;
-} // namespace symbolRecord
-// S_PUB32
-constexpr std::uint16_t symbolPublic32 = 0x110E;
+// The fields of an S_PUB32 record, by their offset from its start.
 namespace publicSymbol {
 constexpr std::uint64_t flags = 4;
 constexpr std::uint64_t offset = 8;
@@ -1144,15 +1137,16 @@ void Lister::listPublics()
         const std::uint32_t offset =
             records->u32(i * hashRecord::size + hashRecord::offset).value_or(0);
         const std::uint64_t at = offset != 0 ? offset - 1 : all.size();
-        const auto length = all.u16(at + symbolRecord::length);
-        const auto kind = all.u16(at + symbolRecord::kind);
+        const auto length = all.u16(at + codeview::recordHeader::length);
+        const auto kind = all.u16(at + codeview::recordHeader::kind);
         if (!length || !kind) {
             report(out(), "public symbol " + std::to_string(i) + " points past the symbol records",
                    stream->at(records->base() + i * hashRecord::size));
             continue;
         }
-        const View record = all.sub(at, symbolRecord::lengthSize + *length);
-        if (*kind != symbolPublic32 || !record.has(0, publicSymbol::name)) {
+        // The length counts what follows the length field, the kind on.
+        const View record = all.sub(at, codeview::recordHeader::kind + *length);
+        if (*kind != codeview::publicSymbolKind || !record.has(0, publicSymbol::name)) {
             report(out(),
                    "public symbol " + std::to_string(i) + " is not an S_PUB32 record (kind 0x" +
                        toHex(*kind, 4) + ")",
