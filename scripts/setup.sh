@@ -14,7 +14,7 @@ packages=(
   locales fonts-ipafont-gothic fonts-ipafont-mincho
   imagemagick
   googletest
-  clang libclang-rt-14-dev clang-tidy clang-format cppcheck llvm lld
+  clang libclang-rt-14-dev clang-tidy clang-format cppcheck llvm lld nasm
   xxd python3 unzip time
 )
 
