@@ -8,7 +8,8 @@ The run-time tables of a cross-built executable (resources, TLS, load
 configuration, unwind data, certificates and overlay) are compared with
 llvm-readobj's and windres' readings.
 The program databases lld-link writes for a program of our own are
-compared with llvm-pdbutil's reading, and with the images' debug directories.
+compared with llvm-pdbutil's reading, and with the images' debug directories;
+those debug directories are compared with llvm-readobj's reading.
 One more check needs no fixture: the Microsoft C++ names that Wine's C and
 C++ runtime DLLs export, demangled by tdump and by llvm-undname.
 
@@ -23,6 +24,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import uuid
 
 
 def run(*command):
@@ -664,6 +666,8 @@ def pdbutil_view(pdbutil, database):
     view["publics"] = {name: (int(seg), int(off)) for name, seg, off in re.findall(
         r"S_PUB32 \[size = \d+\] `(.*)`\n\s+flags = .*, addr = (\d+):(\d+)",
         sections["Public Symbols"])}
+    view["globals"] = {int(offset): (kind, name) for offset, kind, name in re.findall(
+        r"^\s+(\d+) \| (S_\w+) \[size = \d+\] `(.*)`$", sections["Global Symbols"], re.M)}
     for stream, title in (("types", "Types (TPI Stream)"), ("ids", "Types (IPI Stream)")):
         indices = [int(i, 16) for i in re.findall(r"^\s+(0x[0-9A-F]+) \| LF_", sections[title], re.M)]
         count = int(re.search(r"Showing ([\d,]+) records", sections[title]).group(1).replace(",", ""))
@@ -748,6 +752,13 @@ def tdump_pdb_view(tdump, database):
         view[stream] = (int(m.group(3)), (begin, end) if end > begin else None)
     view["lines"] = tdump_line_counts(text)
     view["symbols"] = tdump_module_symbols(text)
+    # The global symbols are the records of the symbol record stream that are
+    # not public symbols; their number is the global hash table's count.
+    records = re.search(r"^Symbol records \(stream \d+\)$", text, re.M).group(0)
+    view["globals"] = {int(m.group(1), 16): (m.group(2), m.group(3)) for m in
+                       (re.match(r"^\s+([0-9A-F]{4,})  +(S_\w+) .*  (\S.*)$", line)
+                        for line in section(text, records)) if m and m.group(2) != "S_PUB32"}
+    view["global count"] = int(labelled(section(text, "Global symbols"))["Symbols"])
     return view
 
 
@@ -759,19 +770,73 @@ def check_pdb(a):
         database = f"{a.fixtures}/{name}.pdb"
         expected, mine = pdbutil_view(a.llvm_pdbutil, database), tdump_pdb_view(a.tdump, database)
         expected["symbols"] = pdbutil_module_symbols(a.llvm_pdbutil, database)
-        for key in ("guid", "age", "streams", "modules", "publics", "types", "ids", "lines", "symbols"):
+        for key in ("guid", "age", "streams", "modules", "publics", "globals", "types", "ids",
+                    "lines", "symbols"):
             ok &= compare(f"{name}: {key}", expected[key], mine[key])
-        if not all(expected[key] for key in ("modules", "publics", "lines", "symbols")):
-            print(f"MISMATCH: {name}: the reference found no modules, publics, lines or symbols")
+        ok &= compare(f"{name}: global hash count", len(expected["globals"]), mine["global count"])
+        if not all(expected[key] for key in ("modules", "publics", "globals", "lines", "symbols")):
+            print(f"MISMATCH: {name}: the reference found no modules, publics, globals, lines or symbols")
             ok = False
         print(f"{name}: {len(mine['streams'])} streams, {len(mine['modules'])} modules, "
-              f"{len(mine['publics'])} publics, {mine['types'][0]} types, {mine['ids'][0]} ids, "
+              f"{len(mine['publics'])} publics, {len(mine['globals'])} globals, "
+              f"{mine['types'][0]} types, {mine['ids'][0]} ids, "
               f"{sum(mine['lines'].values())} line entries, "
               f"{sum(len(v) for v in mine['symbols'].values())} module symbols agree")
         debug = run(a.tdump, "-d", f"{a.fixtures}/{name}.exe")
         m = re.search(r"PDB signature (\{[0-9A-F-]+\}), age (\d+), (.*)$", debug, re.M)
         ok &= compare(f"{name}: the image's database", (expected["guid"], expected["age"], True),
                       (m.group(1), int(m.group(2)), m.group(3).strip('"').endswith(f"{name}.pdb")))
+    return ok
+
+
+def readobj_debug_directory(readobj, image):
+    """[(type, size, rva, file pointer, time stamp, (guid, age, path) or None)]
+    from llvm-readobj's reading of an image's debug directory."""
+    entries = []
+    for body in re.findall(r"DebugEntry \{\n(.*?)\n  \}", run(readobj, "--coff-debug-directory", image),
+                           re.S):
+        field = dict(re.findall(r"^\s+(\w+): (.*)$", body, re.M))
+        pdb = None
+        if "PDBGUID" in field:
+            raw = bytes(int(b, 16) for b in field["PDBGUID"].strip("()").split())
+            pdb = ("{%s}" % str(uuid.UUID(bytes_le=raw)).upper(), int(field["PDBAge"]),
+                   field["PDBFileName"])
+        entries.append((int(re.search(r"\((0x[0-9A-F]+)\)", field["Type"]).group(1), 16),
+                        int(field["SizeOfData"], 16), int(field["AddressOfRawData"], 16),
+                        int(field["PointerToRawData"], 16),
+                        int(re.search(r"\((0x[0-9A-F]+)\)", field["TimeDateStamp"]).group(1), 16),
+                        pdb))
+    return entries
+
+
+def tdump_debug_directory(tdump, image):
+    """The same from tdump's debug directory display."""
+    entries = []
+    for line in section(run(tdump, "-d", image), "Debug directory"):
+        entry = re.match(r"^\s+(\d+) \S+\s+([0-9A-F]{8})  ([0-9A-F]{8})  ([0-9A-F]{8})  ([0-9A-F]{8})", line)
+        pdb = re.match(r"^\s+PDB signature (\{[0-9A-F-]+\}), age (\d+), (.*)$", line)
+        if entry:
+            entries.append([int(entry.group(1))] + [int(v, 16) for v in entry.groups()[1:]] + [None])
+        elif pdb and entries:
+            entries[-1][-1] = (pdb.group(1), int(pdb.group(2)), pdb.group(3))
+    return [tuple(entry) for entry in entries]
+
+
+def check_debug_directory(a):
+    """The debug directories of the images lld links, against llvm-readobj:
+    each entry's type, size, addresses and time stamp, and the database each
+    CodeView entry names."""
+    ok = True
+    for name in ("pdb_program.exe", "pdb_program32.exe", "runtime_lld.exe"):
+        image = f"{a.fixtures}/{name}"
+        expected = readobj_debug_directory(a.llvm_readobj, image)
+        ok &= compare(f"{name}: debug directory", expected, tdump_debug_directory(a.tdump, image))
+        if not any(entry[5] for entry in expected):
+            print(f"MISMATCH: {name}: the reference found no CodeView entry")
+            ok = False
+    ok &= compare("pdb_program32.exe: a repro entry", True,
+                  any(entry[0] == 16 for entry in
+                      readobj_debug_directory(a.llvm_readobj, f"{a.fixtures}/pdb_program32.exe")))
     return ok
 
 
