@@ -19,6 +19,8 @@ namespace {
 constexpr std::uint16_t sEnd = 0x0006;
 constexpr std::uint16_t sLocal = 0x113E;
 constexpr std::uint16_t sGproc32Id = 0x1147;
+constexpr std::uint16_t sInlineSite = 0x114D;
+constexpr std::uint16_t sInlineSiteEnd = 0x114E;
 constexpr std::uint16_t sProcIdEnd = 0x114F;
 constexpr std::uint16_t lfFieldList = 0x1203;
 constexpr std::uint16_t lfMember = 0x150D;
@@ -116,6 +118,47 @@ TEST(CodeViewNames, BuiltInTableAndOutOfRange)
     EXPECT_FALSE(names.known(0x1006));
     // No table: every index from 0x1000 on is out of range.
     EXPECT_EQ(codeview::TypeNames().name(0x1000), "0x1000 (out of range)");
+}
+
+// An S_INLINESITE record: parent and end (0), the inlinee 0x1003, then the
+// annotation bytes.
+std::vector<std::uint8_t> inlineSite(std::vector<std::uint8_t> annotations)
+{
+    std::vector<std::uint8_t> payload(12, 0);
+    payload[8] = 0x03;
+    payload[9] = 0x10;
+    append(payload, annotations);
+    std::vector<std::uint8_t> records = CodeViewObject::record(sInlineSite, payload);
+    append(records, CodeViewObject::record(sInlineSiteEnd, {}));
+    return records;
+}
+
+TEST(CodeViewListing, InlineSiteAnnotationsAreDecoded)
+{
+    CodeViewObject cv = makeCodeViewObject();
+    // Line offset -3 (signed: 3 << 1 | 1); a two-byte code offset 0x1234
+    // (0x80 | 0x12, 0x34); a four-byte code length 0x00123456; code offset 5
+    // with line offset +2 in one number (2 << 1 << 4 | 5); length 0x10 and
+    // code offset 0x20; then the end (0) and padding.
+    cv.symbols = inlineSite({0x06, 0x07, 0x03, 0x92, 0x34, 0x04, 0xC0, 0x12, 0x34, 0x56, 0x0B, 0x45,
+                             0x0C, 0x10, 0x20, 0x00, 0x00});
+    const std::string text = debugListing(cv, true);
+    EXPECT_TRUE(Contains(text, "annotations: ChangeLineOffset -3, ChangeCodeOffset 0x1234, "
+                               "ChangeCodeLength 0x123456, ChangeCodeOffsetAndLineOffset code 0x5 "
+                               "line 2, ChangeCodeLengthAndCodeOffset length 0x10 code 0x20\n"))
+        << text;
+}
+
+TEST(MalformedCodeView, AnnotationsWithAnUnknownOpcodeOrCutShortAreReported)
+{
+    CodeViewObject cv = makeCodeViewObject();
+    cv.symbols = inlineSite({0x06, 0x04, 0x2A, 0x01});
+    append(cv.symbols, inlineSite({0x03, 0xC0, 0x01}));
+    const std::string text = debugListing(cv, true);
+    EXPECT_TRUE(Contains(text, "annotations: ChangeLineOffset 2\n"));
+    EXPECT_TRUE(Contains(text, "** unknown annotation opcode 0x2A"));
+    EXPECT_TRUE(Contains(text, "** the record ends inside its fields"));
+    EXPECT_TRUE(Contains(text, "DEBUG_S_LINES (0xF2)"));
 }
 
 TEST(MalformedCodeView, TruncatedRecordIsReportedAndTheNextOneListed)

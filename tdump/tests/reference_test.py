@@ -844,13 +844,25 @@ def run_input(command, text):
     return subprocess.run([command], input=text, check=True, capture_output=True, text=True).stdout
 
 
+def annotation(opcode, operands):
+    """An inline site's annotation as (opcode, numbers), whichever tool wrote
+    it; a file is named differently by each, so only its opcode counts."""
+    if opcode == "ChangeFile":
+        return (opcode,)
+    numbers = [int(n, 0) for n in re.findall(r"-?(?:0x[0-9A-Fa-f]+|\d+)", operands)]
+    if opcode == "ChangeCodeLengthAndCodeOffset" and "Length" in operands:
+        numbers.reverse()  # llvm-readobj writes the code offset first
+    return (opcode, *numbers)
+
+
 def readobj_codeview(readobj, obj):
     """llvm-readobj's reading of an object's CodeView sections: symbol kinds,
     procedures, type records, line tables, file checksums, inlinee lines."""
     view = {"kinds": {}, "procedures": [], "types": {}, "names": {}, "lines": [], "files": [],
-            "inlinees": []}
+            "inlinees": [], "annotations": []}
     record = None
     block = None
+    annotations = False
     lines = run(readobj, "--codeview", obj).splitlines()
     for i, line in enumerate(lines):
         m = re.match(r"^\s+Kind: (S_\w+) \(0x[0-9A-F]+\)$", line)
@@ -889,6 +901,14 @@ def readobj_codeview(readobj, obj):
         if m and block is not None:
             number = int(re.match(r"^\s+LineNumberStart: (\d+)$", lines[i + 1]).group(1))
             block["entries"].append((file, int(m.group(1), 16), number))
+        if re.match(r"^\s+BinaryAnnotations \[$", line):
+            view["annotations"].append([])
+            annotations = True
+        elif re.match(r"^\s+\]$", line):
+            annotations = False
+        m = re.match(r"^\s+(Change\w+|CodeOffset): (.*)$", line)
+        if m and annotations:
+            view["annotations"][-1].append(annotation(m.group(1), m.group(2)))
         m = re.match(r"^\s+Inlinee: .* \((0x[0-9A-F]+)\)$", line)
         if m and re.match(r"^\s+InlineeSourceLine \{", lines[i - 1]):
             number = int(re.match(r"^\s+SourceLineNum: (\d+)$", lines[i + 2]).group(1))
@@ -899,7 +919,7 @@ def readobj_codeview(readobj, obj):
 def tdump_codeview(tdump, obj):
     """The same values from tdump's -d -v listing of the object."""
     view = {"kinds": {}, "procedures": [], "types": {}, "names": {}, "lines": [], "files": [],
-            "inlinees": []}
+            "inlinees": [], "annotations": []}
     record = None
     block = None
     file = None
@@ -938,6 +958,10 @@ def tdump_codeview(tdump, obj):
         m = re.match(r"^        0x[0-9A-F]{4}  \w+(?: [0-9A-F]+)?  (.*)$", line)
         if m and subsection == "DEBUG_S_FILECHKSMS":
             view["files"].append(m.group(1))
+        m = re.match(r"^\s+annotations: (.*)$", line)
+        if m and subsection == "DEBUG_S_SYMBOLS":
+            view["annotations"].append([] if m.group(1) == "none" else [
+                annotation(*item.split(" ", 1)) for item in m.group(1).split(", ")])
         m = re.match(r"^        (0x[0-9A-F]+) \(.*\)  .*, line (\d+)$", line)
         if m and subsection == "DEBUG_S_INLINEELINES":
             view["inlinees"].append((int(m.group(1), 16), int(m.group(2))))
@@ -950,7 +974,8 @@ def check_codeview(a):
     """tdump's reading of clang's CodeView objects (64- and 32-bit) agrees
     with llvm-readobj's: the count of each symbol kind, each procedure's
     name, code size and type, each type record's kind and name, the line
-    table entries of each function, the file names and the inlinee lines."""
+    table entries of each function, the file names, the inlinee lines and
+    the inline sites' annotations."""
     ok = True
     for obj in ("codeview64.obj", "codeview32.obj"):
         path = f"{a.fixtures}/{obj}"
@@ -969,13 +994,17 @@ def check_codeview(a):
         ok &= compare(f"{obj}: line tables", reference["lines"], mine["lines"])
         ok &= compare(f"{obj}: file checksums", reference["files"], mine["files"])
         ok &= compare(f"{obj}: inlinee lines", reference["inlinees"], mine["inlinees"])
+        ok &= compare(f"{obj}: inline site annotations", reference["annotations"],
+                      mine["annotations"])
         print(f"{obj}: agreed on {sum(reference['kinds'].values())} symbols "
               f"({', '.join(f'{k} {n}' for k, n in sorted(reference['kinds'].items()))}), "
               f"{len(reference['types'])} type records ({len(reference['names'])} named), "
               f"{len(procedures)} procedures, "
               f"{sum(len(b['entries']) for b in reference['lines'])} line entries in "
               f"{len(reference['lines'])} tables, {len(reference['files'])} files, "
-              f"{len(reference['inlinees'])} inlinee lines")
+              f"{len(reference['inlinees'])} inlinee lines, "
+              f"{sum(map(len, reference['annotations']))} annotations of "
+              f"{len(reference['annotations'])} inline sites")
     return ok
 
 

@@ -2,6 +2,7 @@
 // inline sites open and their end records close.
 
 #include <array>
+#include <optional>
 
 #include "codeview/records.h"
 
@@ -250,6 +251,113 @@ bool opensScope(std::uint16_t kind)
     }
 }
 
+// An inline site's binary annotations: opcodes, each with one or two
+// compressed numbers, that move the code offset, line and column of the
+// site's ranges; opcode 0 ends them (the rest is padding).
+namespace annotation {
+enum Operand : std::uint8_t { none, hexValue, decValue, signedValue, codeAndLine, lengthAndCode };
+struct Opcode {
+    std::string_view name;
+    Operand operand;
+};
+constexpr std::array<Opcode, 14> opcodes{{
+    {"Invalid", none},
+    {"CodeOffset", hexValue},
+    {"ChangeCodeOffsetBase", decValue},
+    {"ChangeCodeOffset", hexValue},
+    {"ChangeCodeLength", hexValue},
+    {"ChangeFile", hexValue},
+    {"ChangeLineOffset", signedValue},
+    {"ChangeLineEndDelta", decValue},
+    {"ChangeRangeKind", decValue},
+    {"ChangeColumnStart", decValue},
+    {"ChangeColumnEndDelta", signedValue},
+    {"ChangeCodeOffsetAndLineOffset", codeAndLine},
+    {"ChangeCodeLengthAndCodeOffset", lengthAndCode},
+    {"ChangeColumnEnd", decValue},
+}};
+
+// A compressed number: one byte below 0x80, two with the top bits 10, four
+// with 110.
+std::optional<std::uint32_t> compressed(Cursor& c)
+{
+    const std::uint32_t first = c.u8();
+    if ((first & 0x80) == 0) {
+        return first;
+    }
+    if ((first & 0xC0) == 0x80) {
+        return (first & 0x3F) << 8 | c.u8();
+    }
+    if ((first & 0xE0) == 0xC0) {
+        std::uint32_t value = first & 0x1F;
+        for (int i = 0; i < 3; ++i) {
+            value = value << 8 | c.u8();
+        }
+        return value;
+    }
+    return std::nullopt;
+}
+
+// Signed numbers keep their sign in the lowest bit.
+std::int64_t signedValueOf(std::uint32_t encoded)
+{
+    const auto magnitude = static_cast<std::int64_t>(encoded >> 1);
+    return (encoded & 1) != 0 ? -magnitude : magnitude;
+}
+
+std::string list(Cursor& c)
+{
+    std::string text;
+    while (!c.atEnd() && !c.damaged()) {
+        const std::uint8_t op = c.u8();
+        if (op == 0) {
+            break;
+        }
+        if (op >= opcodes.size()) {
+            c.fail("unknown annotation opcode " + hexText(op, 2));
+            break;
+        }
+        const auto first = compressed(c);
+        if (!first) {
+            c.fail("a malformed annotation number");
+            break;
+        }
+        if (!text.empty()) {
+            text += ", ";
+        }
+        text += opcodes[op].name;
+        text += ' ';
+        switch (opcodes[op].operand) {
+        case hexValue:
+            text += hexText(*first);
+            break;
+        case decValue:
+            text += decText(*first);
+            break;
+        case signedValue:
+            text += signedText(signedValueOf(*first));
+            break;
+        case codeAndLine:
+            text += concat(
+                {"code ", hexText(*first & 0xF), " line ", signedText(signedValueOf(*first >> 4))});
+            break;
+        case lengthAndCode: {
+            const auto code = compressed(c);
+            text += concat({"length ", hexText(*first), " code ", hexText(code.value_or(0))});
+            if (!code) {
+                c.fail("a malformed annotation number");
+            }
+            break;
+        }
+        case none:
+            break;
+        }
+    }
+    c.skip(c.left());
+    return text.empty() ? std::string("none") : text;
+}
+} // namespace annotation
+
 bool closesScope(std::uint16_t kind)
 {
     return kind == symbol::end || kind == symbol::procIdEnd || kind == symbol::inlineSiteEnd;
@@ -492,8 +600,7 @@ private:
             if (kind == symbol::inlineSite2) {
                 t.detail("invocations", decText(c.u32()));
             }
-            t.detail("annotations", decText(c.left()) + " bytes");
-            c.skip(c.left());
+            t.detail("annotations", annotation::list(c));
             return;
         case symbol::end:
         case symbol::procIdEnd:
