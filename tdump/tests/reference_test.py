@@ -859,7 +859,7 @@ def readobj_codeview(readobj, obj):
     """llvm-readobj's reading of an object's CodeView sections: symbol kinds,
     procedures, type records, line tables, file checksums, inlinee lines."""
     view = {"kinds": {}, "procedures": [], "types": {}, "names": {}, "lines": [], "files": [],
-            "inlinees": [], "annotations": []}
+            "inlinees": [], "annotations": [], "relocated": [], "line functions": []}
     record = None
     block = None
     annotations = False
@@ -906,6 +906,12 @@ def readobj_codeview(readobj, obj):
             annotations = True
         elif re.match(r"^\s+\]$", line):
             annotations = False
+        m = re.match(r"^\s+(?:CodeOffset|DataOffset|OffsetStart): (\S+\+0x[0-9A-F]+)$", line)
+        if m and not annotations:
+            view["relocated"].append(m.group(1))
+        m = re.match(r"^\s+LinkageName: (.*)$", line)
+        if m and re.match(r"^\s+FunctionLineTable \[$", lines[i - 1]):
+            view["line functions"].append(m.group(1))
         m = re.match(r"^\s+(Change\w+|CodeOffset): (.*)$", line)
         if m and annotations:
             view["annotations"][-1].append(annotation(m.group(1), m.group(2)))
@@ -919,7 +925,7 @@ def readobj_codeview(readobj, obj):
 def tdump_codeview(tdump, obj):
     """The same values from tdump's -d -v listing of the object."""
     view = {"kinds": {}, "procedures": [], "types": {}, "names": {}, "lines": [], "files": [],
-            "inlinees": [], "annotations": []}
+            "inlinees": [], "annotations": [], "relocated": [], "line functions": []}
     record = None
     block = None
     file = None
@@ -945,7 +951,7 @@ def tdump_codeview(tdump, obj):
             view["types"][int(m.group(1), 16)] = m.group(2)
             if m.group(3):
                 view["names"][int(m.group(1), 16)] = m.group(3)
-        m = re.match(r"^        code \[[0-9A-F]{4}:[0-9A-F]{8}\] size (0x[0-9A-F]+)", line)
+        m = re.match(r"^        code (?:\[[0-9A-F]{4}:[0-9A-F]{8}\]|\S+) size (0x[0-9A-F]+)", line)
         if m and subsection == "DEBUG_S_LINES":
             block = {"size": int(m.group(1), 16), "entries": []}
             view["lines"].append(block)
@@ -958,6 +964,12 @@ def tdump_codeview(tdump, obj):
         m = re.match(r"^        0x[0-9A-F]{4}  \w+(?: [0-9A-F]+)?  (.*)$", line)
         if m and subsection == "DEBUG_S_FILECHKSMS":
             view["files"].append(m.group(1))
+        m = re.match(r"^\s+(?:code: |range: |)(\S+\+0x[0-9A-F]+)(?: \+0x[0-9A-F]+)?$", line)
+        if m and subsection == "DEBUG_S_SYMBOLS":
+            view["relocated"].append(m.group(1))
+        m = re.match(r"^        code (\S+)\+0x0 size", line)
+        if m and subsection == "DEBUG_S_LINES":
+            view["line functions"].append(m.group(1))
         m = re.match(r"^\s+annotations: (.*)$", line)
         if m and subsection == "DEBUG_S_SYMBOLS":
             view["annotations"].append([] if m.group(1) == "none" else [
@@ -974,8 +986,9 @@ def check_codeview(a):
     """tdump's reading of clang's CodeView objects (64- and 32-bit) agrees
     with llvm-readobj's: the count of each symbol kind, each procedure's
     name, code size and type, each type record's kind and name, the line
-    table entries of each function, the file names, the inlinee lines and
-    the inline sites' annotations."""
+    table entries of each function, the file names, the inlinee lines, the
+    inline sites' annotations, and the addresses relocations fill in (the
+    function of each line table among them)."""
     ok = True
     for obj in ("codeview64.obj", "codeview32.obj"):
         path = f"{a.fixtures}/{obj}"
@@ -996,6 +1009,9 @@ def check_codeview(a):
         ok &= compare(f"{obj}: inlinee lines", reference["inlinees"], mine["inlinees"])
         ok &= compare(f"{obj}: inline site annotations", reference["annotations"],
                       mine["annotations"])
+        ok &= compare(f"{obj}: relocated addresses", reference["relocated"], mine["relocated"])
+        ok &= compare(f"{obj}: functions of the line tables", reference["line functions"],
+                      mine["line functions"])
         print(f"{obj}: agreed on {sum(reference['kinds'].values())} symbols "
               f"({', '.join(f'{k} {n}' for k, n in sorted(reference['kinds'].items()))}), "
               f"{len(reference['types'])} type records ({len(reference['names'])} named), "
@@ -1004,7 +1020,8 @@ def check_codeview(a):
               f"{len(reference['lines'])} tables, {len(reference['files'])} files, "
               f"{len(reference['inlinees'])} inlinee lines, "
               f"{sum(map(len, reference['annotations']))} annotations of "
-              f"{len(reference['annotations'])} inline sites")
+              f"{len(reference['annotations'])} inline sites, "
+              f"{len(reference['relocated'])} relocated addresses")
     return ok
 
 

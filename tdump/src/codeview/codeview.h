@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "bytes.h"
@@ -58,10 +60,29 @@ private:
 // The name of a built-in type index (below 0x1000): "int", "char*", ...
 std::string simpleTypeName(std::uint32_t index);
 
+// The fields of an object's debug section that the linker fills in: each
+// relocation by the file offset of the field it patches, with its symbol.
+// An address there is shown as "symbol+0x10" rather than as the zeros the
+// object holds.
+class RelocatedFields {
+public:
+    using Field = std::pair<std::uint64_t, std::string>; // file offset, symbol
+
+    RelocatedFields() = default;
+    // The fields in any order.
+    explicit RelocatedFields(std::vector<Field> fields);
+
+    // The symbol of the relocation at this file offset.
+    std::optional<std::string_view> at(std::uint64_t fileOffset) const;
+
+private:
+    std::vector<Field> fields_; // sorted by offset
+};
+
 // A run of symbol records: a .debug$S symbols subsection, a PDB module's
 // symbols after their signature, or the PDB symbol record stream.
 void listSymbols(View records, Output& out, const Options& options, const TypeNames& types,
-                 const TypeNames& ids);
+                 const TypeNames& ids, const RelocatedFields& relocated = {});
 
 // A run of type records numbered from firstIndex (0x1000): .debug$T after
 // its signature, or the PDB TPI/IPI stream's records.
@@ -87,6 +108,7 @@ void findFileTables(View subsections, FileTables& tables);
 // decoded. File names come from the subsections themselves, or else from
 // files.
 void listSubsections(View subsections, Output& out, const Options& options, const TypeNames& types,
-                     const TypeNames& ids, const FileTables& files = {});
+                     const TypeNames& ids, const FileTables& files = {},
+                     const RelocatedFields& relocated = {});
 
 } // namespace tdump::codeview

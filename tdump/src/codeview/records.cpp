@@ -362,8 +362,29 @@ std::string registerName(std::uint16_t number)
     return name ? std::string(*name) : concat({"register ", decText(number)});
 }
 
-std::string addressText(std::uint16_t section, std::uint32_t offset)
+RelocatedFields::RelocatedFields(std::vector<Field> fields) : fields_(std::move(fields))
 {
+    std::stable_sort(fields_.begin(), fields_.end(),
+                     [](const Field& a, const Field& b) { return a.first < b.first; });
+}
+
+std::optional<std::string_view> RelocatedFields::at(std::uint64_t fileOffset) const
+{
+    const auto found =
+        std::lower_bound(fields_.begin(), fields_.end(), fileOffset,
+                         [](const Field& field, std::uint64_t at) { return field.first < at; });
+    if (found == fields_.end() || found->first != fileOffset) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::string addressText(std::uint16_t section, std::uint32_t offset,
+                        std::optional<std::string_view> symbol)
+{
+    if (symbol) {
+        return concat({*symbol, "+", hexText(offset)});
+    }
     std::string text = "[";
     text += toHex(section, 4);
     text += ':';

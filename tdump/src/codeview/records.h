@@ -167,8 +167,10 @@ std::string flagText(std::span<const KindName> table, std::uint32_t value);
 // x86 and x64 numbers mostly share one table).
 std::string registerName(std::uint16_t number);
 
-// "[SSSS:OOOOOOOO]", a section and offset.
-std::string addressText(std::uint16_t section, std::uint32_t offset);
+// "[SSSS:OOOOOOOO]", a section and offset; "symbol+0xOOOO" when a
+// relocation fills it in.
+std::string addressText(std::uint16_t section, std::uint32_t offset,
+                        std::optional<std::string_view> symbol = std::nullopt);
 
 // A reference to a type, or to an ID, checked against its table: an index
 // outside the table is reported when the table is known (not empty).

@@ -157,9 +157,10 @@ DebugTable tableOf(std::uint32_t kind)
 class SubsectionLister {
 public:
     SubsectionLister(Output& out, const Options& options, const TypeNames& types,
-                     const TypeNames& ids, const FileTables& files)
+                     const TypeNames& ids, const FileTables& files,
+                     const RelocatedFields& relocated)
         : out_(out), options_(options), verbose_(options.verbose()), types_(types), ids_(ids),
-          files_(files)
+          files_(files), relocated_(relocated)
     {
     }
 
@@ -178,7 +179,7 @@ public:
         out_ << '\n';
         switch (kind) {
         case subsectionKind::symbols:
-            listSymbols(s.data, out_, options_, types_, ids_);
+            listSymbols(s.data, out_, options_, types_, ids_, relocated_);
             return;
         case subsectionKind::lines:
             lines(s.data);
@@ -249,6 +250,7 @@ private:
     void lines(View data)
     {
         Cursor c(data);
+        const std::uint64_t startAt = c.fileOffset();
         const std::uint32_t start = c.u32();
         const std::uint16_t section = c.u16();
         const std::uint16_t flags = c.u16();
@@ -258,8 +260,8 @@ private:
             return;
         }
         const bool columns = (flags & linesHeader::hasColumns) != 0;
-        out_ << recordIndent << "code " << addressText(section, start) << " size "
-             << hexText(codeSize) << (columns ? ", with columns" : "") << '\n';
+        out_ << recordIndent << "code " << addressText(section, start, relocated_.at(startAt))
+             << " size " << hexText(codeSize) << (columns ? ", with columns" : "") << '\n';
         while (!c.atEnd() && step()) {
             const std::uint64_t blockAt = c.fileOffset();
             const std::uint32_t file = c.u32();
@@ -458,6 +460,7 @@ private:
     const TypeNames& types_;
     const TypeNames& ids_;
     const FileTables& files_;
+    const RelocatedFields& relocated_;
 };
 
 } // namespace
@@ -478,11 +481,12 @@ void findFileTables(View subsections, FileTables& tables)
 }
 
 void listSubsections(View subsections, Output& out, const Options& options, const TypeNames& types,
-                     const TypeNames& ids, const FileTables& files)
+                     const TypeNames& ids, const FileTables& files,
+                     const RelocatedFields& relocated)
 {
     FileTables own = files;
     findFileTables(subsections, own);
-    SubsectionLister lister(out, options, types, ids, own);
+    SubsectionLister lister(out, options, types, ids, own, relocated);
     walkSubsections(subsections, &out, [&](const Subsection& s) { lister.list(s); });
 }
 

@@ -365,8 +365,9 @@ bool closesScope(std::uint16_t kind)
 
 class SymbolLister {
 public:
-    SymbolLister(Output& out, const Options& options, const TypeNames& types, const TypeNames& ids)
-        : out_(out), verbose_(options.verbose()), types_(types), ids_(ids)
+    SymbolLister(Output& out, const Options& options, const TypeNames& types, const TypeNames& ids,
+                 const RelocatedFields& relocated)
+        : out_(out), verbose_(options.verbose()), types_(types), ids_(ids), relocated_(relocated)
     {
     }
 
@@ -424,21 +425,25 @@ private:
         return c.damaged() ? std::string("?") : typeRef(names, index, out_, at);
     }
 
-    static std::string address(Cursor& c)
+    // A section and offset, the offset first.
+    std::string address(Cursor& c) const
     {
+        const std::uint64_t at = c.fileOffset();
         const std::uint32_t offset = c.u32();
         const std::uint16_t section = c.u16();
-        return addressText(section, offset);
+        return addressText(section, offset, relocated_.at(at));
     }
 
     // A range (start, section, length) and the gaps in it that fill the
     // rest of the record.
     void range(Cursor& c, RecordText& t)
     {
+        const std::uint64_t startAt = c.fileOffset();
         const std::uint32_t start = c.u32();
         const std::uint16_t section = c.u16();
         const std::uint16_t length = c.u16();
-        t.add("range", addressText(section, start) + " +" + hexText(length));
+        t.add("range",
+              addressText(section, start, relocated_.at(startAt)) + " +" + hexText(length));
         std::size_t gaps = 0;
         std::string listed;
         while (c.left() >= 4 && !c.damaged()) {
@@ -720,12 +725,13 @@ private:
         case symbol::trampoline: {
             t.add("", lookupOr(trampolineKinds, c.u16()));
             t.add("size", decText(c.u16()));
+            const std::uint64_t thunkAt = c.fileOffset();
             const std::uint32_t thunk = c.u32();
             const std::uint32_t target = c.u32();
             const std::uint16_t thunkSection = c.u16();
             const std::uint16_t targetSection = c.u16();
-            t.add("thunk", addressText(thunkSection, thunk));
-            t.add("target", addressText(targetSection, target));
+            t.add("thunk", addressText(thunkSection, thunk, relocated_.at(thunkAt)));
+            t.add("target", addressText(targetSection, target, relocated_.at(thunkAt + 4)));
             return;
         }
         case symbol::exportSymbol:
@@ -747,12 +753,14 @@ private:
             t.detail("end", hexText(c.u32()));
             t.add("size", hexText(c.u32()));
             t.detail("flags", hexText(c.u32(), 8));
+            const std::uint64_t offsetAt = c.fileOffset();
             const std::uint32_t offset = c.u32();
             const std::uint32_t parentOffset = c.u32();
             const std::uint16_t section = c.u16();
             const std::uint16_t parentSection = c.u16();
-            t.add("code", addressText(section, offset));
-            t.add("parent code", addressText(parentSection, parentOffset));
+            t.add("code", addressText(section, offset, relocated_.at(offsetAt)));
+            t.add("parent code",
+                  addressText(parentSection, parentOffset, relocated_.at(offsetAt + 4)));
             return;
         }
         case symbol::callees:
@@ -780,15 +788,16 @@ private:
     bool verbose_;
     const TypeNames& types_;
     const TypeNames& ids_;
+    const RelocatedFields& relocated_;
     std::size_t depth_ = 0;
 };
 
 } // namespace
 
 void listSymbols(View records, Output& out, const Options& options, const TypeNames& types,
-                 const TypeNames& ids)
+                 const TypeNames& ids, const RelocatedFields& relocated)
 {
-    SymbolLister lister(out, options, types, ids);
+    SymbolLister lister(out, options, types, ids, relocated);
     walkRecords(records, &out, [&](const RawRecord& record) {
         lister.list(record);
         return true;

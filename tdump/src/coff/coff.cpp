@@ -484,25 +484,33 @@ void CoffFile::listSections(Output& out, const Options& options, SectionDetail d
     }
 }
 
-void CoffFile::listSectionRelocations(Output& out, const Options& options,
-                                      const SectionHeader& section) const
+std::optional<std::pair<std::uint64_t, std::uint64_t>>
+CoffFile::relocationRecords(const SectionHeader& section) const
 {
-    std::uint64_t count = section.relocCount;
-    std::uint64_t first = 0;
     // With more than 65,534 relocations the count moves into the first record.
     if ((section.characteristics & sectionRelocationsOverflow) != 0 &&
         section.relocCount == relocationCountOverflow) {
         const auto real = view_.u32(section.relocPointer);
         if (!real) {
-            report(out,
-                   "the relocation count record of section " + section.name +
-                       " lies past the end of the file",
-                   view_.base() + section.relocPointer);
-            return;
+            return std::nullopt;
         }
-        count = *real;
-        first = 1;
+        return std::pair<std::uint64_t, std::uint64_t>{1, *real};
     }
+    return std::pair<std::uint64_t, std::uint64_t>{0, section.relocCount};
+}
+
+void CoffFile::listSectionRelocations(Output& out, const Options& options,
+                                      const SectionHeader& section) const
+{
+    const auto records = relocationRecords(section);
+    if (!records) {
+        report(out,
+               "the relocation count record of section " + section.name +
+                   " lies past the end of the file",
+               view_.base() + section.relocPointer);
+        return;
+    }
+    const auto [first, count] = *records;
     out << "    Relocations of " << section.name << ": " << dec(count - first) << '\n';
     out << "      Offset    Type                      Symbol\n";
     for (std::uint64_t i = first; i < count && !out.budget().exhausted(); ++i) {
@@ -777,6 +785,34 @@ void CoffFile::listChecksums(Output& out, const Options& options) const
     }
 }
 
+codeview::RelocatedFields CoffFile::relocatedFields(Output& out,
+                                                    const SectionHeader& section) const
+{
+    const auto records = relocationRecords(section);
+    if (!records) {
+        return {};
+    }
+    // Relocated fields do not overlap, so a section has no more of them
+    // than bytes; the listing of the section reports a damaged table. The
+    // symbols are linker symbols, so they are shown as stored.
+    const auto [first, count] = *records;
+    const std::uint64_t end = first + std::min<std::uint64_t>(count - first, section.rawSize);
+    std::vector<codeview::RelocatedFields::Field> fields;
+    for (std::uint64_t i = first; i < end && !out.budget().exhausted(); ++i) {
+        out.budget().charge(entryCost);
+        std::array<std::uint8_t, relocation::size> raw{};
+        if (!view_.read(section.relocPointer + i * relocation::size, raw)) {
+            break;
+        }
+        if (const auto name = symbolName(le32(&raw[relocation::symbolTableIndex]))) {
+            fields.emplace_back(view_.base() + section.rawPointer +
+                                    le32(&raw[relocation::virtualAddress]),
+                                printable(*name));
+        }
+    }
+    return codeview::RelocatedFields(std::move(fields));
+}
+
 void CoffFile::listDebugSections(Output& out, const Options& options) const
 {
     heading(out, "Debug sections");
@@ -835,7 +871,8 @@ void CoffFile::listDebugSections(Output& out, const Options& options) const
         const View records = view_.sub(std::uint64_t{s.rawPointer} + codeViewSignatureSize,
                                        s.rawSize - codeViewSignatureSize);
         if (s.name == ".debug$S") {
-            codeview::listSubsections(records, out, options, types, types, files);
+            codeview::listSubsections(records, out, options, types, types, files,
+                                      relocatedFields(out, s));
         } else if (options.debugTableSelected(
                        s.name == ".debug$T" ? DebugTable::Types : DebugTable::PrecompiledTypes)) {
             codeview::listTypes(records, codeview::firstTypeIndex, out, options, types);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bytes.h"
@@ -14,6 +15,10 @@
 #include "output.h"
 
 namespace tdump {
+
+namespace codeview {
+class RelocatedFields;
+}
 
 // The machine and symbol storage-class numbers the readers look for.
 constexpr std::uint16_t machineI386 = 0x14C;
@@ -182,8 +187,14 @@ private:
     std::string sectionLabel(std::int32_t number) const;
     void listAux(Output& out, const Options& options, const Symbol& symbol,
                  std::uint32_t index) const;
+    // The index of a section's first relocation record and the count of
+    // records; nullopt when the record holding the count lies past the file.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>>
+    relocationRecords(const SectionHeader& section) const;
     void listSectionRelocations(Output& out, const Options& options,
                                 const SectionHeader& section) const;
+    // The fields of a debug section that its relocations fill in.
+    codeview::RelocatedFields relocatedFields(Output& out, const SectionHeader& section) const;
     void listSectionLines(Output& out, const Options& options, const SectionHeader& section) const;
 
     View view_;
