@@ -122,12 +122,12 @@ TEST(CodeViewNames, BuiltInTableAndOutOfRange)
 
 // An S_INLINESITE record: parent and end (0), the inlinee 0x1003, then the
 // annotation bytes.
-std::vector<std::uint8_t> inlineSite(std::vector<std::uint8_t> annotations)
+std::vector<std::uint8_t> inlineSite(const std::vector<std::uint8_t>& annotations)
 {
-    std::vector<std::uint8_t> payload(12, 0);
+    std::vector<std::uint8_t> payload(12 + annotations.size(), 0);
     payload[8] = 0x03;
     payload[9] = 0x10;
-    append(payload, annotations);
+    std::copy(annotations.begin(), annotations.end(), payload.begin() + 12);
     std::vector<std::uint8_t> records = CodeViewObject::record(sInlineSite, payload);
     append(records, CodeViewObject::record(sInlineSiteEnd, {}));
     return records;
