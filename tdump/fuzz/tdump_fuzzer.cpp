@@ -47,6 +47,9 @@ const std::vector<tdump::Options>& switchSets()
             {"-e", "-ee", "-em", "-em.", "-R", "-d", "-li", "-oc", "-v"},
             {"-C", "-r", "-l", "-m", "-el", "-er", "-ed", "-v"},
             {"-o", "-oi.t", "-ox.d", "-ic", "-xb"},
+            // OMF: every display, the records chosen by name.
+            {"-o", "-l", "-v", "-li", "-oc", "-r", "-oiPUBDEF", "-oiLIDATA", "-oiFIXUPP",
+             "-oiCOMDAT", "-oxLEDATA"},
             {"-um"},
             {"-h", "-a", "-a7", "-b16"}, // the file displays: last
         };

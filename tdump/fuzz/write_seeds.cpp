@@ -34,6 +34,14 @@ int main(int argc, char** argv)
           makeArchive({{"object.o", makeSampleObject().bytes.data},
                        {"import.o", makeShortImport("ExitProcess", "KERNEL32.dll", 0x120, false)}},
                       {{"_ZN6sample4workEi", 0}, {"__imp_ExitProcess", 1}}));
+    write(folder + "/omf_object.obj", makeOmfObject().bytes);
+    write(folder + "/omf_library.lib",
+          makeOmfLibrary(
+              {{makeOmfModule("alpha", {"_alpha", "?work@@YAHH@Z"}), {"_alpha", "?work@@YAHH@Z"}},
+               {makeOmfImportModule("ImpRenamed", "USER32.dll", "MessageBoxA", 0), {"ImpRenamed"}},
+               {makeOmfImportModule("ImpOrdinal", "USER32.dll", "", 42), {"ImpOrdinal"}}},
+              32, 5)
+              .bytes.data);
     const std::string names =
         "_ZN5outer5inner6WidgetC2Ev\n_Z8variadicIJiRPKcEEvDpOT_\n_ZNSolsEPFRSoS_E\n"
         "??$h@H@ns@@YAHH@Z\n?fp@@3P6AHH@ZEA\n_ZZ4mainENKUlvE_clEv\n";

@@ -9,6 +9,7 @@
 #include "demangle/demangle.h"
 #include "display/file_display.h"
 #include "names.h"
+#include "omf/omf.h"
 #include "pdb/pdb.h"
 #include "pe/pe.h"
 
@@ -32,6 +33,10 @@ std::string_view kindName(FileKind kind)
         return "an archive library";
     case FileKind::PdbFile:
         return "a program database";
+    case FileKind::OmfObject:
+        return "an OMF object module";
+    case FileKind::OmfLibrary:
+        return "an OMF library";
     case FileKind::Unknown:
         break;
     }
@@ -57,10 +62,14 @@ std::string typeText(const ParsedFile& file)
         return "archive library";
     case FileKind::PdbFile:
         return std::get<PdbFile>(file).description();
+    case FileKind::OmfObject:
+        return std::get<OmfObject>(file).description();
+    case FileKind::OmfLibrary:
+        return std::get<OmfLibrary>(file).description();
     case FileKind::Unknown:
         break;
     }
-    return "unknown (not a PE image, COFF object, archive library or program database)";
+    return "unknown (not a PE image, COFF or OMF object, library or program database)";
 }
 
 class Dumper {
@@ -69,8 +78,8 @@ public:
         : options_(options), file_(file), parsed_(parsed), kind_(kindOf(parsed)), out_(out)
     {
         for (const SwitchUse& use : options_.switches) {
-            if (use.row->display != Display::Modifier && !use.whyNoEffect(kind_)) {
-                shown_.push_back(use.row->display);
+            if (use.displayOn(kind_) != Display::Modifier && !use.whyNoEffect(kind_)) {
+                shown_.push_back(use.displayOn(kind_));
             }
         }
     }
@@ -89,6 +98,8 @@ private:
     void coffDisplays(const CoffFile& coff);
     void forcedCoffDisplays();
     void coffObjectDisplays(const CoffFile& coff);
+    void omfObjectDisplays(const OmfObject& object);
+    void omfLibraryDisplays(const OmfLibrary& library);
     void archiveDisplays(const Archive& archive);
     void fileDisplays();
     void unmangleLines();
@@ -144,6 +155,12 @@ void Dumper::run(std::string_view fileName)
             forcedCoffDisplays();
         }
         break;
+    case FileKind::OmfObject:
+        omfObjectDisplays(std::get<OmfObject>(parsed_));
+        break;
+    case FileKind::OmfLibrary:
+        omfLibraryDisplays(std::get<OmfLibrary>(parsed_));
+        break;
     case FileKind::Unknown:
         if (wants(Display::Coff)) {
             forcedCoffDisplays();
@@ -176,9 +193,9 @@ void Dumper::writeHeading(std::string_view fileName)
             out_ << "no effect on " << kindName(kind_) << ": " << *why << '\n';
             continue;
         }
-        out_ << use.meaning << '\n';
-        if (!use.remark.empty()) {
-            out_ << "  " << column("", 10) << " note: " << use.remark << '\n';
+        out_ << use.meaningOn(kind_) << '\n';
+        if (const std::string_view remark = use.remarkOn(kind_); !remark.empty()) {
+            out_ << "  " << column("", 10) << " note: " << remark << '\n';
         }
     }
     if (shown_.empty()) {
@@ -207,6 +224,12 @@ void Dumper::defaultDisplay()
         break;
     case FileKind::PdbFile:
         std::get<PdbFile>(parsed_).list(out_, options_);
+        break;
+    case FileKind::OmfObject:
+        std::get<OmfObject>(parsed_).listRecords(out_, options_);
+        break;
+    case FileKind::OmfLibrary:
+        std::get<OmfLibrary>(parsed_).listLibrary(out_, options_);
         break;
     case FileKind::Unknown:
         heading(out_, "Hexadecimal display");
@@ -316,6 +339,48 @@ void Dumper::forcedCoffDisplays()
     report(out_, "not recognised as a COFF object; read as one because -o asks for it",
            file_.base());
     coffDisplays(CoffFile(file_, *header));
+}
+
+void Dumper::omfObjectDisplays(const OmfObject& object)
+{
+    if (object.origin() == OmfObject::Origin::Forced) {
+        report(out_,
+               "not recognised as an OMF object; read as one because -o asks for it and its "
+               "first byte " +
+                   toHex(file_.u8(0).value_or(0), 2) + " is an OMF record type",
+               file_.base());
+    }
+    if (wants(Display::Records)) {
+        object.listRecords(out_, options_);
+    }
+    if (wants(Display::Impdef)) {
+        object.listImpdef(out_, options_);
+    }
+    if (wants(Display::Checksum)) {
+        object.listChecksums(out_, options_);
+    }
+    if (wants(Display::Raw)) {
+        object.listRawRecords(out_, options_);
+    }
+}
+
+void Dumper::omfLibraryDisplays(const OmfLibrary& library)
+{
+    if (wants(Display::Library)) {
+        library.listLibrary(out_, options_);
+    }
+    if (wants(Display::Records)) {
+        library.listRecords(out_, options_);
+    }
+    if (wants(Display::Impdef)) {
+        library.listImpdef(out_, options_);
+    }
+    if (wants(Display::Checksum)) {
+        library.listChecksums(out_, options_);
+    }
+    if (wants(Display::Raw)) {
+        library.listRawRecords(out_, options_);
+    }
 }
 
 // The displays of an object file, alone or as an archive member.
@@ -445,7 +510,7 @@ void Dumper::unmangleLines()
 
 } // namespace
 
-ParsedFile parseFile(View file)
+ParsedFile parseFile(View file, bool forceObject)
 {
     if (auto database = PdbFile::open(file)) {
         return *database;
@@ -465,6 +530,15 @@ ParsedFile parseFile(View file)
     if (auto object = openCoffObject(file)) {
         return std::move(*object);
     }
+    if (const auto header = readOmfLibraryHeader(file)) {
+        return OmfLibrary(file, *header);
+    }
+    if (isOmfObject(file)) {
+        return OmfObject(file);
+    }
+    if (const auto first = file.u8(0); forceObject && first && isOmfRecordType(*first)) {
+        return OmfObject(file, OmfObject::Origin::Forced);
+    }
     return UnknownFile{};
 }
 
@@ -478,7 +552,7 @@ std::uint64_t listingWorkLimit(std::uint64_t fileSize)
 void dumpFile(const Options& options, std::string_view fileName, Reader& reader, Output& out)
 {
     const View file(reader);
-    const ParsedFile parsed = parseFile(file);
+    const ParsedFile parsed = parseFile(file, options.has(Switch::Obj));
     Dumper(options, file, parsed, out).run(fileName);
     if (out.budget().exhausted()) {
         out << '\n';

@@ -11,6 +11,7 @@
 #include "archive/archive.h"
 #include "bytes.h"
 #include "coff/coff.h"
+#include "omf/omf.h"
 #include "options.h"
 #include "output.h"
 #include "pdb/pdb.h"
@@ -24,8 +25,8 @@ struct UnknownFile {};
 
 // A file as recognition found it, read once; the listing uses what was read.
 // The alternatives stand in the order of FileKind.
-using ParsedFile =
-    std::variant<PeImage, DosExecutable, CoffFile, ImportObject, Archive, PdbFile, UnknownFile>;
+using ParsedFile = std::variant<PeImage, DosExecutable, CoffFile, ImportObject, Archive, PdbFile,
+                                OmfObject, OmfLibrary, UnknownFile>;
 
 static_assert(std::variant_size_v<ParsedFile> == static_cast<std::size_t>(FileKind::Unknown) + 1);
 static_assert(
@@ -35,8 +36,14 @@ static_assert(
 static_assert(std::is_same_v<
               std::variant_alternative_t<static_cast<std::size_t>(FileKind::PdbFile), ParsedFile>,
               PdbFile>);
+static_assert(
+    std::is_same_v<
+        std::variant_alternative_t<static_cast<std::size_t>(FileKind::OmfLibrary), ParsedFile>,
+        OmfLibrary>);
 
-ParsedFile parseFile(View file);
+// A file recognised as nothing is read as an OMF object all the same when
+// forceObject (-o) asks for it and its first byte is an OMF record type.
+ParsedFile parseFile(View file, bool forceObject = false);
 
 inline FileKind kindOf(const ParsedFile& file)
 {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "omf/record_types.h"
+
 namespace tdump {
 namespace {
 
@@ -57,6 +59,15 @@ std::string filterMeaning(std::string_view what, std::string_view filter)
     return text;
 }
 
+std::string upperCase(std::string_view text)
+{
+    std::string upper(text);
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
+        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    });
+    return upper;
+}
+
 // -ee, -em, -em., -li: "-ee=name" or "-eename", the '=' optional.
 template <std::string Options::*filter>
 void parseFilter(std::string_view argument, Options& options, SwitchUse& use)
@@ -66,6 +77,13 @@ void parseFilter(std::string_view argument, Options& options, SwitchUse& use)
     }
     options.*filter = std::string(argument);
     use.meaning = filterMeaning(use.row->meaning, options.*filter);
+}
+
+// The same filter, as the switch reads on OMF files (parseFilter has set it).
+template <std::string Options::*filter>
+void parseOmfFilter(std::string_view, Options& options, SwitchUse& use)
+{
+    use.omfMeaning = filterMeaning(use.row->omf->meaning, options.*filter);
 }
 
 void parseOffset(std::string_view argument, Options& options, SwitchUse& use)
@@ -96,10 +114,7 @@ void parseExeTable(std::string_view argument, Options& options, SwitchUse& use)
         use.remark = "-ei needs a table name: " + std::string(choices);
         return;
     }
-    std::string upper(argument);
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
-        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    });
+    const std::string upper = upperCase(argument);
     for (const auto& [name, table] : names) {
         if (upper == name) {
             options.exeTables |= table;
@@ -151,6 +166,42 @@ void parseSectionName(std::string_view argument, Options& options, SwitchUse& us
     use.meaning = std::string(use.row->meaning) + quoted(argument);
 }
 
+// -oi and -ox on OMF files: records of the named type. A name without "32"
+// takes in both forms of a record (PUBDEF: 90 and 91), one with it only the
+// 32-bit form (PUBDEF32: 91).
+template <std::vector<std::string> Options::*names>
+void parseRecordName(std::string_view argument, Options& options, SwitchUse& use)
+{
+    const std::string list = "the record names are " + omfRecordNames();
+    if (isPlaceholder(argument) || argument == "?") {
+        use.omfMeaning = "every record listed";
+        use.omfRemark = switchText(use) + " needs a record name, e.g. PUBDEF; " + list;
+        return;
+    }
+    const std::string upper = upperCase(argument);
+    if (!isOmfRecordName(upper)) {
+        use.omfMeaning = "every record listed";
+        use.omfRemark = "unknown record name " + quoted(argument) + "; " + list;
+        return;
+    }
+    (options.*names).push_back(upper);
+    use.omfMeaning = std::string(use.row->omf->meaning) + upper;
+}
+
+constexpr OmfReading omfLibrary{Display::Library,
+                                "library display: header, modules and their public names, "
+                                "dictionary checked against the modules",
+                                nullptr};
+constexpr OmfReading omfImpdef{Display::Impdef, "IMPDEF lines of the import definition records",
+                               parseOmfFilter<&Options::impdefFilter>};
+constexpr OmfReading omfRecords{Display::Records, "OMF record display", nullptr};
+constexpr OmfReading omfChecksums{Display::Checksum, "record checksums verified", nullptr};
+constexpr OmfReading omfRecordInclude{Display::Modifier, "only records of type ",
+                                      parseRecordName<&Options::recordInclude>};
+constexpr OmfReading omfRecordExclude{Display::Modifier, "leaves out records of type ",
+                                      parseRecordName<&Options::recordExclude>};
+constexpr OmfReading omfRaw{Display::Raw, "raw bytes of the records", nullptr};
+
 constexpr unsigned anyKind = ~0u;
 constexpr unsigned peImage = kindBit(FileKind::PeImage);
 // A program database is all debug information: the debug switches show it.
@@ -161,6 +212,7 @@ constexpr std::string_view debugLettersWhyNot =
 constexpr unsigned sectioned =
     kindBit(FileKind::PeImage) | kindBit(FileKind::CoffObject) | kindBit(FileKind::Archive);
 constexpr std::string_view noSections = "it has no sections";
+constexpr unsigned omfFile = kindBit(FileKind::OmfObject) | kindBit(FileKind::OmfLibrary);
 
 // Every switch tdump knows. A switch with an argument is matched by its
 // name as a prefix (the longest name wins); one without, by its whole name.
@@ -201,26 +253,37 @@ constexpr SwitchRow switchTable[] = {
     {"i", Switch::DebugInclude, Display::Debug, sectioned | pdbFile,
      "debug information, only the tables ", debugLettersWhyNot,
      parseDebugLetters<&Options::debugInclude>},
-    {"l", Switch::Library, Display::Library, kindBit(FileKind::Archive),
-     "library display: members and symbol index", "it is not an archive library", nullptr},
+    {"l", Switch::Library, Display::Library,
+     kindBit(FileKind::Archive) | kindBit(FileKind::OmfLibrary),
+     "library display: members and symbol index", "it is not an archive library", nullptr,
+     &omfLibrary},
     {"li", Switch::Impdef, Display::Impdef,
-     peImage | kindBit(FileKind::Archive) | kindBit(FileKind::ImportObject), "IMPDEF lines",
-     "IMPDEF lines come from DLL exports or import libraries", parseFilter<&Options::impdefFilter>},
+     peImage | kindBit(FileKind::Archive) | kindBit(FileKind::ImportObject) | omfFile,
+     "IMPDEF lines", "IMPDEF lines come from DLL exports or import libraries",
+     parseFilter<&Options::impdefFilter>, &omfImpdef},
     {"m", Switch::RawNames, Display::Modifier, anyKind & ~kindBit(FileKind::Unknown),
      "names shown as stored, not demangled", "nothing in its display is affected", nullptr},
-    {"o", Switch::Obj, Display::Coff, anyKind, "COFF object display", {}, nullptr},
-    {"oc", Switch::Checksum, Display::Checksum, sectioned, "checksums verified",
-     "it carries no checksum", nullptr},
-    {"oi", Switch::SectionInclude, Display::Modifier, sectioned,
+    {"o",
+     Switch::Obj,
+     Display::Coff,
+     anyKind,
+     "object display: COFF, or OMF records on a file that starts with one",
+     {},
+     nullptr,
+     &omfRecords},
+    {"oc", Switch::Checksum, Display::Checksum, sectioned | omfFile, "checksums verified",
+     "it carries no checksum", nullptr, &omfChecksums},
+    {"oi", Switch::SectionInclude, Display::Modifier, sectioned | omfFile,
      "only sections whose name starts with ", noSections,
-     parseSectionName<&Options::sectionInclude>},
-    {"ox", Switch::SectionExclude, Display::Modifier, sectioned,
+     parseSectionName<&Options::sectionInclude>, &omfRecordInclude},
+    {"ox", Switch::SectionExclude, Display::Modifier, sectioned | omfFile,
      "leaves out sections whose name starts with ", noSections,
-     parseSectionName<&Options::sectionExclude>},
+     parseSectionName<&Options::sectionExclude>, &omfRecordExclude},
     {"x", Switch::DebugExclude, Display::Debug, sectioned | pdbFile,
      "debug information, without the tables ", debugLettersWhyNot,
      parseDebugLetters<&Options::debugExclude>},
-    {"r", Switch::Raw, Display::Raw, sectioned, "raw section contents", noSections, nullptr},
+    {"r", Switch::Raw, Display::Raw, sectioned | omfFile, "raw section contents", noSections,
+     nullptr, &omfRaw},
     {"R", Switch::Relocs, Display::Relocations, sectioned, "relocation records", noSections,
      nullptr},
     {"v", Switch::Verbose, Display::Modifier, anyKind & ~kindBit(FileKind::Unknown),
@@ -254,6 +317,23 @@ std::optional<std::string_view> SwitchUse::whyNoEffect(FileKind kind) const
         return std::nullopt;
     }
     return row->whyNot;
+}
+
+Display SwitchUse::displayOn(FileKind kind) const
+{
+    return row->omf != nullptr && isOmf(kind) ? row->omf->display : row->display;
+}
+
+std::string_view SwitchUse::meaningOn(FileKind kind) const
+{
+    return row->omf != nullptr && isOmf(kind) ? std::string_view(omfMeaning)
+                                              : std::string_view(meaning);
+}
+
+std::string_view SwitchUse::remarkOn(FileKind kind) const
+{
+    return row->omf != nullptr && isOmf(kind) ? std::string_view(omfRemark)
+                                              : std::string_view(remark);
 }
 
 bool Options::has(Switch which) const
@@ -306,9 +386,15 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments)
             result.error = "unknown switch " + argument;
             return result;
         }
-        SwitchUse use{argument, row, std::string(row->meaning), {}};
+        SwitchUse use{argument, row, std::string(row->meaning), {}, {}, {}};
         if (row->parseArgument != nullptr) {
             row->parseArgument(body.substr(row->name.size()), options, use);
+        }
+        if (row->omf != nullptr) {
+            use.omfMeaning = row->omf->meaning;
+            if (row->omf->parseArgument != nullptr) {
+                row->omf->parseArgument(body.substr(row->name.size()), options, use);
+            }
         }
         options.switches.push_back(std::move(use));
     }
@@ -340,6 +426,9 @@ std::string_view usageText()
            "  -oi<name> -ox<name>  only / without sections whose name starts so\n"
            "  -l           library members and index     -li[=x]  IMPDEF lines\n"
            "  -r           raw section contents          -oc    verify checksums\n"
+           "  OMF objects and libraries (.OBJ, .LIB): the records by default (-o), a\n"
+           "  library's modules and dictionary (-l); -oi<rec> -ox<rec> only / without\n"
+           "  records of a type (-oi? lists them); -r their bytes; -oc record checksums\n"
            "  -v           verbose                       -m     names not demangled\n"
            "  -um          demangle each line of the input\n"
            "The listing goes to the list file, or to standard output.\n";

@@ -45,11 +45,28 @@ enum class Switch {
 };
 
 // The kinds of file a listing tells apart.
-enum class FileKind { PeImage, DosExecutable, CoffObject, ImportObject, Archive, PdbFile, Unknown };
+enum class FileKind {
+    PeImage,
+    DosExecutable,
+    CoffObject,
+    ImportObject,
+    Archive,
+    PdbFile,
+    OmfObject,
+    OmfLibrary,
+    Unknown
+};
 
 constexpr unsigned kindBit(FileKind kind)
 {
     return 1u << static_cast<unsigned>(kind);
+}
+
+// OMF objects and libraries: records instead of headers and sections, so
+// some switches read differently on them.
+constexpr bool isOmf(FileKind kind)
+{
+    return kind == FileKind::OmfObject || kind == FileKind::OmfLibrary;
 }
 
 // What a switch asks the listing to show. Modifiers show nothing of their
@@ -63,6 +80,7 @@ enum class Display {
     Debug,         // -d, -i, -x
     Relocations,   // -R
     Coff,          // -C, -o
+    Records,       // -o on OMF files: their records
     Library,       // -l
     Impdef,        // -li
     Checksum,      // -oc
@@ -77,6 +95,16 @@ enum class Display {
 struct Options;
 struct SwitchUse;
 
+// How a switch reads on OMF objects and libraries where that differs from
+// its reading on other files: what it shows there, and how its argument is
+// parsed for them (into use.omfMeaning and use.omfRemark; nullptr when the
+// meaning says all).
+struct OmfReading {
+    Display display;
+    std::string_view meaning;
+    void (*parseArgument)(std::string_view argument, Options& options, SwitchUse& use);
+};
+
 // One switch, whole: its name, how its argument is parsed, what it shows,
 // and the kinds of file it applies to (with why not, for the others).
 struct SwitchRow {
@@ -89,6 +117,8 @@ struct SwitchRow {
     // Parses the text after the name into options and use (meaning and
     // remark); nullptr for a switch that takes no argument.
     void (*parseArgument)(std::string_view argument, Options& options, SwitchUse& use);
+    // Its reading on OMF files; nullptr: the same as on any other file.
+    const OmfReading* omf = nullptr;
 };
 
 struct SwitchUse {
@@ -96,10 +126,17 @@ struct SwitchUse {
     const SwitchRow* row;
     std::string meaning; // what it does in this run
     std::string remark;  // a problem with its argument, or empty
+    // The same on OMF files, for a switch that reads differently there.
+    std::string omfMeaning;
+    std::string omfRemark;
 
     Switch which() const { return row->which; }
     // Why it does nothing for this kind of file, or nullopt when it applies.
     std::optional<std::string_view> whyNoEffect(FileKind kind) const;
+    // What it shows, does and has to say about its argument on this kind of file.
+    Display displayOn(FileKind kind) const;
+    std::string_view meaningOn(FileKind kind) const;
+    std::string_view remarkOn(FileKind kind) const;
 };
 
 // Parts of the executable display that -ei selects.
@@ -161,6 +198,9 @@ struct Options {
     std::uint32_t debugExclude = 0;
     std::vector<std::string> sectionInclude;
     std::vector<std::string> sectionExclude;
+    // OMF record names (upper case) that -oi and -ox give.
+    std::vector<std::string> recordInclude;
+    std::vector<std::string> recordExclude;
 
     bool has(Switch which) const;
     bool demangle() const { return !has(Switch::RawNames); }

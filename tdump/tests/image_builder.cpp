@@ -881,4 +881,306 @@ CodeViewObject makeCodeViewObject()
     return cv;
 }
 
+namespace {
+
+std::size_t appendOmfRecord(std::vector<std::uint8_t>& bytes, std::uint8_t type,
+                            const std::vector<std::uint8_t>& contents, bool checksum)
+{
+    const std::size_t offset = bytes.size();
+    const std::size_t length = contents.size() + 1;
+    bytes.push_back(type);
+    bytes.push_back(static_cast<std::uint8_t>(length & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(length >> 8));
+    bytes.insert(bytes.end(), contents.begin(), contents.end());
+    unsigned sum = 0;
+    for (std::size_t i = offset; i < bytes.size(); ++i) {
+        sum += bytes[i];
+    }
+    bytes.push_back(checksum ? static_cast<std::uint8_t>((0x100 - (sum & 0xFF)) & 0xFF) : 0);
+    return offset;
+}
+
+std::uint16_t rotl16(std::uint16_t v, unsigned n)
+{
+    return static_cast<std::uint16_t>((v << n) | (v >> (16 - n)));
+}
+
+std::uint16_t rotr16(std::uint16_t v, unsigned n)
+{
+    return static_cast<std::uint16_t>((v >> n) | (v << (16 - n)));
+}
+
+} // namespace
+
+std::size_t OmfRecords::add(std::uint8_t type, const std::vector<std::uint8_t>& contents)
+{
+    return appendOmfRecord(bytes, type, contents, true);
+}
+
+std::size_t OmfRecords::addWithoutChecksum(std::uint8_t type,
+                                           const std::vector<std::uint8_t>& contents)
+{
+    return appendOmfRecord(bytes, type, contents, false);
+}
+
+std::vector<std::uint8_t> omfName(std::string_view name)
+{
+    std::vector<std::uint8_t> field(1 + name.size());
+    field[0] = static_cast<std::uint8_t>(name.size());
+    std::copy(name.begin(), name.end(), field.begin() + 1);
+    return field;
+}
+
+std::vector<std::uint8_t> omfIndex(std::uint16_t index)
+{
+    if (index < 0x80) {
+        return {static_cast<std::uint8_t>(index)};
+    }
+    return {static_cast<std::uint8_t>(0x80 | (index >> 8)),
+            static_cast<std::uint8_t>(index & 0xFF)};
+}
+
+std::vector<std::uint8_t> omfWord(std::uint16_t value)
+{
+    return {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)};
+}
+
+std::vector<std::uint8_t> omfDword(std::uint32_t value)
+{
+    return {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>((value >> 8) & 0xFF),
+            static_cast<std::uint8_t>((value >> 16) & 0xFF),
+            static_cast<std::uint8_t>(value >> 24)};
+}
+
+std::vector<std::uint8_t> joined(std::initializer_list<std::vector<std::uint8_t>> parts)
+{
+    std::vector<std::uint8_t> all;
+    for (const auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+OmfSample makeOmfObject()
+{
+    OmfSample sample;
+    OmfRecords r;
+    r.add(0x80, omfName("sample.asm"));
+    r.add(0x88, joined({{0x00, 0x00}, omfName("tdump test translator")}));
+    r.add(0x88, joined({{0x80, 0x9F}, {'L', 'I', 'B', 'C'}}));
+    r.add(0x96, joined({omfName(""), omfName("_TEXT"), omfName("CODE"), omfName("_DATA"),
+                        omfName("DATA"), omfName("DGROUP"), omfName("?inl@@YAXXZ")}));
+    // Paragraph (3), public (2), use16: 0x68; dword (5), public, use32: 0xA9.
+    r.add(0x98, joined({{0x68}, omfWord(0x20), omfIndex(2), omfIndex(3), omfIndex(1)}));
+    r.add(0x99, joined({{0xA9}, omfDword(0x10), omfIndex(4), omfIndex(5), omfIndex(1)}));
+    r.add(0x9A, joined({omfIndex(6), {0xFF}, omfIndex(2)}));
+    sample.pubdef =
+        r.add(0x90, joined({omfIndex(0), omfIndex(1), omfName("_main"), omfWord(0), omfIndex(0),
+                            omfName("?work@@YAHH@Z"), omfWord(0x10), omfIndex(0)}));
+    r.add(0x91, joined({omfIndex(1), omfIndex(2), omfName("_counter"), omfDword(4), omfIndex(0)}));
+    r.add(0x8C, joined({omfName("_puts"), omfIndex(0), omfName("_exit"), omfIndex(0)}));
+    // Near 16 bytes; far 4 elements of 256 bytes (a 2-byte number, 81).
+    r.add(0xB0, joined({omfName("_buffer"),
+                        omfIndex(0),
+                        {0x62, 16},
+                        omfName("_table"),
+                        omfIndex(0),
+                        {0x61, 4, 0x81, 0x00, 0x01}}));
+    r.add(0xA0, joined({omfIndex(1),
+                        omfWord(0),
+                        {0xB8, 0x00, 0x00, 0x8B, 0x1E, 0x00, 0x00, 0xE8, 0x00, 0x00, 0xC3, 0x90,
+                         0x90, 0x90, 0x90, 0x90}}));
+    // Threads: frame 1 = F1 group 1 (0x40 | 1 << 2 | 1), target 0 = T0
+    // segment 2 (0x00). Fixup at 003: offset16 (1), segment-relative,
+    // frame thread 1, target thread 0, displacement 4: locat 0xC4 0x03,
+    // fix data 0x98. Fixup at 008: offset16, self-relative, frame F5,
+    // target T6 external 1 (no displacement): locat 0x84 0x08, fix data 0x56.
+    sample.fixupp = r.add(0x9C, joined({{0x45},
+                                        omfIndex(1),
+                                        {0x00},
+                                        omfIndex(2),
+                                        {0xC4, 0x03, 0x98},
+                                        omfWord(4),
+                                        {0x84, 0x08, 0x56},
+                                        omfIndex(1)}));
+    sample.lidata = r.add(0xA2, joined({omfIndex(2),
+                                        omfWord(0),
+                                        omfWord(2),
+                                        omfWord(2),
+                                        omfWord(3),
+                                        omfWord(0),
+                                        {2, 'A', 'B'},
+                                        omfWord(1),
+                                        omfWord(0),
+                                        {1, 0xFF}}));
+    r.add(0x94,
+          joined({omfIndex(0), omfIndex(1), omfWord(10), omfWord(0), omfWord(11), omfWord(5)}));
+    // Pick any (1) in the high nibble, explicit allocation: 0x10.
+    r.add(0xC2, joined({{0x00, 0x10, 0x00},
+                        omfWord(0),
+                        omfIndex(0),
+                        omfIndex(0),
+                        omfIndex(1),
+                        omfIndex(7),
+                        {0xC3, 0x90, 0x90}}));
+    r.add(0xC6, joined({omfName("_old"), omfName("_main")}));
+    r.add(0xD0, {0xDE, 0xAD});
+    // Main module with a start address: frame F0 segment 1, target T0
+    // segment 1, displacement 0.
+    sample.modend = r.add(0x8A, joined({{0xC1, 0x00}, omfIndex(1), omfIndex(1), omfWord(0)}));
+    sample.bytes = std::move(r.bytes);
+    return sample;
+}
+
+std::vector<std::uint8_t> makeOmfModule(std::string_view name, const OmfRecords& records)
+{
+    OmfRecords r;
+    r.add(0x80, omfName(name));
+    r.bytes.insert(r.bytes.end(), records.bytes.begin(), records.bytes.end());
+    r.add(0x8A, {0x00});
+    return std::move(r.bytes);
+}
+
+std::vector<std::uint8_t> makeOmfModule(std::string_view name,
+                                        const std::vector<std::string>& publics)
+{
+    OmfRecords r;
+    r.add(0x96, joined({omfName(""), omfName("_TEXT"), omfName("CODE")}));
+    r.add(0x98, joined({{0x28},
+                        omfWord(static_cast<std::uint16_t>(4 * publics.size())),
+                        omfIndex(2),
+                        omfIndex(3),
+                        omfIndex(1)}));
+    std::vector<std::uint8_t> pubdef = joined({omfIndex(0), omfIndex(1)});
+    std::uint16_t offset = 0;
+    for (const std::string& p : publics) {
+        pubdef = joined({pubdef, omfName(p), omfWord(offset), omfIndex(0)});
+        offset = static_cast<std::uint16_t>(offset + 4);
+    }
+    r.add(0x90, pubdef);
+    return makeOmfModule(name, r);
+}
+
+std::vector<std::uint8_t> makeOmfImportModule(std::string_view name, std::string_view dll,
+                                              std::string_view entry, std::uint16_t ordinal)
+{
+    OmfRecords r;
+    r.add(0x88, joined({{0x80, 0xA0, 0x01, static_cast<std::uint8_t>(ordinal != 0 ? 1 : 0)},
+                        omfName(name),
+                        omfName(dll),
+                        ordinal != 0 ? omfWord(ordinal) : omfName(entry)}));
+    return makeOmfModule(name, r);
+}
+
+// The published pseudocode, on the name as the dictionary stores it: the
+// length byte, then the characters; one pointer walks forward from the
+// length byte, the other back from the last character.
+OmfHash omfDictionaryHash(std::string_view name, unsigned blocks)
+{
+    std::vector<unsigned char> stored = omfName(name);
+    unsigned length = stored[0];
+    const unsigned char* front = stored.data();
+    const unsigned char* back = stored.data() + length;
+    constexpr std::uint16_t blank = 0x20;
+    auto blockX = static_cast<std::uint16_t>(length | blank);
+    auto bucketD = static_cast<std::uint16_t>(length | blank);
+    std::uint16_t blockD = 0;
+    std::uint16_t bucketX = 0;
+    for (;;) {
+        const auto cback = static_cast<std::uint16_t>(*back-- | blank);
+        bucketX = static_cast<std::uint16_t>(rotr16(bucketX, 2) ^ cback);
+        blockD = static_cast<std::uint16_t>(rotl16(blockD, 2) ^ cback);
+        if (--length == 0) {
+            break;
+        }
+        const auto cfront = static_cast<std::uint16_t>(*++front | blank);
+        blockX = static_cast<std::uint16_t>(rotl16(blockX, 2) ^ cfront);
+        bucketD = static_cast<std::uint16_t>(rotr16(bucketD, 2) ^ cfront);
+    }
+    OmfHash h;
+    h.block = unsigned{blockX} % blocks;
+    h.blockDelta = std::max(unsigned{blockD} % blocks, 1u);
+    h.bucket = unsigned{bucketX} % 37u;
+    h.bucketDelta = std::max(unsigned{bucketD} % 37u, 1u);
+    return h;
+}
+
+OmfLibraryImage makeOmfLibrary(const std::vector<OmfLibraryModule>& modules, std::uint32_t pageSize,
+                               std::uint16_t blocks, std::uint8_t flags)
+{
+    OmfLibraryImage lib;
+    std::vector<std::uint8_t>& b = lib.bytes.data;
+    // The header record fills the first page: F0, page size - 3, the
+    // dictionary's offset (patched below) and block count, the flags.
+    b.assign(pageSize, 0);
+    b[0] = 0xF0;
+    b[1] = static_cast<std::uint8_t>((pageSize - 3) & 0xFF);
+    b[2] = static_cast<std::uint8_t>((pageSize - 3) >> 8);
+    b[7] = static_cast<std::uint8_t>(blocks & 0xFF);
+    b[8] = static_cast<std::uint8_t>(blocks >> 8);
+    b[9] = flags;
+    std::vector<std::pair<std::string, std::uint16_t>> names; // name, page
+    for (const OmfLibraryModule& m : modules) {
+        const auto page = static_cast<std::uint16_t>(b.size() / pageSize);
+        lib.modules.push_back(b.size());
+        b.insert(b.end(), m.bytes.begin(), m.bytes.end());
+        b.resize((b.size() + pageSize - 1) / pageSize * pageSize, 0);
+        // The module's name from its THEADR, with the '!'.
+        const std::string name(m.bytes.begin() + 4, m.bytes.begin() + 4 + m.bytes[3]);
+        names.emplace_back(name + "!", page);
+        for (const std::string& p : m.publics) {
+            names.emplace_back(p, page);
+        }
+    }
+    // The end record pads to the next 512-byte boundary.
+    lib.endRecord = b.size();
+    const std::size_t padding = (512 - (b.size() + 3) % 512) % 512;
+    b.push_back(0xF1);
+    b.push_back(static_cast<std::uint8_t>(padding & 0xFF));
+    b.push_back(static_cast<std::uint8_t>(padding >> 8));
+    b.resize(b.size() + padding, 0);
+    lib.dictionary = b.size();
+    lib.bytes.put32(3, static_cast<std::uint32_t>(lib.dictionary));
+    // Each block: 37 buckets, then the free space byte (in words), which
+    // starts at the first entry, 38 bytes in; 0xFF once the block is full.
+    std::vector<std::uint8_t> dictionary(std::size_t{blocks} * 512, 0);
+    for (unsigned i = 0; i < blocks; ++i) {
+        dictionary[std::size_t{i} * 512 + 37] = 38 / 2;
+    }
+    for (const auto& [name, page] : names) {
+        const OmfHash h = omfDictionaryHash(name, blocks);
+        const std::size_t size = (1 + name.size() + 2 + 1) / 2 * 2;
+        unsigned block = h.block;
+        bool placed = false;
+        for (unsigned tries = 0; tries < blocks && !placed; ++tries) {
+            std::uint8_t* base = &dictionary[std::size_t{block} * 512];
+            unsigned bucket = h.bucket;
+            for (unsigned j = 0; j < 37; ++j) {
+                if (base[bucket] == 0) {
+                    const std::size_t free = std::size_t{base[37]} * 2;
+                    if (base[37] == 0xFF || free + size > 512) {
+                        base[37] = 0xFF;
+                        break;
+                    }
+                    base[bucket] = static_cast<std::uint8_t>(free / 2);
+                    base[free] = static_cast<std::uint8_t>(name.size());
+                    std::copy(name.begin(), name.end(), base + free + 1);
+                    base[free + 1 + name.size()] = static_cast<std::uint8_t>(page & 0xFF);
+                    base[free + 2 + name.size()] = static_cast<std::uint8_t>(page >> 8);
+                    base[37] =
+                        free + size >= 512 ? 0xFF : static_cast<std::uint8_t>((free + size) / 2);
+                    lib.entries.push_back(
+                        {name, block, bucket, lib.dictionary + std::size_t{block} * 512 + free});
+                    placed = true;
+                    break;
+                }
+                bucket = (bucket + h.bucketDelta) % 37;
+            }
+            block = (block + h.blockDelta) % blocks;
+        }
+    }
+    b.insert(b.end(), dictionary.begin(), dictionary.end());
+    return lib;
+}
+
 } // namespace tdump::test

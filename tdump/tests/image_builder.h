@@ -4,6 +4,7 @@
 // can corrupt exactly one field of an otherwise valid file.
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -233,5 +234,98 @@ struct CodeViewObject {
 };
 
 CodeViewObject makeCodeViewObject();
+
+// OMF records, appended one at a time, each with the checksum that makes
+// all its bytes add up to 0 (or with 0, which says there is none).
+class OmfRecords {
+public:
+    // Appends a record; returns its offset.
+    std::size_t add(std::uint8_t type, const std::vector<std::uint8_t>& contents);
+    std::size_t addWithoutChecksum(std::uint8_t type, const std::vector<std::uint8_t>& contents);
+    std::vector<std::uint8_t> bytes;
+};
+
+// Fields of OMF records: a name (its length, then its characters), an
+// index (one byte below 0x80, else two), 16- and 32-bit numbers.
+std::vector<std::uint8_t> omfName(std::string_view name);
+std::vector<std::uint8_t> omfIndex(std::uint16_t index);
+std::vector<std::uint8_t> omfWord(std::uint16_t value);
+std::vector<std::uint8_t> omfDword(std::uint32_t value);
+std::vector<std::uint8_t> joined(std::initializer_list<std::vector<std::uint8_t>> parts);
+
+// A 16-bit object module "sample.asm":
+//   LNAMES [1] "" [2] _TEXT [3] CODE [4] _DATA [5] DATA [6] DGROUP [7] ?inl@@YAXXZ
+//   SEGDEF [1] _TEXT (CODE, paragraph, public, use16, 0x20 bytes)
+//   SEGDEF32 [2] _DATA (DATA, dword, public, use32, 0x10 bytes)
+//   GRPDEF [1] DGROUP: _DATA
+//   PUBDEF _TEXT: _main at 0, ?work@@YAHH@Z at 0x10; PUBDEF32 DGROUP _DATA:
+//   _counter at 4; EXTDEF [1] _puts [2] _exit; COMDEF [3] _buffer near 16,
+//   [4] _table far 4 x 256; LEDATA _TEXT at 0, 16 bytes; FIXUPP: threads
+//   frame 1 = F1 DGROUP and target 0 = T0 _DATA, a fixup at 003 through
+//   both (+ 4), a self-relative one at 008 to _puts; LIDATA _DATA at 0:
+//   repeat 2 of (repeat 3 of "AB", repeat 1 of FF) = 14 bytes; LINNUM;
+//   COMDAT ?inl@@YAXXZ (pick any, in _TEXT, 3 bytes); ALIAS _old -> _main;
+//   a record of type D0 that no translator writes; MODEND, main, start
+//   at _TEXT:0000.
+struct OmfSample {
+    std::vector<std::uint8_t> bytes;
+    // Record offsets, for spoiling them.
+    std::size_t pubdef = 0;
+    std::size_t fixupp = 0;
+    std::size_t lidata = 0;
+    std::size_t modend = 0;
+};
+
+OmfSample makeOmfObject();
+
+// THEADR, the records given, and MODEND (not a main module).
+std::vector<std::uint8_t> makeOmfModule(std::string_view name, const OmfRecords& records);
+
+// A library module: THEADR name, _TEXT with these publics 4 bytes apart.
+std::vector<std::uint8_t> makeOmfModule(std::string_view name,
+                                        const std::vector<std::string>& publics);
+
+// An import library module: THEADR name, one IMPDEF (by ordinal when
+// ordinal is not 0, else by entry name, empty for the same name).
+std::vector<std::uint8_t> makeOmfImportModule(std::string_view name, std::string_view dll,
+                                              std::string_view entry, std::uint16_t ordinal);
+
+// Where a library's dictionary puts a name, as the published hash has it:
+// the block and bucket to try first, and the steps to the next ones.
+struct OmfHash {
+    unsigned block = 0;
+    unsigned blockDelta = 0;
+    unsigned bucket = 0;
+    unsigned bucketDelta = 0;
+};
+
+OmfHash omfDictionaryHash(std::string_view name, unsigned blocks);
+
+struct OmfLibraryModule {
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::string> publics; // entered in the dictionary
+};
+
+// An OMF library: header page, each module on a page boundary, the end
+// record padding to 512 bytes, a dictionary of blocks blocks holding each
+// module's publics and its name with a '!' after it (as Microsoft's
+// librarian enters them), placed by the hash.
+struct OmfLibraryImage {
+    Bytes bytes;
+    std::vector<std::size_t> modules; // offsets
+    std::size_t endRecord = 0;
+    std::size_t dictionary = 0;
+    struct Entry {
+        std::string name;
+        unsigned block = 0;
+        unsigned bucket = 0;
+        std::size_t offset = 0; // of the entry, in the file
+    };
+    std::vector<Entry> entries;
+};
+
+OmfLibraryImage makeOmfLibrary(const std::vector<OmfLibraryModule>& modules,
+                               std::uint32_t pageSize = 16, std::uint16_t blocks = 3,
+                               std::uint8_t flags = 1);
 
 } // namespace tdump::test

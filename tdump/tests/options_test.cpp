@@ -122,8 +122,9 @@ TEST(CommandLine, TheLongestSwitchNameWinsAndOnlySwitchesWithArgumentsTakeOne)
 TEST(CommandLine, EverySwitchAppliesToAKindOfFileOrSaysWhyNot)
 {
     constexpr FileKind kinds[] = {
-        FileKind::PeImage, FileKind::DosExecutable, FileKind::CoffObject, FileKind::ImportObject,
-        FileKind::Archive, FileKind::PdbFile,       FileKind::Unknown};
+        FileKind::PeImage,      FileKind::DosExecutable, FileKind::CoffObject,
+        FileKind::ImportObject, FileKind::Archive,       FileKind::PdbFile,
+        FileKind::OmfObject,    FileKind::OmfLibrary,    FileKind::Unknown};
     for (const std::string& text : frontEndSwitches) {
         const SwitchUse use = parse({text, "in"}).options.switches.at(0);
         int applies = 0;
@@ -148,6 +149,42 @@ TEST(CommandLine, EverySwitchAppliesToAKindOfFileOrSaysWhyNot)
     }
     for (const char* text : {"-C", "-e", "-ee", "-R", "-l", "-r", "-oc"}) {
         EXPECT_TRUE(why(text, FileKind::PdbFile)) << text;
+    }
+}
+
+TEST(CommandLine, SomeSwitchesReadDifferentlyOnOmfFiles)
+{
+    const auto use = [](const std::string& text) {
+        return parse({text, "in"}).options.switches.at(0);
+    };
+    // -oi and -ox: a section name on COFF files, a record name (any case)
+    // on OMF files.
+    const ParseResult records = parse({"-oipubdef", "-oxLEDATA32", "in"});
+    EXPECT_EQ(records.options.recordInclude, std::vector<std::string>{"PUBDEF"});
+    EXPECT_EQ(records.options.recordExclude, std::vector<std::string>{"LEDATA32"});
+    const SwitchUse& oi = records.options.switches[0];
+    EXPECT_EQ(oi.meaningOn(FileKind::CoffObject),
+              "only sections whose name starts with \"pubdef\"");
+    EXPECT_EQ(oi.meaningOn(FileKind::OmfObject), "only records of type PUBDEF");
+    EXPECT_NE(use("-oiNOSUCH").remarkOn(FileKind::OmfLibrary).find("unknown record name"),
+              std::string::npos);
+    EXPECT_TRUE(use("-oiNOSUCH").remarkOn(FileKind::CoffObject).empty());
+    EXPECT_TRUE(parse({"-oiNOSUCH", "in"}).options.recordInclude.empty());
+    EXPECT_NE(use("-ox?").remarkOn(FileKind::OmfObject).find(" FIXUPP FIXUPP32 "),
+              std::string::npos);
+    // What they show.
+    EXPECT_EQ(use("-o").displayOn(FileKind::OmfObject), Display::Records);
+    EXPECT_EQ(use("-o").displayOn(FileKind::PeImage), Display::Coff);
+    EXPECT_EQ(use("-o").displayOn(FileKind::Unknown), Display::Coff);
+    EXPECT_EQ(use("-l").displayOn(FileKind::OmfLibrary), Display::Library);
+    EXPECT_FALSE(use("-l").whyNoEffect(FileKind::OmfLibrary));
+    EXPECT_TRUE(use("-l").whyNoEffect(FileKind::OmfObject));
+    for (const char* text : {"-o", "-oc", "-r", "-oiPUBDEF", "-oxLEDATA", "-li", "-v", "-m"}) {
+        EXPECT_FALSE(use(text).whyNoEffect(FileKind::OmfObject)) << text;
+        EXPECT_FALSE(use(text).whyNoEffect(FileKind::OmfLibrary)) << text;
+    }
+    for (const char* text : {"-C", "-d", "-e", "-R", "-el", "-er", "-ee"}) {
+        EXPECT_TRUE(use(text).whyNoEffect(FileKind::OmfObject)) << text;
     }
 }
 
