@@ -785,8 +785,7 @@ void CoffFile::listChecksums(Output& out, const Options& options) const
     }
 }
 
-codeview::RelocatedFields CoffFile::relocatedFields(Output& out,
-                                                    const SectionHeader& section) const
+codeview::RelocatedFields CoffFile::relocatedFields(Output& out, const SectionHeader& section) const
 {
     const auto records = relocationRecords(section);
     if (!records) {
