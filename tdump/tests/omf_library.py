@@ -145,8 +145,8 @@ def place(entries, blocks):
     went as {name: (block, bucket)}; None when the blocks cannot hold them.
     A name goes to the first free bucket the search reaches; a block without
     room for it is marked full (free space 0xFF), since a linker that misses
-    a name in a block with room left stops looking there. The bucket index
-    carries on from block to block, as the linker's search does."""
+    a name in a block with room left stops looking there. In each block the
+    search starts again at the name's bucket index, as the linker's does."""
     dictionary = [bytearray(BLOCK) for _ in range(blocks)]
     for block in dictionary:
         block[FREE_SPACE] = (BUCKETS + 1) // 2
@@ -175,6 +175,7 @@ def place(entries, blocks):
                 break
             block[FREE_SPACE] = 0xFF
             block_x = (block_x + block_d) % blocks
+            bucket_x = first_bucket
             if block_x == first_block:
                 return None, None
     return dictionary, where

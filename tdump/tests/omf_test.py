@@ -759,7 +759,8 @@ def check_import_library(a):
     """An import library of IMPDEF modules: -l lists them as
     check_library_listing says; -li gives one line per import with its DLL
     and its exported name or ordinal, -li=ImpBy those whose name holds
-    ImpBy; -li on the object with imports gives its imports."""
+    ImpBy; -li on the object with imports gives its imports. A crowded
+    dictionary, whose names spill into other blocks, lists the same way."""
     ok = True
     modules = [omf_library.impdef_module(*entry) for entry in IMPORT_LIBRARY]
     expected = [(internal, dll, entry or internal) for internal, dll, entry in IMPORT_LIBRARY]
@@ -776,6 +777,18 @@ def check_import_library(a):
                       listed_imports(tdump(a, "-li=ImpBy", path)[0]))
     ok &= compare("omf_import.obj: -li", [(internal, *entry) for internal, entry in IMPORT["imports"].items()],
                   listed_imports(tdump(a, "-li", f"{a.fixtures}/omf_import.obj")[0]))
+    # Sixty long names crowd five blocks, so some go on to another block than
+    # their hash names: tdump's lookup must find them where they went.
+    many = [(f"ImportedFunctionWithALongName{i:02}", "spill.dll", None) for i in range(60)]
+    library, layout = omf_library.build([omf_library.impdef_module(*entry) for entry in many])
+    spilled = [name for name, (_, block, _) in layout["entries"].items()
+               if block != omf_library.hash_name(name.encode("latin-1"), layout["blocks"])[0]]
+    ok &= check("a crowded dictionary: some names placed in another block than their hash names",
+                bool(spilled))
+    ok &= check_library_listing(a, write(a.temp, "crowded.lib", library),
+                                [omf_library.impdef_module(*entry) for entry in many], layout,
+                                [{internal: f"import {dll}"} for internal, dll, _ in many],
+                                "a crowded dictionary")
     return ok
 
 
