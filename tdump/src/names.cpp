@@ -1,5 +1,6 @@
 #include "names.h"
 
+#include <algorithm>
 #include <array>
 
 #include "bytes.h"
@@ -72,15 +73,21 @@ constexpr Flag dllFlags[] = {
 
 } // namespace
 
-std::string flagNames(std::uint32_t value, std::span<const Flag> flags)
+std::string flagNames(std::uint32_t value, std::span<const Flag> flags, std::string_view separator)
 {
     std::string text;
+    const auto append = [&](std::string_view word) {
+        if (!text.empty()) {
+            text += separator;
+        }
+        text += word;
+    };
     std::uint32_t unnamed = value;
     for (const Flag& flag : flags) {
-        if (flag.name.empty() || (value & flag.bit) != flag.bit) {
+        if (flag.name.empty() || flag.bit == 0 || (value & flag.bit) != flag.bit) {
             continue;
         }
-        appendWord(text, flag.name);
+        append(flag.name);
         unnamed &= ~flag.bit;
     }
     for (const Flag& flag : flags) {
@@ -89,9 +96,18 @@ std::string flagNames(std::uint32_t value, std::span<const Flag> flags)
         }
     }
     if (unnamed != 0) {
-        appendWord(text, "0x" + toHex(unnamed));
+        append("0x" + toHex(unnamed));
     }
     return text;
+}
+
+std::string upperCase(std::string_view text)
+{
+    std::string upper(text);
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
+        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    });
+    return upper;
 }
 
 std::string_view machineName(std::uint16_t machine)

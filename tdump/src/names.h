@@ -16,8 +16,14 @@ struct Flag {
     std::string_view name;
 };
 
-// The names of the set bits, separated by blanks; unnamed bits as hex.
-std::string flagNames(std::uint32_t value, std::span<const Flag> flags);
+// The names of the set bits, separated by blanks (or by separator);
+// unnamed bits as hex.
+std::string flagNames(std::uint32_t value, std::span<const Flag> flags,
+                      std::string_view separator = " ");
+
+// The text with its ASCII letters upper-cased; other bytes, code page 932
+// characters among them, as they are.
+std::string upperCase(std::string_view text);
 
 std::string_view machineName(std::uint16_t machine);
 bool isKnownMachine(std::uint16_t machine);

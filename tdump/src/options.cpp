@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "names.h"
 #include "omf/record_types.h"
 
 namespace tdump {
@@ -57,15 +58,6 @@ std::string filterMeaning(std::string_view what, std::string_view filter)
         text += " whose name contains " + quoted(filter);
     }
     return text;
-}
-
-std::string upperCase(std::string_view text)
-{
-    std::string upper(text);
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
-        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    });
-    return upper;
 }
 
 // -ee, -em, -em., -li: "-ee=name" or "-eename", the '=' optional.

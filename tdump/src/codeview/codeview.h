@@ -6,12 +6,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "bytes.h"
+#include "names.h"
 #include "options.h"
 #include "output.h"
 
@@ -29,8 +31,10 @@ constexpr std::uint64_t size = 4;
 constexpr std::uint16_t minLength = 2; // the kind alone
 } // namespace recordHeader
 
-// S_PUB32, the record of a public symbol, as a PDB's publics refer to it.
+// S_PUB32, the record of a public symbol, as a PDB's publics refer to it,
+// and the bits of its flags.
 constexpr std::uint16_t publicSymbolKind = 0x110E;
+std::span<const Flag> publicSymbolFlags();
 
 // Names of type (or ID) records by index, for showing references as
 // "0x1003 (Foo*)"; indices below 0x1000 are the built-in types and are named

@@ -335,25 +335,20 @@ std::string signedText(std::int64_t value)
     return std::to_string(value);
 }
 
-std::string flagText(std::span<const KindName> table, std::uint32_t value)
+std::string flagText(std::span<const Flag> table, std::uint32_t value)
 {
-    if (value == 0) {
-        return "none";
-    }
-    std::string text;
-    std::uint32_t rest = value;
-    for (const KindName& flag : table) {
-        if ((value & flag.value) == flag.value && flag.value != 0) {
-            text += text.empty() ? "" : "|";
-            text += flag.name;
-            rest &= ~flag.value;
-        }
-    }
-    if (rest != 0) {
-        text += text.empty() ? "" : "|";
-        text += hexText(rest);
-    }
-    return text;
+    return value == 0 ? std::string("none") : flagNames(value, table, "|");
+}
+
+std::span<const Flag> publicSymbolFlags()
+{
+    static constexpr Flag flags[] = {
+        {0x1, "code"},
+        {0x2, "function"},
+        {0x4, "managed"},
+        {0x8, "MSIL"},
+    };
+    return flags;
 }
 
 std::string registerName(std::uint16_t number)

@@ -160,8 +160,9 @@ std::string hexText(std::uint64_t value, int digits = 1);
 std::string decText(std::uint64_t value);
 std::string signedText(std::int64_t value);
 
-// Names of the flag bits set in value, joined by '|', and the rest in hex.
-std::string flagText(std::span<const KindName> table, std::uint32_t value);
+// Names of the flag bits set in value, joined by '|', and the rest in hex;
+// "none" for no bit.
+std::string flagText(std::span<const Flag> table, std::uint32_t value);
 
 // A CodeView register number, by the machine the registers belong to (the
 // x86 and x64 numbers mostly share one table).

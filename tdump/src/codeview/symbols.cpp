@@ -151,7 +151,7 @@ constexpr auto languages = std::to_array<KindName>({
     {0x44, "D"},
 });
 constexpr std::uint32_t languageMask = 0xFF;
-constexpr auto compileFlags = std::to_array<KindName>({
+constexpr auto compileFlags = std::to_array<Flag>({
     {0x100, "edit and continue"},
     {0x200, "no debug information"},
     {0x400, "LTCG"},
@@ -174,7 +174,7 @@ constexpr auto machines = std::to_array<KindName>({
     {0xF4, "ARMNT"},       {0xF6, "ARM64"}, {0xF7, "ARM64EC"},
 });
 
-constexpr auto procedureFlags = std::to_array<KindName>({
+constexpr auto procedureFlags = std::to_array<Flag>({
     {0x01, "no FPO"},
     {0x02, "interrupt return"},
     {0x04, "far return"},
@@ -185,7 +185,7 @@ constexpr auto procedureFlags = std::to_array<KindName>({
     {0x80, "optimized debug information"},
 });
 
-constexpr auto localFlags = std::to_array<KindName>({
+constexpr auto localFlags = std::to_array<Flag>({
     {0x001, "parameter"},
     {0x002, "address taken"},
     {0x004, "compiler generated"},
@@ -197,13 +197,6 @@ constexpr auto localFlags = std::to_array<KindName>({
     {0x100, "optimized out"},
     {0x200, "enregistered global"},
     {0x400, "enregistered static"},
-});
-
-constexpr auto publicFlags = std::to_array<KindName>({
-    {0x1, "code"},
-    {0x2, "function"},
-    {0x4, "managed"},
-    {0x8, "MSIL"},
 });
 
 constexpr auto thunkKinds = std::to_array<KindName>({
@@ -671,7 +664,7 @@ private:
         case symbol::pub32: {
             const std::uint32_t flags = c.u32();
             t.add("", address(c));
-            t.add("flags", flagText(publicFlags, flags));
+            t.add("flags", flagText(publicSymbolFlags(), flags));
             t.setName(c.name());
             return;
         }

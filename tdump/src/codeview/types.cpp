@@ -195,7 +195,7 @@ constexpr auto pointerModes = std::to_array<KindName>({
     {pointerMode::memberFunction, "pointer to member function"},
     {pointerMode::rvalueReference, "rvalue reference"},
 });
-constexpr auto pointerFlags = std::to_array<KindName>({
+constexpr auto pointerFlags = std::to_array<Flag>({
     {0x100, "flat32"},
     {pointerAttributes::isVolatile, "volatile"},
     {pointerAttributes::isConst, "const"},
@@ -209,7 +209,7 @@ constexpr auto pointerFlags = std::to_array<KindName>({
 constexpr std::uint16_t modifierConst = 0x1;
 constexpr std::uint16_t modifierVolatile = 0x2;
 constexpr std::uint16_t modifierUnaligned = 0x4;
-constexpr auto modifierFlags = std::to_array<KindName>({
+constexpr auto modifierFlags = std::to_array<Flag>({
     {modifierConst, "const"},
     {modifierVolatile, "volatile"},
     {modifierUnaligned, "unaligned"},
@@ -224,7 +224,7 @@ constexpr auto callingConventions = std::to_array<KindName>({
     {0x15, "M32R"},          {0x16, "CLR"},          {0x17, "inline"},       {0x18, "near vector"},
     {0x19, "swift"},
 });
-constexpr auto functionOptions = std::to_array<KindName>({
+constexpr auto functionOptions = std::to_array<Flag>({
     {0x01, "C++ return UDT"},
     {0x02, "constructor"},
     {0x04, "constructor with virtual bases"},
@@ -232,7 +232,7 @@ constexpr auto functionOptions = std::to_array<KindName>({
 
 // Options of classes, structures, unions and enums.
 constexpr std::uint16_t classHasUniqueName = 0x200;
-constexpr auto classOptions = std::to_array<KindName>({
+constexpr auto classOptions = std::to_array<Flag>({
     {0x0001, "packed"},
     {0x0002, "constructor or destructor"},
     {0x0004, "overloaded operator"},
@@ -259,7 +259,7 @@ constexpr auto methodKinds =
     std::to_array<std::string_view>({"", "virtual", "static", "friend", "intro virtual",
                                      "pure virtual", "pure intro virtual", "?"});
 constexpr std::uint16_t memberFlagsMask = 0xFFE0;
-constexpr auto memberFlags = std::to_array<KindName>({
+constexpr auto memberFlags = std::to_array<Flag>({
     {0x0020, "pseudo"},
     {0x0040, "no inherit"},
     {0x0080, "no construct"},

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "demangle/demangle.h"
+#include "names.h"
 #include "omf/omf.h"
 #include "omf/records.h"
 
@@ -200,15 +201,6 @@ DictionaryHash dictionaryHash(std::string_view name, unsigned blocks)
     h.bucket = bucketIndex % bucketCount;
     h.bucketDelta = std::max(bucketDelta % bucketCount, 1u);
     return h;
-}
-
-std::string upperCase(std::string_view text)
-{
-    std::string upper(text);
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
-        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    });
-    return upper;
 }
 
 // The dictionary of a library, read and checked against its modules.

@@ -227,7 +227,6 @@ constexpr std::uint64_t offset = 8;
 constexpr std::uint64_t segment = 12;
 constexpr std::uint64_t name = 14;
 } // namespace publicSymbol
-constexpr Flag publicFlags[] = {{0x1, "code"}, {0x2, "function"}, {0x4, "managed"}, {0x8, "MSIL"}};
 
 // The TPI and IPI header.
 namespace tpiHeader {
@@ -1157,7 +1156,7 @@ void Lister::listPublics()
         out() << "  "
               << sectionOffset(record.u16(publicSymbol::segment).value_or(0),
                                record.u32(publicSymbol::offset).value_or(0))
-              << "  " << column(flagNames(flags, publicFlags), 8) << "  "
+              << "  " << column(flagNames(flags, codeview::publicSymbolFlags()), 8) << "  "
               << publicName(record, options_) << '\n';
     }
 }
