@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "archive/archive.h"
@@ -98,8 +99,7 @@ private:
     void coffDisplays(const CoffFile& coff);
     void forcedCoffDisplays();
     void coffObjectDisplays(const CoffFile& coff);
-    void omfObjectDisplays(const OmfObject& object);
-    void omfLibraryDisplays(const OmfLibrary& library);
+    template <class OmfFile> void omfDisplays(const OmfFile& file);
     void archiveDisplays(const Archive& archive);
     void fileDisplays();
     void unmangleLines();
@@ -156,10 +156,10 @@ void Dumper::run(std::string_view fileName)
         }
         break;
     case FileKind::OmfObject:
-        omfObjectDisplays(std::get<OmfObject>(parsed_));
+        omfDisplays(std::get<OmfObject>(parsed_));
         break;
     case FileKind::OmfLibrary:
-        omfLibraryDisplays(std::get<OmfLibrary>(parsed_));
+        omfDisplays(std::get<OmfLibrary>(parsed_));
         break;
     case FileKind::Unknown:
         if (wants(Display::Coff)) {
@@ -341,9 +341,15 @@ void Dumper::forcedCoffDisplays()
     coffDisplays(CoffFile(file_, *header));
 }
 
-void Dumper::omfObjectDisplays(const OmfObject& object)
+// The displays of an OMF object or library: a library's own display, and
+// the records of either.
+template <class OmfFile> void Dumper::omfDisplays(const OmfFile& file)
 {
-    if (object.origin() == OmfObject::Origin::Forced) {
+    if constexpr (std::is_same_v<OmfFile, OmfLibrary>) {
+        if (wants(Display::Library)) {
+            file.listLibrary(out_, options_);
+        }
+    } else if (file.origin() == OmfObject::Origin::Forced) {
         report(out_,
                "not recognised as an OMF object; read as one because -o asks for it and its "
                "first byte " +
@@ -351,35 +357,16 @@ void Dumper::omfObjectDisplays(const OmfObject& object)
                file_.base());
     }
     if (wants(Display::Records)) {
-        object.listRecords(out_, options_);
+        file.listRecords(out_, options_);
     }
     if (wants(Display::Impdef)) {
-        object.listImpdef(out_, options_);
+        file.listImpdef(out_, options_);
     }
     if (wants(Display::Checksum)) {
-        object.listChecksums(out_, options_);
+        file.listChecksums(out_, options_);
     }
     if (wants(Display::Raw)) {
-        object.listRawRecords(out_, options_);
-    }
-}
-
-void Dumper::omfLibraryDisplays(const OmfLibrary& library)
-{
-    if (wants(Display::Library)) {
-        library.listLibrary(out_, options_);
-    }
-    if (wants(Display::Records)) {
-        library.listRecords(out_, options_);
-    }
-    if (wants(Display::Impdef)) {
-        library.listImpdef(out_, options_);
-    }
-    if (wants(Display::Checksum)) {
-        library.listChecksums(out_, options_);
-    }
-    if (wants(Display::Raw)) {
-        library.listRawRecords(out_, options_);
+        file.listRawRecords(out_, options_);
     }
 }
 
