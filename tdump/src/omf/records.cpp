@@ -455,9 +455,14 @@ std::string dosTimeText(std::uint16_t time, std::uint16_t date)
 // left, so a field cut short yields nullopt and never a byte past the end.
 class ModuleReader::Fields {
 public:
-    explicit Fields(const Record& record) : bytes_(record.contents), base_(record.contentsOffset())
+    explicit Fields(const Record& record)
+        : bytes_(record.contents), base_(record.contentsOffset()), type_(record.type)
     {
     }
+
+    // The record's type, and whether it is the 32-bit form.
+    std::uint8_t type() const { return type_; }
+    bool wide() const { return (type_ & 1) != 0; }
 
     bool done() const { return at_ >= bytes_.size(); }
     std::size_t left() const { return bytes_.size() - at_; }
@@ -497,9 +502,9 @@ public:
         return le32(&bytes_[at_ - 4]);
     }
     // An offset or a repeat count: 32 bits in the 32-bit forms of records.
-    std::optional<std::uint32_t> word(bool wide)
+    std::optional<std::uint32_t> word()
     {
-        if (wide) {
+        if (wide()) {
             return u32();
         }
         const auto value = u16();
@@ -571,6 +576,7 @@ public:
 private:
     std::span<const std::uint8_t> bytes_;
     std::uint64_t base_;
+    std::uint8_t type_;
     std::size_t at_ = 0;
 };
 
@@ -774,7 +780,6 @@ void ModuleReader::take(const Record& record, bool list)
     }
     started_ = true;
     Fields f(record);
-    const bool wide = record.wide();
     switch (record.type) {
     case type::theadr:
     case type::lheadr:
@@ -785,7 +790,7 @@ void ModuleReader::take(const Record& record, bool list)
         break;
     case type::modend:
     case type::modend32:
-        moduleEnd(f, wide);
+        moduleEnd(f);
         break;
     case type::extdef:
     case type::lextdef:
@@ -794,15 +799,13 @@ void ModuleReader::take(const Record& record, bool list)
         break;
     case type::pubdef:
     case type::pubdef32:
-        publics(f, wide, false);
-        break;
     case type::lpubdef:
     case type::lpubdef32:
-        publics(f, wide, true);
+        publics(f);
         break;
     case type::linnum:
     case type::linnum32:
-        lineNumbers(f, wide);
+        lineNumbers(f);
         break;
     case type::lnames:
     case type::llnames:
@@ -810,47 +813,43 @@ void ModuleReader::take(const Record& record, bool list)
         break;
     case type::segdef:
     case type::segdef32:
-        segment(f, wide);
+        segment(f);
         break;
     case type::grpdef:
         group(f);
         break;
     case type::fixupp:
     case type::fixupp32:
-        fixups(f, wide);
+        fixups(f);
         break;
     case type::ledata:
     case type::ledata32:
-        enumeratedData(f, wide);
+        enumeratedData(f);
         break;
     case type::lidata:
     case type::lidata32:
-        iteratedData(f, wide);
+        iteratedData(f);
         break;
     case type::comdef:
-        communals(f, false);
-        break;
     case type::lcomdef:
-        communals(f, true);
+        communals(f);
         break;
     case type::bakpat:
     case type::bakpat32:
-        backpatches(f, wide, false);
-        break;
     case type::nbkpat:
     case type::nbkpat32:
-        backpatches(f, wide, true);
+        backpatches(f);
         break;
     case type::cextdef:
         communalExternals(f);
         break;
     case type::comdat:
     case type::comdat32:
-        comdat(f, wide);
+        comdat(f);
         break;
     case type::linsym:
     case type::linsym32:
-        lineSymbols(f, wide);
+        lineSymbols(f);
         break;
     case type::alias:
         aliases(f);
@@ -1177,7 +1176,7 @@ std::string ModuleReader::targetText(std::uint8_t method, std::uint16_t datum) c
 
 // The frame and target of a fixup, or of the start address, from the fix
 // data byte on: by thread or explicit, and the displacement.
-std::optional<std::string> ModuleReader::fixupReference(Fields& f, std::uint8_t fixData, bool wide)
+std::optional<std::string> ModuleReader::fixupReference(Fields& f, std::uint8_t fixData)
 {
     std::string text = "frame ";
     if ((fixData & fixFrameThread) != 0) {
@@ -1218,7 +1217,7 @@ std::optional<std::string> ModuleReader::fixupReference(Fields& f, std::uint8_t 
         text += targetText(method, *datum);
     }
     if (!noDisplacement) {
-        const auto displacement = f.word(wide);
+        const auto displacement = f.word();
         if (!displacement) {
             cut(f, "the target displacement");
             return std::nullopt;
@@ -1228,7 +1227,7 @@ std::optional<std::string> ModuleReader::fixupReference(Fields& f, std::uint8_t 
     return text;
 }
 
-void ModuleReader::moduleEnd(Fields& f, bool wide)
+void ModuleReader::moduleEnd(Fields& f)
 {
     const auto kind = f.u8();
     if (!kind) {
@@ -1243,7 +1242,7 @@ void ModuleReader::moduleEnd(Fields& f, bool wide)
     }
     if ((*kind & moduleLogicalStart) != 0) {
         const auto fixData = f.u8();
-        const auto start = fixData ? fixupReference(f, *fixData, wide) : std::nullopt;
+        const auto start = fixData ? fixupReference(f, *fixData) : std::nullopt;
         if (!fixData) {
             cut(f, "the start address");
         }
@@ -1284,8 +1283,9 @@ void ModuleReader::externals(Fields& f)
     }
 }
 
-void ModuleReader::publics(Fields& f, bool wide, bool local)
+void ModuleReader::publics(Fields& f)
 {
+    const bool local = f.type() == type::lpubdef || f.type() == type::lpubdef32;
     const auto groupIndex = f.index();
     const auto segmentIndex = groupIndex ? f.index() : std::nullopt;
     if (!segmentIndex) {
@@ -1307,7 +1307,7 @@ void ModuleReader::publics(Fields& f, bool wide, bool local)
          (*segmentIndex == 0 ? "  " + base + " (absolute)" : "  segment " + base));
     while (!f.done()) {
         const auto name = f.name();
-        const auto offset = name ? f.word(wide) : std::nullopt;
+        const auto offset = name ? f.word() : std::nullopt;
         const auto typeIndex = offset ? f.index() : std::nullopt;
         if (!typeIndex) {
             cut(f, "a public name, offset and type");
@@ -1324,7 +1324,7 @@ void ModuleReader::publics(Fields& f, bool wide, bool local)
     }
 }
 
-void ModuleReader::lineNumbers(Fields& f, bool wide)
+void ModuleReader::lineNumbers(Fields& f)
 {
     const auto groupIndex = f.index();
     const auto segmentIndex = groupIndex ? f.index() : std::nullopt;
@@ -1335,7 +1335,7 @@ void ModuleReader::lineNumbers(Fields& f, bool wide)
     line("base group " + groupRef(*groupIndex) + "  segment " + segmentRef(*segmentIndex));
     while (!f.done()) {
         const auto number = f.u16();
-        const auto offset = number ? f.word(wide) : std::nullopt;
+        const auto offset = number ? f.word() : std::nullopt;
         if (!offset) {
             cut(f, "a line number and offset");
             return;
@@ -1359,7 +1359,7 @@ void ModuleReader::names(Fields& f)
     }
 }
 
-void ModuleReader::segment(Fields& f, bool wide)
+void ModuleReader::segment(Fields& f)
 {
     const auto attributes = f.u8();
     if (!attributes) {
@@ -1377,7 +1377,7 @@ void ModuleReader::segment(Fields& f, bool wide)
         }
         absolute = "  frame " + toHex(*frame, 4) + " offset " + toHex(*offset, 2);
     }
-    const auto length = f.word(wide);
+    const auto length = f.word();
     const auto name = length ? f.index() : std::nullopt;
     const auto className = name ? f.index() : std::nullopt;
     const auto overlay = className ? f.index() : std::nullopt;
@@ -1400,14 +1400,14 @@ void ModuleReader::segment(Fields& f, bool wide)
     text = "align " + std::string(alignmentName(align)) + "  combine " +
            std::string(combinationName((*attributes >> segmentCombineShift) & segmentCombineMask)) +
            ((*attributes & segmentUse32) != 0 ? "  use32" : "  use16") + "  length ";
-    text += big ? (wide ? "4 GiB (big)" : "64 KiB (big)") : "0x" + toHex(*length);
+    text += big ? (f.wide() ? "4 GiB (big)" : "64 KiB (big)") : "0x" + toHex(*length);
     text += absolute;
     if (options_.verbose()) {
         text += "  attributes " + toHex(*attributes, 2);
     }
     line(text);
     if (big && *length != 0) {
-        damage("the big bit says the segment holds " + std::string(wide ? "4 GiB" : "64 KiB") +
+        damage("the big bit says the segment holds " + std::string(f.wide() ? "4 GiB" : "64 KiB") +
                    ", but the length field is 0x" + toHex(*length) + ", not 0",
                f.offset());
     }
@@ -1448,7 +1448,7 @@ void ModuleReader::group(Fields& f)
     line(text);
 }
 
-void ModuleReader::fixups(Fields& f, bool wide)
+void ModuleReader::fixups(Fields& f)
 {
     while (!f.done()) {
         out_.budget().charge(entryCost);
@@ -1486,7 +1486,7 @@ void ModuleReader::fixups(Fields& f, bool wide)
         }
         const auto locat = static_cast<std::uint16_t>((first << 8) | *second);
         const std::uint16_t dataOffset = locat & fixupOffsetMask;
-        const auto reference = fixupReference(f, *fixData, wide);
+        const auto reference = fixupReference(f, *fixData);
         if (!reference) {
             return;
         }
@@ -1506,10 +1506,10 @@ void ModuleReader::fixups(Fields& f, bool wide)
     }
 }
 
-void ModuleReader::enumeratedData(Fields& f, bool wide)
+void ModuleReader::enumeratedData(Fields& f)
 {
     const auto segmentIndex = f.index();
-    const auto offset = segmentIndex ? f.word(wide) : std::nullopt;
+    const auto offset = segmentIndex ? f.word() : std::nullopt;
     if (!offset) {
         cut(f, "the segment and offset");
         return;
@@ -1526,7 +1526,7 @@ void ModuleReader::enumeratedData(Fields& f, bool wide)
 // One block of iterated data: its repeat count and block count, then its
 // nested blocks or its bytes. Returns the size it expands to (capped), or
 // nullopt when it is cut short or nests too deep.
-std::optional<std::uint64_t> ModuleReader::iteratedBlock(Fields& f, bool wide, unsigned depth)
+std::optional<std::uint64_t> ModuleReader::iteratedBlock(Fields& f, unsigned depth)
 {
     if (depth == maxIteratedDepth) {
         damage("iterated data nested deeper than " + std::to_string(maxIteratedDepth) +
@@ -1535,7 +1535,7 @@ std::optional<std::uint64_t> ModuleReader::iteratedBlock(Fields& f, bool wide, u
         return std::nullopt;
     }
     out_.budget().charge(entryCost);
-    const auto repeat = f.word(wide);
+    const auto repeat = f.word();
     const auto count = repeat ? f.u16() : std::nullopt;
     if (!count) {
         cut(f, "an iterated data block");
@@ -1556,7 +1556,7 @@ std::optional<std::uint64_t> ModuleReader::iteratedBlock(Fields& f, bool wide, u
     line(indent + "repeat " + std::to_string(*repeat) + ", " + std::to_string(*count) + " blocks:");
     std::uint64_t size = 0;
     for (unsigned i = 0; i < *count; ++i) {
-        const auto block = iteratedBlock(f, wide, depth + 1);
+        const auto block = iteratedBlock(f, depth + 1);
         if (!block) {
             return std::nullopt;
         }
@@ -1565,10 +1565,10 @@ std::optional<std::uint64_t> ModuleReader::iteratedBlock(Fields& f, bool wide, u
     return multiplyCapped(*repeat, size);
 }
 
-void ModuleReader::iteratedData(Fields& f, bool wide)
+void ModuleReader::iteratedData(Fields& f)
 {
     const auto segmentIndex = f.index();
-    const auto offset = segmentIndex ? f.word(wide) : std::nullopt;
+    const auto offset = segmentIndex ? f.word() : std::nullopt;
     if (!offset) {
         cut(f, "the segment and offset");
         return;
@@ -1577,7 +1577,7 @@ void ModuleReader::iteratedData(Fields& f, bool wide)
     lastData_ = {true, false, *segmentIndex, *offset};
     std::uint64_t size = 0;
     while (!f.done()) {
-        const auto block = iteratedBlock(f, wide, 0);
+        const auto block = iteratedBlock(f, 0);
         if (!block) {
             return;
         }
@@ -1591,8 +1591,9 @@ void ModuleReader::iteratedData(Fields& f, bool wide)
     line("expands to " + std::to_string(size) + " bytes");
 }
 
-void ModuleReader::communals(Fields& f, bool local)
+void ModuleReader::communals(Fields& f)
 {
+    const bool local = f.type() == type::lcomdef;
     while (!f.done()) {
         auto name = f.name();
         const auto typeIndex = name ? f.index() : std::nullopt;
@@ -1645,8 +1646,10 @@ void ModuleReader::communals(Fields& f, bool local)
     }
 }
 
-void ModuleReader::backpatches(Fields& f, bool wide, bool named)
+void ModuleReader::backpatches(Fields& f)
 {
+    // NBKPAT names a COMDAT; BAKPAT, a segment.
+    const bool named = f.type() == type::nbkpat || f.type() == type::nbkpat32;
     std::optional<std::uint16_t> target;
     std::optional<std::uint8_t> location;
     if (named) {
@@ -1663,8 +1666,8 @@ void ModuleReader::backpatches(Fields& f, bool wide, bool named)
     line((named ? "COMDAT " + nameRef(*target) : "segment " + segmentRef(*target)) + "  location " +
          std::string(backpatchLocationName(*location)));
     while (!f.done()) {
-        const auto offset = f.word(wide);
-        const auto value = offset ? f.word(wide) : std::nullopt;
+        const auto offset = f.word();
+        const auto value = offset ? f.word() : std::nullopt;
         if (!value) {
             cut(f, "an offset and value");
             return;
@@ -1695,12 +1698,12 @@ void ModuleReader::communalExternals(Fields& f)
     }
 }
 
-void ModuleReader::comdat(Fields& f, bool wide)
+void ModuleReader::comdat(Fields& f)
 {
     const auto flags = f.u8();
     const auto attributes = flags ? f.u8() : std::nullopt;
     const auto align = attributes ? f.u8() : std::nullopt;
-    const auto offset = align ? f.word(wide) : std::nullopt;
+    const auto offset = align ? f.word() : std::nullopt;
     const auto typeIndex = offset ? f.index() : std::nullopt;
     if (!typeIndex) {
         cut(f, "the COMDAT's flags, attributes, alignment, offset and type");
@@ -1757,7 +1760,7 @@ void ModuleReader::comdat(Fields& f, bool wide)
     if ((*flags & comdatIterated) != 0) {
         std::uint64_t size = 0;
         while (!f.done()) {
-            const auto block = iteratedBlock(f, wide, 0);
+            const auto block = iteratedBlock(f, 0);
             if (!block) {
                 return;
             }
@@ -1777,7 +1780,7 @@ void ModuleReader::comdat(Fields& f, bool wide)
     }
 }
 
-void ModuleReader::lineSymbols(Fields& f, bool wide)
+void ModuleReader::lineSymbols(Fields& f)
 {
     const auto flags = f.u8();
     const auto name = flags ? f.index() : std::nullopt;
@@ -1788,7 +1791,7 @@ void ModuleReader::lineSymbols(Fields& f, bool wide)
     line("COMDAT " + nameRef(*name) + ((*flags & comdatContinuation) != 0 ? "  continuation" : ""));
     while (!f.done()) {
         const auto number = f.u16();
-        const auto offset = number ? f.word(wide) : std::nullopt;
+        const auto offset = number ? f.word() : std::nullopt;
         if (!offset) {
             cut(f, "a line number and offset");
             return;
