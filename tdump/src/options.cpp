@@ -311,21 +311,24 @@ std::optional<std::string_view> SwitchUse::whyNoEffect(FileKind kind) const
     return row->whyNot;
 }
 
+bool SwitchUse::readsAsOmf(FileKind kind) const
+{
+    return row->omf != nullptr && isOmf(kind);
+}
+
 Display SwitchUse::displayOn(FileKind kind) const
 {
-    return row->omf != nullptr && isOmf(kind) ? row->omf->display : row->display;
+    return readsAsOmf(kind) ? row->omf->display : row->display;
 }
 
 std::string_view SwitchUse::meaningOn(FileKind kind) const
 {
-    return row->omf != nullptr && isOmf(kind) ? std::string_view(omfMeaning)
-                                              : std::string_view(meaning);
+    return readsAsOmf(kind) ? std::string_view(omfMeaning) : std::string_view(meaning);
 }
 
 std::string_view SwitchUse::remarkOn(FileKind kind) const
 {
-    return row->omf != nullptr && isOmf(kind) ? std::string_view(omfRemark)
-                                              : std::string_view(remark);
+    return readsAsOmf(kind) ? std::string_view(omfRemark) : std::string_view(remark);
 }
 
 bool Options::has(Switch which) const

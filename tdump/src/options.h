@@ -137,6 +137,10 @@ struct SwitchUse {
     Display displayOn(FileKind kind) const;
     std::string_view meaningOn(FileKind kind) const;
     std::string_view remarkOn(FileKind kind) const;
+
+private:
+    // Whether it has an OMF reading of its own, and the file is an OMF one.
+    bool readsAsOmf(FileKind kind) const;
 };
 
 // Parts of the executable display that -ei selects.
