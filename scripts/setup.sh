@@ -9,6 +9,7 @@ set -euo pipefail
 packages=(
   cmake g++ make ninja-build pkg-config
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64
   xvfb xauth
   locales fonts-ipafont-gothic fonts-ipafont-mincho
@@ -50,15 +51,19 @@ else
   say "all packages present"
 fi
 
-# Wine's ANSI code page follows the Unix locale: ja_JP.UTF-8 gives 932.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-  say "generating the ja_JP.UTF-8 locale"
-  "${as_root[@]}" sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen \
-    || echo 'ja_JP.UTF-8 UTF-8' | "${as_root[@]}" tee -a /etc/locale.gen >/dev/null
-  "${as_root[@]}" locale-gen >/dev/null
-else
-  say "locale ja_JP.UTF-8 present"
-fi
+# Wine's ANSI code page follows the Unix locale: ja_JP.UTF-8 gives 932, the
+# tests' own; en_US.UTF-8 gives 1252, where the tests check that quoting does
+# not lean on the Japanese lead bytes. Locales already there are kept.
+for loc in ja_JP en_US; do
+  if ! locale -a 2>/dev/null | grep -qi "^$loc\.utf-\?8\$"; then
+    say "generating the $loc.UTF-8 locale"
+    "${as_root[@]}" sed -i "s/^# *\($loc.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^$loc.UTF-8 UTF-8" /etc/locale.gen \
+      || echo "$loc.UTF-8 UTF-8" | "${as_root[@]}" tee -a /etc/locale.gen >/dev/null
+    "${as_root[@]}" locale-gen --keep-existing >/dev/null
+  else
+    say "locale $loc.UTF-8 present"
+  fi
+done
 
 say "ready"
