@@ -150,7 +150,9 @@ TEST(PeTables, LoadConfigurationFieldsTablesAndSize)
     TablesImage image(TablesImage::Layout::Pe32);
     Bytes& b = image.bytes();
     const std::size_t config = 0x500;
-    b.put32(TablesImage::at(config), 0x5C); // up to the guard flags
+    b.put32(TablesImage::at(config), 0x5C);         // up to the guard flags
+    b.put32(TablesImage::at(config + 44), 0x40000); // heap flags before the affinity mask
+    b.put32(TablesImage::at(config + 48), 3);
     b.put32(TablesImage::at(config + 60), 0x00403000);
     b.put32(TablesImage::at(config + 64), 0x400000 + TablesImage::rva(0x600));
     b.put32(TablesImage::at(config + 68), 2);
@@ -164,6 +166,8 @@ TEST(PeTables, LoadConfigurationFieldsTablesAndSize)
     b.put32(TablesImage::at(0x625), 0x1030);
     image.setDirectory(10, TablesImage::rva(config), 0x40);
     const std::string text = listOf(image, {"-eiCFG"});
+    EXPECT_TRUE(Contains(text, "  Process affinity mask         00000003\n"
+                               "  Process heap flags            00040000\n"));
     EXPECT_TRUE(Contains(text, "  Security cookie               00403000\n"));
     EXPECT_TRUE(Contains(text, "  SE handler count              2\n"));
     EXPECT_TRUE(Contains(text, "  Guard flags                   10000500  CF_INSTRUMENTED "

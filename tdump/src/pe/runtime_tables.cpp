@@ -50,7 +50,8 @@ constexpr std::uint32_t tlsSize32 = 24;
 constexpr std::uint32_t tlsSize64 = 40;
 
 // IMAGE_LOAD_CONFIG_DIRECTORY: its first field is its size, and a field is
-// there only when that size covers it.
+// there only when that size covers it. PE32 keeps the heap flags before the
+// affinity mask, PE32+ after it.
 constexpr LayoutField loadConfigFields[] = {
     {"Size", 0, 4, 0, 4, FieldKind::number},
     {"Time stamp", 4, 4, 4, 4, FieldKind::number},
@@ -64,8 +65,8 @@ constexpr LayoutField loadConfigFields[] = {
     {"Lock prefix table", 32, 4, 40, 8, FieldKind::address},
     {"Maximum allocation size", 36, 4, 48, 8, FieldKind::number},
     {"Virtual memory threshold", 40, 4, 56, 8, FieldKind::number},
-    {"Process affinity mask", 44, 4, 64, 8, FieldKind::number},
-    {"Process heap flags", 48, 4, 72, 4, FieldKind::number},
+    {"Process affinity mask", 48, 4, 64, 8, FieldKind::number},
+    {"Process heap flags", 44, 4, 72, 4, FieldKind::number},
     {"CSD version", 52, 2, 76, 2, FieldKind::number},
     {"Dependent load flags", 54, 2, 78, 2, FieldKind::number},
     {"Edit list", 56, 4, 80, 8, FieldKind::address},
