@@ -126,7 +126,14 @@ TForm1::TForm1(Application& application) : application_(application)
         LoadIconA(application.instance(), MAKEINTRESOURCEA(QUELLAN_MAIN_ICON)), layout::teal};
     create(application.instance(), formClass, layout::windowCaption, shape,
            "メインウィンドウを作成できません。");
-    createControls();
+    try {
+        createControls();
+    } catch (...) {
+        // No destructor runs for a half-made form: its window and controls
+        // must still go before the fonts and the library they use.
+        destroy();
+        throw;
+    }
 }
 
 TForm1::~TForm1()

@@ -3,6 +3,7 @@
 
 #include "control_ids.h"
 #include "error_display.h"
+#include "exception.h"
 #include "ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,60 @@ std::vector<int> radioTabStops(const test::FormUnderTest& ui)
 }
 
 using MainWindow = test::ShownForm;
+
+// What a thread-local CBT hook saw of the form: creation of the rich edit
+// control refused, and when the form was destroyed, whether the fonts its
+// controls were drawn with still existed.
+struct Teardown {
+    int controlsWithFonts = 0;
+    int withDeletedFonts = 0;
+};
+Teardown* teardown = nullptr;
+
+BOOL CALLBACK checkFont(HWND control, LPARAM)
+{
+    const auto font = reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0));
+    if (font != nullptr) {
+        ++teardown->controlsWithFonts;
+        teardown->withDeletedFonts += GetObjectType(font) != OBJ_FONT ? 1 : 0;
+    }
+    return TRUE;
+}
+
+LRESULT CALLBACK refuseRichEditAndWatchTeardown(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND) {
+        const char* className = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs->lpszClass;
+        if (!IS_INTRESOURCE(className) && lstrcmpiA(className, "RICHEDIT") == 0) {
+            return 1; // the window is not created
+        }
+    } else if (code == HCBT_DESTROYWND) {
+        const auto window = reinterpret_cast<HWND>(wParam);
+        char className[16] = {};
+        GetClassNameA(window, className, sizeof className);
+        if (lstrcmpA(className, "TForm1") == 0) {
+            EnumChildWindows(window, checkFont, 0);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// A control that cannot be created ends the form's construction; what it
+// made so far goes in the order the destructor keeps: windows first.
+TEST(MainWindowStartUp, AFailedStartUpDestroysTheControlsBeforeTheirFonts)
+{
+    Teardown seen;
+    teardown = &seen;
+    Application application(GetModuleHandleA(nullptr));
+    HHOOK hook = SetWindowsHookExA(WH_CBT, refuseRichEditAndWatchTeardown, nullptr,
+                                   GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    EXPECT_THROW(TForm1 form(application), Exception);
+    UnhookWindowsHookEx(hook);
+    teardown = nullptr;
+    EXPECT_GT(seen.controlsWithFonts, 5);
+    EXPECT_EQ(seen.withDeletedFonts, 0);
+}
 
 TEST_F(MainWindow, FirstActivationInitialisesAndLeavesNoControlFocused)
 {

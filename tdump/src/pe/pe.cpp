@@ -478,6 +478,34 @@ std::string PeImage::description() const
     return text;
 }
 
+namespace {
+
+// The loader reads e_lfanew as a signed 32-bit offset from the start of the
+// file. When it cannot lead to a PE header the file is listed as an MS-DOS
+// executable; the report says why.
+void reportPeHeaderOffset(View view, std::uint32_t lfanew, Output& out)
+{
+    const std::uint64_t field = view.base() + dosHeader::lfanew;
+    if (const auto signedOffset = static_cast<std::int32_t>(lfanew); signedOffset < 0) {
+        report(out,
+               "e_lfanew is negative (" + std::to_string(signedOffset) +
+                   " as a signed 32-bit value), so there is no PE header",
+               field);
+    } else if (lfanew >= view.size()) {
+        report(out,
+               "e_lfanew points past the end of the file (" + std::to_string(view.size()) +
+                   " bytes), so there is no PE header",
+               field);
+    } else if (lfanew + ntSignatureSize > view.size()) {
+        report(out,
+               "the PE signature at e_lfanew would run past the end of the file (" +
+                   std::to_string(view.size()) + " bytes), so there is no PE header",
+               field);
+    }
+}
+
+} // namespace
+
 void listDosHeader(View view, Output& out, const Options& options)
 {
     heading(out, "MS-DOS header");
@@ -504,6 +532,7 @@ void listDosHeader(View view, Output& out, const Options& options)
     }
     const std::uint32_t lfanew = view.u32(dosHeader::lfanew).value_or(0);
     label(out, "PE header offset (e_lfanew)") << hex(lfanew) << '\n';
+    reportPeHeaderOffset(view, lfanew, out);
     if (options.verbose() && lfanew > dosHeader::size) {
         out << "\n  MS-DOS stub program:\n";
         hexDisplay(view, dosHeader::size, std::min<std::uint64_t>(lfanew, dosHeader::size + 4096),
@@ -1151,6 +1180,14 @@ void PeImage::listBaseRelocations(Output& out, RelocationDetail detail) const
                        " runs past the end of the table; read up to there",
                    blockOffset + baseRelocation::sizeOfBlock);
             length = size - at;
+        }
+        if (blockSize % baseRelocationEntrySize != 0) {
+            // The size still bounds the block, so the table goes on at the
+            // next even offset; only the last byte, half an entry, is lost.
+            report(out,
+                   "relocation block of size " + std::to_string(blockSize) +
+                       " is odd (entries are 2 bytes each); its last byte is skipped",
+                   blockOffset + baseRelocation::sizeOfBlock);
         }
         const std::uint64_t count = (length - baseRelocation::size) / baseRelocationEntrySize;
         total += count;
