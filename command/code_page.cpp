@@ -1,8 +1,20 @@
-#include "cp932_text.h"
+#include "code_page.h"
 
-namespace quellan::cp932 {
+namespace quellan {
 
-std::size_t characterLength(std::string_view text, std::size_t index)
+const CodePage& CodePage::cp932()
+{
+    static const CodePage codePage = [] {
+        LeadBytes lead;
+        for (unsigned byte = 0x81; byte <= 0xFC; ++byte) {
+            lead[byte] = byte <= 0x9F || byte >= 0xE0;
+        }
+        return CodePage(lead);
+    }();
+    return codePage;
+}
+
+std::size_t CodePage::characterLength(std::string_view text, std::size_t index) const
 {
     const bool pair = index + 1 < text.size() &&
                       isLeadByte(static_cast<unsigned char>(text[index])) &&
@@ -10,7 +22,7 @@ std::size_t characterLength(std::string_view text, std::size_t index)
     return pair ? 2 : 1;
 }
 
-std::size_t characterCount(std::string_view text)
+std::size_t CodePage::characterCount(std::string_view text) const
 {
     std::size_t count = 0;
     for (std::size_t i = 0; i < text.size(); i += characterLength(text, i)) {
@@ -19,7 +31,7 @@ std::size_t characterCount(std::string_view text)
     return count;
 }
 
-std::string_view lastCharacter(std::string_view text)
+std::string_view CodePage::lastCharacter(std::string_view text) const
 {
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); i += characterLength(text, i)) {
@@ -28,7 +40,7 @@ std::string_view lastCharacter(std::string_view text)
     return text.substr(start);
 }
 
-std::string upperCaseSingleByte(std::string_view text)
+std::string CodePage::upperCaseSingleByte(std::string_view text) const
 {
     std::string result(text);
     for (std::size_t i = 0; i < result.size(); i += characterLength(result, i)) {
@@ -39,7 +51,7 @@ std::string upperCaseSingleByte(std::string_view text)
     return result;
 }
 
-bool containsSingleByteOf(std::string_view text, std::string_view chars)
+bool CodePage::containsSingleByteOf(std::string_view text, std::string_view chars) const
 {
     for (std::size_t i = 0; i < text.size(); i += characterLength(text, i)) {
         if (characterLength(text, i) == 1 && chars.find(text[i]) != std::string_view::npos) {
@@ -49,7 +61,7 @@ bool containsSingleByteOf(std::string_view text, std::string_view chars)
     return false;
 }
 
-std::vector<std::string> split(std::string_view text, char separator)
+std::vector<std::string> CodePage::split(std::string_view text, char separator) const
 {
     std::vector<std::string> pieces;
     std::size_t start = 0;
@@ -63,4 +75,4 @@ std::vector<std::string> split(std::string_view text, char separator)
     return pieces;
 }
 
-} // namespace quellan::cp932
+} // namespace quellan

@@ -1,6 +1,5 @@
 #include "dump_state.h"
 
-#include "cp932_text.h"
 #include "dump_option_catalogue.h"
 #include "exception.h"
 
@@ -21,7 +20,7 @@ constexpr std::string_view interpreterPercent = "%%cd:~,%";
 
 } // namespace
 
-std::string commandArgument(std::string_view name)
+std::string commandArgument(std::string_view name, const CodePage& names)
 {
     // No file name holds a control character, and a line break would end
     // the interpreter's command early: such a name is refused, not passed.
@@ -31,19 +30,25 @@ std::string commandArgument(std::string_view name)
             throw Exception("ファイル名に制御文字は使えません : " + std::string(name));
         }
     }
-    if (cp932::containsSingleByteOf(name, "\"")) {
+    // The bytes below are looked for one by one, never as parts of
+    // characters: whether a byte before them leads a double-byte character
+    // depends on the code page, and a name quoted that needed no quotes
+    // reaches the dump tool all the same. A double quote is never the
+    // second byte of a character in any code page.
+    if (name.find('"') != std::string_view::npos) {
         // No quoting can carry a double quote through cmd.exe and the C
         // runtime's argument splitting intact.
         throw Exception("ファイル名に二重引用符 (\") は使えません : " + std::string(name));
     }
-    if (!cp932::containsSingleByteOf(name, charactersNeedingQuotes)) {
+    if (name.find_first_of(charactersNeedingQuotes) == std::string_view::npos) {
         return std::string(name);
     }
     // Inside quotes the C runtime reads backslashes before the closing quote
     // as escapes, so trailing ones are doubled. Only real backslashes count:
-    // a trail byte 0x5C belongs to its double-byte character.
+    // a trail byte 0x5C belongs to its double-byte character, as the C
+    // runtime reads it in the same code page.
     std::size_t trailingBackslashes = 0;
-    for (std::size_t i = 0; i < name.size(); i += cp932::characterLength(name, i)) {
+    for (std::size_t i = 0; i < name.size(); i += names.characterLength(name, i)) {
         const bool backslash = name[i] == '\\';
         trailingBackslashes = backslash ? trailingBackslashes + 1 : 0;
     }
@@ -54,15 +59,15 @@ std::string commandArgument(std::string_view name)
     return quoted;
 }
 
-std::string interpreterArgument(std::string_view name)
+std::string interpreterArgument(std::string_view name, const CodePage& names)
 {
-    const std::string argument = commandArgument(name);
+    // '%' is never the second byte of a character, so every one is replaced.
     std::string escaped;
-    for (std::size_t i = 0; i < argument.size(); i += cp932::characterLength(argument, i)) {
-        if (argument[i] == '%') {
+    for (const char byte : commandArgument(name, names)) {
+        if (byte == '%') {
             escaped += interpreterPercent;
         } else {
-            escaped.append(argument, i, cp932::characterLength(argument, i));
+            escaped += byte;
         }
     }
     return escaped;
@@ -93,7 +98,7 @@ void DumpState::selectSwitch(int row)
 std::string DumpState::setInputFile(std::string path)
 {
     inputFile = std::move(path);
-    return cp932::upperCaseSingleByte(inputFile);
+    return names_.upperCaseSingleByte(inputFile);
 }
 
 std::optional<std::string> DumpState::setMakeTextFile(bool on)
@@ -116,10 +121,10 @@ std::string DumpState::composeDumpCommand(std::string_view interpreterPath) cons
     command += " /C tdump ";
     command += currentSwitch;
     command += ' ';
-    command += interpreterArgument(inputFile);
+    command += interpreterArgument(inputFile, names_);
     if (makeTextFile) {
         command += ' ';
-        command += interpreterArgument(listFileName);
+        command += interpreterArgument(listFileName, names_);
     }
     requireCommandLineLength(command);
     return command;
@@ -130,7 +135,9 @@ std::optional<std::string> DumpState::composeViewerCommand() const
     if (!makeTextFile) {
         return std::nullopt;
     }
-    return "notepad.exe " + commandArgument(listFileName);
+    // No interpreter reads this line, and the viewer takes all of it after
+    // its own name as the file's name, blanks included.
+    return "notepad.exe " + listFileName;
 }
 
 std::string DumpState::proposedListFileName() const

@@ -3,6 +3,8 @@
 // Everything a dump depends on, and the two command lines composed from it.
 // Knows nothing of windows or processes.
 
+#include "code_page.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -18,6 +20,11 @@ inline constexpr std::string_view DefaultListFileName = "\\Temp.txt";
 inline constexpr std::size_t MaxCommandLineLength = 260;
 
 struct DumpState {
+    // File names are held in code page 932 unless the system's code page is
+    // given.
+    DumpState() = default;
+    explicit DumpState(const CodePage& names) : names_(names) {}
+
     std::string inputFile;      // as the open-file dialog returned it
     std::string currentSwitch;  // the chosen catalogue row's passed switch
     bool makeTextFile = false;  // listing written to listFileName and viewed
@@ -43,23 +50,27 @@ struct DumpState {
     // name holds a double quote or the line exceeds MaxCommandLineLength.
     std::string composeDumpCommand(std::string_view interpreterPath) const;
 
-    // "notepad.exe " and the list file name; nothing when makeTextFile is off.
+    // "notepad.exe " and the list file name as it stands; nothing when
+    // makeTextFile is off.
     std::optional<std::string> composeViewerCommand() const;
 
 private:
     std::string proposedListFileName() const;
+
+    CodePage names_ = CodePage::cp932();
 };
 
 // Throws Exception when command exceeds MaxCommandLineLength.
 void requireCommandLineLength(std::string_view command);
 
-// A file name as one argument of a command line: quoted when it holds a
-// blank, a tab or a character that the command interpreter treats specially.
-std::string commandArgument(std::string_view name);
+// A file name in the code page names as one argument of a command line:
+// quoted when any of its bytes is a blank, a tab or a character that the
+// command interpreter treats specially.
+std::string commandArgument(std::string_view name, const CodePage& names);
 
 // A file name as one argument of a line that the command interpreter reads:
 // as commandArgument, with every '%' written so that the interpreter's
 // variable expansion gives back the '%' itself.
-std::string interpreterArgument(std::string_view name);
+std::string interpreterArgument(std::string_view name, const CodePage& names);
 
 } // namespace quellan

@@ -1,7 +1,7 @@
 #include "dump_tool_folder.h"
 
-#include "cp932_text.h"
 #include "search_path.h"
+#include "system_code_page.h"
 
 #include <windows.h>
 
@@ -73,11 +73,12 @@ bool addDumpToolFolderToPath()
     if (!program) {
         return false;
     }
-    const std::string folder = parentFolder(*program);
+    const CodePage names = systemCodePage();
+    const std::string folder = parentFolder(*program, names);
     if (folder.empty()) {
         return false;
     }
-    const std::string separator = cp932::lastCharacter(folder) == "\\" ? "" : "\\";
+    const std::string separator = names.lastCharacter(folder) == "\\" ? "" : "\\";
     if (!isFile(folder + separator + dumpToolFileName)) {
         return false;
     }
@@ -85,7 +86,7 @@ bool addDumpToolFolderToPath()
     if (!path) {
         return false;
     }
-    const std::optional<std::string> extended = pathWithFolderAppended(*path, folder);
+    const std::optional<std::string> extended = pathWithFolderAppended(*path, folder, names);
     return extended && SetEnvironmentVariableA("PATH", extended->c_str()) != FALSE;
 }
 

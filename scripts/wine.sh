@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine the way Quellan is tested: a private
 # prefix inside the build folder, the Japanese locale (so the ANSI code page
-# is 932), no debug chatter, no Mono/Gecko installers, no crash dialog, and a
-# virtual X display when there is none.
+# is 932; QUELLAN_WINE_LOCALE names another, e.g. en_US.UTF-8 for 1252, and
+# the program's children inherit it), no debug chatter, no Mono/Gecko
+# installers, no crash dialog, and a virtual X display when there is none.
 #
 #   wine.sh [--prefix=DIR] [--dpi=N] [--unmanaged] PROGRAM [ARGS...]   run PROGRAM
 #   wine.sh [--prefix=DIR] [--dpi=N] --prepare           create the prefix only
@@ -38,7 +39,8 @@ prefix=$(cd "$(dirname "$prefix")" && pwd)/$(basename "$prefix")
 
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+export LANG=${QUELLAN_WINE_LOCALE:-ja_JP.UTF-8}
+export LC_ALL=$LANG
 
 state=$prefix.state
 mkdir -p "$state"

@@ -1,6 +1,6 @@
 #include "error_display.h"
 
-#include "cp932_text.h"
+#include "code_page.h"
 #include "task_windows.h"
 
 namespace quellan {
@@ -50,7 +50,7 @@ private:
 
 std::string ErrorDisplay::withFullStop(std::string message)
 {
-    const std::string_view last = cp932::lastCharacter(message);
+    const std::string_view last = CodePage::cp932().lastCharacter(message);
     if (!last.empty() && last > std::string_view(".")) {
         message += '.';
     }

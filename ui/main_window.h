@@ -10,6 +10,7 @@
 #include "keyboard_navigation.h"
 #include "loaded_library.h"
 #include "open_dialog.h"
+#include "system_code_page.h"
 #include "window.h"
 
 #include <windows.h>
@@ -65,7 +66,7 @@ private:
     void alignBars();
 
     Application& application_;
-    DumpState state_;
+    DumpState state_{systemCodePage()}; // names in the system's code page
     OpenDialog openDialog1_;
     struct CachedFont {
         int height;

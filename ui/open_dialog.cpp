@@ -1,6 +1,6 @@
 #include "open_dialog.h"
 
-#include "cp932_text.h"
+#include "code_page.h"
 #include "loaded_library.h"
 #include "task_windows.h"
 
@@ -20,7 +20,7 @@ constexpr std::size_t fileNameCapacity = 32768;
 std::string dialogFilter(const std::string& filter)
 {
     std::string result;
-    for (const std::string& piece : cp932::split(filter, '|')) {
+    for (const std::string& piece : CodePage::cp932().split(filter, '|')) {
         result += piece;
         result += '\0';
     }

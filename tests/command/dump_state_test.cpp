@@ -7,6 +7,17 @@
 namespace quellan {
 namespace {
 
+// Names in code page 932, the tests' own.
+std::string commandArgument(std::string_view name)
+{
+    return commandArgument(name, CodePage::cp932());
+}
+
+std::string interpreterArgument(std::string_view name)
+{
+    return interpreterArgument(name, CodePage::cp932());
+}
+
 // A state as the window leaves it after start-up: the proposed name written
 // into the edit box and passed back.
 DumpState initialised(const std::string& directory = "C:\\WORK")
@@ -96,12 +107,16 @@ TEST(DumpState, AnEmptyListFileLeavesOneTrailingBlank)
     EXPECT_EQ(state.composeViewerCommand(), "notepad.exe ");
 }
 
-TEST(DumpState, ViewerCommandNamesTheListFile)
+// The viewer, started without an interpreter, takes everything after its
+// own name as the file's name.
+TEST(DumpState, ViewerCommandNamesTheListFileAsItStands)
 {
     DumpState state = initialised();
     EXPECT_EQ(state.composeViewerCommand(), "notepad.exe C:\\WORK\\Temp.txt");
-    state.setListFileName("C:\\My Files\\out.txt");
-    EXPECT_EQ(state.composeViewerCommand(), "notepad.exe \"C:\\My Files\\out.txt\"");
+    for (const char* name : {"C:\\My Files\\out.txt", "100%.txt", "a&b.txt", "out\".txt"}) {
+        state.setListFileName(name);
+        EXPECT_EQ(state.composeViewerCommand(), std::string("notepad.exe ") + name);
+    }
 }
 
 TEST(DumpState, NamesWithBlanksOrInterpreterSpecialsAreQuoted)
@@ -130,7 +145,6 @@ TEST(DumpState, PercentSignsReachTheInterpreterInAFormItExpandsBackToThemselves)
     state.setListFileName("100%.txt");
     EXPECT_EQ(state.composeDumpCommand("cmd.exe"),
               "cmd.exe /C tdump -h \"a %%cd:~,%OS%%cd:~,% b.exe\" \"100%%cd:~,%.txt\"");
-    EXPECT_EQ(state.composeViewerCommand(), "notepad.exe \"100%.txt\"");
 
     EXPECT_EQ(interpreterArgument("%%"), "\"%%cd:~,%%%cd:~,%\"");
     EXPECT_EQ(interpreterArgument("a!b"), "\"a!b\"");
@@ -146,13 +160,45 @@ TEST(DumpState, PercentSignsReachTheInterpreterInAFormItExpandsBackToThemselves)
     EXPECT_THROW(state.composeDumpCommand("cmd.exe"), Exception);
 }
 
-TEST(DumpState, TrailBytesThatLookLikeSpecialsDoNotCauseQuoting)
+// Whether a byte leads a character depends on the system's code page: the
+// decision to quote never does, so no code page can hide a special.
+TEST(DumpState, NamesAreQuotedForTheirBytesWhateverTheCodePage)
 {
-    // ポ ends in 0x7C ('|'), ソ and 表 in 0x5C ('\').
-    EXPECT_EQ(commandArgument("C:\\ポ\\ソ表.exe"), "C:\\ポ\\ソ表.exe");
-    // A trailing ソ is not a backslash to double inside quotes; a real one is.
+    const CodePage cp1252{CodePage::LeadBytes{}};
+    for (const CodePage* system : {&CodePage::cp932(), &cp1252}) {
+        // é (0xE9) leads in 932, and '^' and '|' may follow a lead byte.
+        EXPECT_EQ(commandArgument("q\xE9^x.exe", *system), "\"q\xE9^x.exe\"");
+        EXPECT_EQ(commandArgument("q\xE9|x.exe", *system), "\"q\xE9|x.exe\"");
+        // ポ ends in 0x7C: quoted, which changes nothing for the dump tool.
+        EXPECT_EQ(commandArgument("C:\\ポ.exe", *system), "\"C:\\ポ.exe\"");
+        EXPECT_EQ(commandArgument("C:\\ソ表.exe", *system), "C:\\ソ表.exe");
+    }
+    DumpState state(cp1252);
+    state.setListFileName(state.initialise("C:\\WORK"));
+    state.setInputFile("C:\\q\xE9^x.exe");
+    state.setListFileName("q\xE9|x.exe");
+    EXPECT_EQ(state.composeDumpCommand("cmd.exe"),
+              "cmd.exe /C tdump -h \"C:\\q\xE9^x.exe\" \"q\xE9|x.exe\"");
+}
+
+// Inside quotes the runtime reads backslashes before the closing quote as
+// escapes; a trailing 0x5C is one only where it is no second byte, which
+// the system's code page decides.
+TEST(DumpState, OnlyRealTrailingBackslashesAreDoubledInsideQuotes)
+{
+    const CodePage cp1252{CodePage::LeadBytes{}};
     EXPECT_EQ(commandArgument("C:\\a b\\ソ"), "\"C:\\a b\\ソ\"");
     EXPECT_EQ(commandArgument("C:\\a b\\"), "\"C:\\a b\\\\\"");
+    EXPECT_EQ(commandArgument("C:\\a b\\ソ", cp1252), "\"C:\\a b\\ソ\\\"");
+}
+
+TEST(DumpState, TheStatusTextUpperCasesLettersOfTheSystemsCodePage)
+{
+    DumpState japanese = initialised();
+    DumpState western(CodePage{CodePage::LeadBytes{}});
+    // In 932 "éa" is one character; in 1252 the a is a letter of its own.
+    EXPECT_EQ(japanese.setInputFile("c:\\q\xE9" "a.exe"), "C:\\Q\xE9" "a.EXE");
+    EXPECT_EQ(western.setInputFile("c:\\q\xE9" "a.exe"), "C:\\Q\xE9" "A.EXE");
 }
 
 TEST(DumpState, ALeadByteWithoutAValidTrailByteHidesNothing)
@@ -173,7 +219,6 @@ TEST(DumpState, ADoubleQuoteInANameIsRefused)
     state.setInputFile("a.exe");
     state.setListFileName("out\".txt");
     EXPECT_THROW(state.composeDumpCommand("cmd.exe"), Exception);
-    EXPECT_THROW(state.composeViewerCommand(), Exception);
     state.setMakeTextFile(false);
     EXPECT_NO_THROW(state.composeDumpCommand("cmd.exe")) << "the list file is not used";
 }

@@ -5,6 +5,17 @@
 namespace quellan {
 namespace {
 
+// Most names below are in code page 932.
+std::string parentFolder(std::string_view filePath)
+{
+    return parentFolder(filePath, CodePage::cp932());
+}
+
+std::optional<std::string> pathWithFolderAppended(std::string_view path, std::string_view folder)
+{
+    return pathWithFolderAppended(path, folder, CodePage::cp932());
+}
+
 TEST(SearchPath, ParentFolderSplitsAtTheLastRealBackslash)
 {
     EXPECT_EQ(parentFolder("C:\\Tools\\Quellan.exe"), "C:\\Tools");
@@ -14,6 +25,11 @@ TEST(SearchPath, ParentFolderSplitsAtTheLastRealBackslash)
     EXPECT_EQ(parentFolder("C:\\ソフト 表\\Quellan.exe"), "C:\\ソフト 表");
     EXPECT_EQ(parentFolder("C:\\a\\ソ"), "C:\\a");
     EXPECT_EQ(parentFolder("Quellan.exe"), "");
+    // In 1252, "é" (0xE9, a lead byte in 932) is a character of its own and
+    // the backslash after it a real one.
+    const CodePage cp1252{CodePage::LeadBytes{}};
+    EXPECT_EQ(parentFolder("C:\\q\xE9\\tdump.exe", cp1252), "C:\\q\xE9");
+    EXPECT_EQ(pathWithFolderAppended("C:\\q\xE9\\", "C:\\q\xE9", cp1252), std::nullopt);
 }
 
 TEST(SearchPath, FolderGoesLastSoEveryEarlierEntryStillComesFirst)

@@ -170,7 +170,7 @@ TEST(Failure, ComspecOver260CharactersIsReportedAndNothingStarts)
     EXPECT_EQ(app.processesStarted(), 1u);
 }
 
-TEST(Failure, CommandOver260CharactersAndAQuotedListNameAreRefused)
+TEST(Failure, CommandOver260CharactersAndAQuotedListNameAreRefusedForTheDump)
 {
     const Sandbox sandbox;
     const RunningQuellan app(sandbox, recordingLaunch(sandbox));
@@ -210,6 +210,10 @@ TEST(Failure, CommandOver260CharactersAndAQuotedListNameAreRefused)
     EXPECT_EQ(dismissFailure(app), "ファイル名に二重引用符 (\") は使えません : " + quoted + ".");
     EXPECT_EQ(stateOf(app), withQuote);
     EXPECT_EQ(app.processesStarted(), processes);
+    // The viewer is started without an interpreter: it gets the name as typed.
+    app.click(Button4);
+    EXPECT_EQ(sandbox.waitForEvents("start", "notepad", 2).back().commandLine,
+              "notepad.exe " + quoted);
 }
 
 } // namespace

@@ -351,6 +351,15 @@ void runHidden(const std::string& commandLine, const std::string& directory)
     }
 }
 
+std::string systemPath()
+{
+    char system[MAX_PATH];
+    char windows[MAX_PATH];
+    const UINT systemLength = GetSystemDirectoryA(system, MAX_PATH);
+    const UINT windowsLength = GetWindowsDirectoryA(windows, MAX_PATH);
+    return std::string(system, systemLength) + ";" + std::string(windows, windowsLength);
+}
+
 std::string systemInterpreter()
 {
     char folder[MAX_PATH];

@@ -99,6 +99,9 @@ LaunchOptions recordingLaunch(const Sandbox& sandbox);
 // The system's own command interpreter, cmd.exe.
 std::string systemInterpreter();
 
+// The system's folders only, as PATH: nothing of ours is found on it.
+std::string systemPath();
+
 // Runs commandLine without a window, in directory (the current folder when
 // empty), and waits for it; throws when it cannot start or does not end.
 void runHidden(const std::string& commandLine, const std::string& directory = {});

@@ -49,7 +49,7 @@ TEST(RealInterpreter, DumpToolReceivesTheSwitchTheInputAndTheListAsThreeArgument
     // The viewer opens what the dump tool wrote, once it has written it.
     const std::vector<RecorderEvent> viewers = sandbox.waitForEvents("start", "notepad", 1);
     ASSERT_EQ(viewers.size(), 1u);
-    EXPECT_EQ(viewers[0].commandLine, "notepad.exe \"" + list + "\"");
+    EXPECT_EQ(viewers[0].commandLine, "notepad.exe " + list);
     EXPECT_GE(viewers[0].timeMicroseconds, sandbox.events("end", "tdump")[0].timeMicroseconds);
     EXPECT_EQ(test::readFile(list), "argc=3\r\n"
                                     "argv[1]=-ee\r\n"
@@ -95,7 +95,7 @@ TEST(RealInterpreter, ShellCharactersInTheListNameAreNeverRunByTheInterpreter)
         EXPECT_FALSE(fileExists(sandbox.work() + "\\pwned.txt"));
         EXPECT_FALSE(fileExists(sandbox.programs() + "\\pwned.txt"));
         EXPECT_EQ(sandbox.waitForEvents("start", "notepad", runs).back().commandLine,
-                  "notepad.exe \"" + name + "\"");
+                  "notepad.exe " + name);
     }
 }
 
@@ -120,10 +120,63 @@ TEST(RealInterpreter, PercentAndExclamationSignsReachTheDumpToolAsTheyAre)
         EXPECT_EQ(splitCommandLine(dump.commandLine),
                   (std::vector<std::string>{"tdump", "-h", input, name}));
         EXPECT_TRUE(fileExists(dump.directory + "\\" + name));
-        EXPECT_EQ(
-            splitCommandLine(sandbox.waitForEvents("start", "notepad", runs).back().commandLine),
-            (std::vector<std::string>{"notepad.exe", name}));
+        EXPECT_EQ(sandbox.waitForEvents("start", "notepad", runs).back().commandLine,
+                  "notepad.exe " + name);
     }
+}
+
+// The interpreter runs but finds no dump tool: that is no failure of
+// Quellan's, so no box; the viewer opens the list file all the same. A list
+// file in a folder that does not exist is taken as typed.
+TEST(RealInterpreter, WithoutADumpToolTheRunEndsQuietlyAndTheViewerStillOpens)
+{
+    const Sandbox sandbox;
+    LaunchOptions options = recordingLaunch(sandbox);
+    options.comspec = systemInterpreter();
+    options.path = systemPath();
+    const RunningQuellan app(sandbox, options);
+    const std::string input = sandbox.work() + "\\in.bin";
+    test::writeFile(input, "MZ");
+    app.chooseFile(input);
+    const std::string list = sandbox.work() + "\\no such folder\\out.txt";
+    app.setText(Edit1, list);
+
+    app.postClick(Button1);
+    EXPECT_EQ(sandbox.waitForEvents("start", "notepad", 1).back().commandLine,
+              "notepad.exe " + list);
+    app.sync();
+    EXPECT_FALSE(app.hasDialog("Quellan"));
+    EXPECT_TRUE(app.isEnabled(Button4));
+    EXPECT_EQ(app.text(Edit1), list);
+    EXPECT_FALSE(fileExists(list));
+}
+
+// Runs in code page 1252, where 0xE9 is "é" and leads no character: its
+// own ctest entry starts the tests in a western locale. A name is quoted
+// for its bytes, so the '^' and '|' after "é" reach the dump tool, and the
+// status bar upper-cases the letter after it.
+TEST(WesternCodePage, NamesWhoseBytesWouldPairInCodePage932ReachTheDumpToolWhole)
+{
+    ASSERT_EQ(GetACP(), 1252u) << "this test needs the en_US.UTF-8 locale";
+    const Sandbox sandbox;
+    // A pipe into x.exe would start it, and it would log its start.
+    test::copyFile(test::programFolder() + "\\recorder.exe", sandbox.work() + "\\x.exe");
+    const RunningQuellan app(sandbox, realInterpreterLaunch(sandbox, sandbox.work()));
+    const std::string input = sandbox.work() + "\\q\xE9^\xE9" "a.exe";
+    test::writeFile(input, "MZ");
+    app.chooseFile(input);
+    EXPECT_EQ(app.statusText(), asciiUpper(sandbox.work()) + "\\Q\xE9^\xE9" "A.EXE");
+
+    const std::string list = "q\xE9|x.txt";
+    app.setText(Edit1, list);
+    app.runAndWait(sandbox, 1, "tdump");
+    const std::vector<RecorderEvent> dumps = sandbox.events("start", "tdump");
+    ASSERT_EQ(dumps.size(), 1u);
+    EXPECT_EQ(splitCommandLine(dumps[0].commandLine),
+              (std::vector<std::string>{"tdump", "-h", input, list}));
+    EXPECT_EQ(sandbox.waitForEvents("start", "notepad", 1).back().commandLine,
+              "notepad.exe " + list);
+    EXPECT_TRUE(sandbox.events("start", "x").empty()) << "the dump was piped into x.exe";
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <stdexcept>
 
 namespace quellan::e2e {
 namespace {
@@ -21,22 +22,18 @@ using namespace controls;
 // The most characters an environment variable's value can hold.
 constexpr std::size_t longestVariableValue = 32766;
 
-// What a new Windows prefix puts on PATH, less the folders of tools nobody
-// here needs.
-std::string systemPath()
-{
-    char system[MAX_PATH];
-    char windows[MAX_PATH];
-    const UINT systemLength = GetSystemDirectoryA(system, MAX_PATH);
-    const UINT windowsLength = GetWindowsDirectoryA(windows, MAX_PATH);
-    return std::string(system, systemLength) + ";" + std::string(windows, windowsLength);
-}
+// The viewer Quellan starts: the recorder as notepad.exe beside it, or the
+// system's own notepad.exe.
+enum class Viewer { Recorder, System };
 
-// Started from its own folder, as a double-click starts it, with the
-// viewer's recorder beside it.
-LaunchOptions userLaunch(const UnpackedRelease& release, const std::string& comspec)
+// Started from its own folder, as a double-click starts it.
+LaunchOptions userLaunch(const UnpackedRelease& release, const std::string& comspec,
+                         Viewer viewer = Viewer::Recorder)
 {
-    test::copyFile(test::programFolder() + "\\recorder.exe", release.folder() + "\\notepad.exe");
+    if (viewer == Viewer::Recorder) {
+        test::copyFile(test::programFolder() + "\\recorder.exe",
+                       release.folder() + "\\notepad.exe");
+    }
     LaunchOptions options;
     options.program = release.quellan();
     options.startDirectory = release.folder();
@@ -81,27 +78,48 @@ std::string listingOf(const UnpackedRelease& release, const std::string& file)
     return test::readFile(list);
 }
 
+// The text of the system's notepad once it shows a file; throws when no
+// notepad window shows one in time.
+std::string textInTheSystemsViewer()
+{
+    for (const ULONGLONG start = test::nowMs(); test::nowMs() - start < stepTimeoutMs;
+         Sleep(100)) {
+        if (const HWND notepad = FindWindowA("Notepad", nullptr)) {
+            const std::string text = windowText(FindWindowExA(notepad, nullptr, "Edit", nullptr));
+            if (!text.empty()) {
+                return text;
+            }
+        }
+    }
+    throw std::runtime_error("the system's notepad showed no file");
+}
+
 // Chooses a DLL in another folder, picks "-ee" and runs: the interpreter,
 // whose current folder is now the DLL's, must find tdump.exe beside
 // Quellan.exe, and the viewer must open what it wrote.
-void expectTheShippedToolListsADllElsewhere(const UnpackedRelease& release,
+void expectTheShippedToolListsADllElsewhere(const UnpackedRelease& release, Viewer viewer,
                                             const std::string& screenshot)
 {
     const Sandbox sandbox;
-    const RunningQuellan app(sandbox, userLaunch(release, systemInterpreter()));
+    const RunningQuellan app(sandbox, userLaunch(release, systemInterpreter(), viewer));
     const std::string dll = dllElsewhere(sandbox);
     app.chooseFileByBrowsing(dll);
     app.click(radioButton(8));
     app.postClick(Button1);
 
-    const std::vector<RecorderEvent> viewers = sandbox.waitForEvents("start", "notepad", 1);
-    ASSERT_EQ(viewers.size(), 1u);
-    // The dump ran there too, where no tdump.exe lies.
-    EXPECT_EQ(viewers[0].directory, dll.substr(0, dll.rfind('\\')));
     const std::string list = release.folder() + "\\Temp.txt";
-    EXPECT_EQ(splitCommandLine(viewers[0].commandLine),
-              (std::vector<std::string>{"notepad.exe", list}));
-    const std::string listing = test::readFile(list);
+    std::string listing;
+    if (viewer == Viewer::System) {
+        // Given the name unquoted, blanks and all, it opens the listing.
+        listing = textInTheSystemsViewer();
+    } else {
+        const std::vector<RecorderEvent> viewers = sandbox.waitForEvents("start", "notepad", 1);
+        ASSERT_EQ(viewers.size(), 1u);
+        // The dump ran there too, where no tdump.exe lies.
+        EXPECT_EQ(viewers[0].directory, dll.substr(0, dll.rfind('\\')));
+        EXPECT_EQ(viewers[0].commandLine, "notepad.exe " + list);
+        listing = test::readFile(list);
+    }
     for (const char* name :
          {"sample_add", "sample_multiply", "int sample::largest<int>(int, int)"}) {
         EXPECT_NE(listing.find(name), std::string::npos) << name << " missing from:\n" << listing;
@@ -114,13 +132,15 @@ void expectTheShippedToolListsADllElsewhere(const UnpackedRelease& release,
 
 TEST(Release, TheToolBesideQuellanListsADllChosenInAnotherFolder)
 {
-    expectTheShippedToolListsADllElsewhere(UnpackedRelease(), "e2e-release-dumped");
+    expectTheShippedToolListsADllElsewhere(UnpackedRelease(), Viewer::Recorder,
+                                           "e2e-release-dumped");
 }
 
 TEST(Release, QuellanUnpackedIntoAFolderWithBlanksAndJapaneseNamesFindsItsTool)
 {
-    // ソ and 表 end in the byte of '\'.
-    expectTheShippedToolListsADllElsewhere(UnpackedRelease("ソフト 表示 ツール"),
+    // ソ and 表 end in the byte of '\'. The system's notepad opens the
+    // listing there.
+    expectTheShippedToolListsADllElsewhere(UnpackedRelease("ソフト 表示 ツール"), Viewer::System,
                                            "e2e-release-japanese-folder");
 }
 
@@ -236,8 +256,8 @@ TEST(Release, ArchiveHoldsTheReleaseProgramsAndTheTextsForWindowsUsers)
         SCOPED_TRACE(name);
         const std::string program = release.folder() + "\\" + name;
         const test::VersionInfo version = test::readVersionInfo(program);
-        EXPECT_EQ(version.fileVersion, QUELLAN_FILE_VERSION_TEXT);
-        EXPECT_EQ(version.productVersion, QUELLAN_PRODUCT_VERSION_TEXT);
+        EXPECT_EQ(version.fileVersion, "1.1.1.0");
+        EXPECT_EQ(version.productVersion, "1.1 1999.12");
         EXPECT_EQ(version.originalFilename, name);
         EXPECT_EQ(version.fileFlags & VS_FF_DEBUG, 0u);
         EXPECT_TRUE(isStripped(program));
