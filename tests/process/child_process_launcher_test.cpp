@@ -9,8 +9,11 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace quellan {
@@ -65,35 +68,62 @@ private:
     bool hadValue_ = false;
 };
 
-// The creation flags of every CreateProcessA call this program makes, while
-// it lives: its import of CreateProcessA points at a recorder meanwhile.
-// (Wine gives a child the normal priority whatever the flags, so the child
-// cannot tell them.)
-class CreationFlagsRecorder {
+// The process calls this program makes while it lives, in order: its
+// imports of CreateProcessA and of the two waits point at recorders
+// meanwhile. (Wine gives a child the normal priority whatever the flags, and
+// the waits leave no trace in the child, so the child cannot tell them.)
+class LaunchCallRecorder {
 public:
-    CreationFlagsRecorder() : slot_(importSlot("CreateProcessA"))
+    LaunchCallRecorder()
     {
-        original_ = reinterpret_cast<CreateProcessFunction>(*slot_);
-        flags_.clear();
-        patch(reinterpret_cast<ULONG_PTR>(&record));
+        calls_.clear();
+        hook("CreateProcessA", &createProcess, createProcess_);
+        hook("WaitForInputIdle", &waitForInputIdle, waitForInputIdle_);
+        hook("WaitForSingleObject", &waitForSingleObject, waitForSingleObject_);
     }
-    CreationFlagsRecorder(const CreationFlagsRecorder&) = delete;
-    CreationFlagsRecorder& operator=(const CreationFlagsRecorder&) = delete;
-    ~CreationFlagsRecorder() { patch(reinterpret_cast<ULONG_PTR>(original_)); }
+    LaunchCallRecorder(const LaunchCallRecorder&) = delete;
+    LaunchCallRecorder& operator=(const LaunchCallRecorder&) = delete;
+    ~LaunchCallRecorder()
+    {
+        for (const auto& [slot, original] : hooked_) {
+            patch(slot, original);
+        }
+    }
 
-    const std::vector<DWORD>& flags() const { return flags_; }
+    // "CreateProcessA inherit=0 flags=0x20", "WaitForInputIdle 4294967295", ...
+    const std::vector<std::string>& calls() const { return calls_; }
 
 private:
-    using CreateProcessFunction = decltype(&CreateProcessA);
-
-    static BOOL WINAPI record(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES process,
-                              LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags,
-                              LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
-                              LPPROCESS_INFORMATION information)
+    template <class Function>
+    void hook(const char* name, Function recorder, Function& original)
     {
-        flags_.push_back(flags);
-        return original_(application, commandLine, process, thread, inherit, flags, environment,
-                         directory, startup, information);
+        ULONG_PTR* slot = importSlot(name);
+        original = reinterpret_cast<Function>(*slot);
+        hooked_.emplace_back(slot, *slot);
+        patch(slot, reinterpret_cast<ULONG_PTR>(recorder));
+    }
+
+    static BOOL WINAPI createProcess(LPCSTR application, LPSTR commandLine,
+                                     LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
+                                     BOOL inherit, DWORD flags, LPVOID environment,
+                                     LPCSTR directory, LPSTARTUPINFOA startup,
+                                     LPPROCESS_INFORMATION information)
+    {
+        char text[64];
+        std::snprintf(text, sizeof text, "CreateProcessA inherit=%d flags=0x%lX", inherit, flags);
+        calls_.emplace_back(text);
+        return createProcess_(application, commandLine, process, thread, inherit, flags,
+                              environment, directory, startup, information);
+    }
+    static DWORD WINAPI waitForInputIdle(HANDLE process, DWORD timeout)
+    {
+        calls_.push_back("WaitForInputIdle " + std::to_string(timeout));
+        return waitForInputIdle_(process, timeout);
+    }
+    static DWORD WINAPI waitForSingleObject(HANDLE object, DWORD timeout)
+    {
+        calls_.push_back("WaitForSingleObject " + std::to_string(timeout));
+        return waitForSingleObject_(object, timeout);
     }
 
     // The slot of this program's import table that holds function.
@@ -123,17 +153,19 @@ private:
         throw std::runtime_error(std::string("no import of ") + function);
     }
 
-    void patch(ULONG_PTR value)
+    static void patch(ULONG_PTR* slot, ULONG_PTR value)
     {
         DWORD protection = 0;
-        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
-        *slot_ = value;
-        VirtualProtect(slot_, sizeof *slot_, protection, &protection);
+        VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
+        *slot = value;
+        VirtualProtect(slot, sizeof *slot, protection, &protection);
     }
 
-    ULONG_PTR* slot_;
-    static inline CreateProcessFunction original_ = nullptr;
-    static inline std::vector<DWORD> flags_;
+    std::vector<std::pair<ULONG_PTR*, ULONG_PTR>> hooked_;
+    static inline decltype(&CreateProcessA) createProcess_ = nullptr;
+    static inline decltype(&WaitForInputIdle) waitForInputIdle_ = nullptr;
+    static inline decltype(&WaitForSingleObject) waitForSingleObject_ = nullptr;
+    static inline std::vector<std::string> calls_;
 };
 
 TEST(Platform, AnsiCodePageIs932)
@@ -173,12 +205,20 @@ TEST_F(ChildProcessLauncherTest, StartDetachedReturnsBeforeASlowChildEnds)
     EXPECT_EQ(events[0].show, SW_SHOWNORMAL) << "the viewer is always shown normal";
 }
 
-TEST_F(ChildProcessLauncherTest, TheDumpGetsNoCreationFlagsAndTheViewerTheNormalPriority)
+// The dump: no creation flags, no inherited handles, a wait until it is
+// idle for input and then one until it ends, both unbounded. The viewer:
+// the normal priority, no inherited handles, no wait.
+TEST_F(ChildProcessLauncherTest, TheDumpIsWaitedForIdleThenEndTheViewerNotNeitherInheritsHandles)
 {
-    const CreationFlagsRecorder recorded;
+    const LaunchCallRecorder recorded;
     ChildProcessLauncher::runAndWait(recorder + " /C tdump -h a.exe");
     ChildProcessLauncher::startDetached(recorder + " C:\\x\\Temp.txt");
-    EXPECT_EQ(recorded.flags(), (std::vector<DWORD>{0, NORMAL_PRIORITY_CLASS}));
+    EXPECT_EQ(recorded.calls(), (std::vector<std::string>{
+                                    "CreateProcessA inherit=0 flags=0x0",
+                                    "WaitForInputIdle 4294967295",
+                                    "WaitForSingleObject 4294967295",
+                                    "CreateProcessA inherit=0 flags=0x20",
+                                }));
 }
 
 // Starts launch_host with a given show state and working directory; it runs

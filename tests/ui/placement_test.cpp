@@ -10,19 +10,27 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 namespace quellan {
 namespace {
 
 class StartedQuellan {
 public:
-    explicit StartedQuellan(WORD show,
-                            const std::string& program = test::programFolder() + "\\Quellan.exe")
+    // Started with the show state show, or with none when it is empty, and
+    // with arguments after the program's name when given.
+    explicit StartedQuellan(std::optional<WORD> show,
+                            const std::string& program = test::programFolder() + "\\Quellan.exe",
+                            const std::string& arguments = {})
     {
-        std::string line = program;
+        std::string line = program + arguments;
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = show;
+        if (show) {
+            startup.dwFlags = STARTF_USESHOWWINDOW;
+            startup.wShowWindow = *show;
+        }
         PROCESS_INFORMATION info{};
         if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                            dir_.path().c_str(), &startup, &info)) {
@@ -50,18 +58,27 @@ private:
     DWORD pid_ = 0;
 };
 
-// 3 starts maximised; any other but 7 (here 2, minimised) starts normal.
-TEST(Placement, ShowState3StartsMaximisedAndOthersButSevenNormal)
+// 3 starts maximised; any other but 7, or none, starts normal, hidden and
+// minimised ones too. Arguments on the command line change nothing.
+TEST(Placement, ShowState3StartsMaximisedAndAnyOtherButSevenOrNoneNormal)
 {
-    for (const WORD show : {WORD{SW_SHOWMAXIMIZED}, WORD{SW_SHOWMINIMIZED}}) {
-        SCOPED_TRACE(show);
-        StartedQuellan quellan(show);
+    const std::optional<WORD> states[] = {SW_SHOWMAXIMIZED,  SW_HIDE,     SW_SHOWMINIMIZED,
+                                          SW_SHOWNOACTIVATE, SW_MINIMIZE, SW_SHOWDEFAULT,
+                                          std::nullopt};
+    for (const std::optional<WORD> show : states) {
+        SCOPED_TRACE(show ? std::to_string(*show) : "none");
+        StartedQuellan quellan(show, test::programFolder() + "\\Quellan.exe",
+                               show ? "" : " /s -h C:\\no such file.exe");
         HWND form = test::findWindowOf(quellan.pid(), "TForm1", 15000);
         ASSERT_NE(form, nullptr);
         Sleep(500);
         EXPECT_TRUE(IsWindowVisible(form));
         EXPECT_FALSE(IsIconic(form));
         EXPECT_EQ(IsZoomed(form) != FALSE, show == SW_SHOWMAXIMIZED);
+        EXPECT_EQ(test::windowText(GetDlgItem(form, controls::radioButton(1))),
+                  "-a      ASCII file display");
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(form, controls::Button1)))
+            << "no file is chosen by the command line";
     }
 }
 
