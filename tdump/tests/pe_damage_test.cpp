@@ -57,41 +57,41 @@ TEST(DosHeader, APeHeaderOffsetThatCannotLeadToAPeHeaderIsReported)
     EXPECT_TRUE(reports(listing(dosFile(0x40), {})).empty());
 }
 
-TEST(MalformedPe, RelocationBlockOfOddSizeIsReportedAndTheTableGoesOn)
+// An odd size still bounds its block: the report, and the table goes on at
+// the next even offset. A size under the header's 8 bytes cannot say where
+// the next block is: the table stops there. Both in either form.
+TEST(MalformedPe, RelocationBlockSizesThatCannotBeRightAreReported)
 {
-    auto image = makeSampleImage();
-    // The first block loses half of its second entry; the second block is
-    // found at the next even offset as before.
-    image.bytes.put32(image.relocations + 4, 11);
-    const std::string odd = "** relocation block of size 11 is odd (entries are 2 bytes each); its "
-                            "last byte is skipped " +
-                            hexOffset(image.relocations + 4);
-    const std::string entries = listing(image.bytes.data, {"-R"});
+    const std::size_t table = makeSampleImage().relocations;
+    const auto withBlockSize = [](std::size_t field, std::uint32_t size) {
+        auto image = makeSampleImage();
+        image.bytes.put32(field, size);
+        return image.bytes.data;
+    };
+    // The first block loses half of its second entry.
+    const auto odd = withBlockSize(table + 4, 11);
+    const std::string oddReport = "** relocation block of size 11 is odd (entries are 2 bytes "
+                                  "each); its last byte is skipped " +
+                                  hexOffset(table + 4);
+    const std::string entries = listing(odd, {"-R"});
     EXPECT_TRUE(Contains(entries, "  Page 00001000, block size 11, 1 entries\n    008  00001008  "
                                   "DIR64\n\n  Page 00002000"));
-    EXPECT_TRUE(Contains(entries, odd));
-    EXPECT_TRUE(Contains(entries, "2 blocks, 3 entries"));
-    const std::string blocks = listing(image.bytes.data, {"-eiFIX"});
-    EXPECT_TRUE(Contains(blocks, odd + "\n  00001000  0000000B        1\n  00002000  0000000C"));
-    EXPECT_TRUE(Contains(blocks, "2 blocks, 3 entries"));
+    EXPECT_TRUE(Contains(entries, oddReport));
+    const std::string blocks = listing(odd, {"-eiFIX"});
+    EXPECT_TRUE(
+        Contains(blocks, oddReport + "\n  00001000  0000000B        1\n  00002000  0000000C"));
     for (const std::string& text : {entries, blocks}) {
+        EXPECT_TRUE(Contains(text, "2 blocks, 3 entries"));
         EXPECT_EQ(reports(text).size(), 1u) << text;
     }
-}
 
-// A size under the header's 8 bytes cannot say where the next block is: the
-// table stops there, in either form.
-TEST(MalformedPe, RelocationBlockShorterThanItsHeaderStopsTheTableInEitherForm)
-{
-    auto image = makeSampleImage();
-    image.bytes.put32(image.relocations + 16, 5);
-    const std::string tooShort = "** relocation block of size 5 (a block is at least 8 bytes); "
-                                 "the rest of the table is skipped " +
-                                 hexOffset(image.relocations + 16);
+    const auto tooShort = withBlockSize(table + 16, 5);
+    const std::string shortReport = "** relocation block of size 5 (a block is at least 8 bytes); "
+                                    "the rest of the table is skipped " +
+                                    hexOffset(table + 16);
+    EXPECT_TRUE(Contains(listing(tooShort, {"-R"}), "    010  00001010  DIR64\n  " + shortReport));
     EXPECT_TRUE(
-        Contains(listing(image.bytes.data, {"-R"}), "    010  00001010  DIR64\n  " + tooShort));
-    EXPECT_TRUE(Contains(listing(image.bytes.data, {"-eiFIX"}),
-                         "  00001000  0000000C        2\n  " + tooShort));
+        Contains(listing(tooShort, {"-eiFIX"}), "  00001000  0000000C        2\n  " + shortReport));
 }
 
 } // namespace
