@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs everything Quellan's build and tests need on Debian 12:
 # the native and MinGW-w64 toolchains, Wine with Xvfb, the Japanese locale
-# and fonts, ImageMagick for screenshots, unzip for the release archive and
-# the GoogleTest sources.
+# and fonts, ImageMagick for screenshots, unzip for the release archive, the
+# GoogleTest sources, and the reference tools and files tdump is checked
+# against (winedump, wrestool, file; Wine's NE fonts, loadlin's DOS program
+# and fasm's DOS tool sources).
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -17,6 +19,7 @@ packages=(
   googletest
   clang libclang-rt-14-dev clang-tidy clang-format cppcheck llvm lld nasm
   xxd python3 unzip time
+  wine64-tools icoutils file fonts-wine loadlin fasm
 )
 
 say() { printf 'setup: %s\n' "$*"; }
