@@ -6,7 +6,9 @@ IMPDEF lines of an import library. Time stamps and image bases are not
 compared: they are the only fields that differ between two builds.
 The run-time tables of a cross-built executable (resources, TLS, load
 configuration, unwind data, certificates and overlay) are compared with
-llvm-readobj's and windres' readings.
+llvm-readobj's and windres' readings, and so are the headers, imports,
+exports, TLS directories and load configuration of 32-bit images (MinGW's
+and lld-link's).
 The program databases lld-link writes for a program of our own are
 compared with llvm-pdbutil's reading, and with the images' debug directories;
 those debug directories are compared with llvm-readobj's reading.
@@ -489,30 +491,83 @@ def objdump_words(objdump, image, address, width, limit=64):
     return words[:words.index(0)] if 0 in words else words
 
 
+def readobj_value(text):
+    """A value as llvm-readobj prints it: a number, or a name with its number in parentheses."""
+    m = re.search(r"\((0x[0-9A-F]+)\)", text)
+    return int(m.group(1) if m else text.split()[0], 0)
+
+
+def readobj_block(text, title):
+    """The "Key: value" fields of one block of llvm-readobj's output, nested blocks left out."""
+    fields, depth = {}, 0
+    for line in text.split(f"\n{title} ")[1].splitlines()[1:]:
+        closing = re.match(r"^\s*[}\]]$", line)
+        if closing and depth == 0:
+            break
+        m = re.match(r"^\s+(\w+)(?:: (.*)| \[ (\(0x[0-9A-F]+\)))$", line)
+        if m and depth == 0:
+            fields[m.group(1)] = readobj_value(m.group(2) or m.group(3))
+        opening = m.group(3) if m else line.endswith(("{", "["))
+        depth += 1 if opening else -1 if closing else 0
+    return fields
+
+
+def tls_agrees(a, image, width):
+    """The TLS directory of an image against llvm-readobj's, the callbacks
+    against the array of width-byte addresses objdump shows where the
+    directory points; and those callbacks."""
+    expected = readobj_block(run(a.llvm_readobj, "--coff-tls-directory", image), "TLSDirectory")
+    lines = section(run(a.tdump, "-eiTLS", image), "TLS directory")
+    fields = labelled(lines)
+    names = {"StartAddressOfRawData": "Raw data start", "EndAddressOfRawData": "Raw data end",
+             "AddressOfIndex": "Index address", "AddressOfCallBacks": "Callbacks address",
+             "SizeOfZeroFill": "Size of zero fill", "Characteristics": "Characteristics"}
+    mine = {field: int(fields[label], 16) for field, label in names.items() if label in fields}
+    assert set(expected) == set(names), expected
+    callbacks = objdump_words(a.objdump, image, expected["AddressOfCallBacks"], width)
+    listed = [int(m.group(1), 16) for m in
+              (re.match(rf"^    ([0-9A-F]{{{2 * width}}})  \S+$", line) for line in lines) if m]
+    assert len(callbacks) >= 1, callbacks
+    name = os.path.basename(image)
+    return (compare(f"{name}: TLS directory", expected, mine)
+            & compare(f"{name}: TLS callbacks", callbacks, listed)), callbacks
+
+
 def check_tls(a):
-    """The TLS directory against llvm-readobj's, the callbacks against the
-    array objdump shows at the callbacks address."""
+    """The TLS directories and callbacks of the 64-bit executables."""
     ok = True
     for name in ("runtime.exe", "runtime_lld.exe"):
         image = f"{a.fixtures}/{name}"
         if not os.path.exists(image) and name == "runtime_lld.exe":
             continue
-        text = run(a.llvm_readobj, "--coff-tls-directory", image)
-        expected = {k: int(v, 16) for k, v in re.findall(r"^  (\w+): 0x([0-9A-F]+)$", text, re.M)}
-        expected["Characteristics"] = int(re.search(r"Characteristics \[ \((0x[0-9A-F]+)\)", text).group(1), 16)
-        fields = labelled(section(run(a.tdump, "-eiTLS", image), "TLS directory"))
-        names = {"StartAddressOfRawData": "Raw data start", "EndAddressOfRawData": "Raw data end",
-                 "AddressOfIndex": "Index address", "AddressOfCallBacks": "Callbacks address",
-                 "SizeOfZeroFill": "Size of zero fill", "Characteristics": "Characteristics"}
-        mine = {field: int(fields[label], 16) for field, label in names.items() if label in fields}
-        assert len(expected) == 6, expected
-        ok = compare(f"{name}: TLS directory", expected, mine) and ok
-        callbacks = objdump_words(a.objdump, image, expected["AddressOfCallBacks"], 8)
-        listed = [int(m.group(1), 16) for m in
-                  re.finditer(r"^    ([0-9A-F]{16})  \S+$", run(a.tdump, "-eiTLS", image), re.M)]
-        assert len(callbacks) >= 1, callbacks
-        ok = compare(f"{name}: TLS callbacks", callbacks, listed) and ok
+        ok &= tls_agrees(a, image, 8)[0]
     return ok
+
+
+# tdump's load configuration labels by llvm-readobj's field names.
+LOAD_CONFIG_FIELDS = {
+    "Size": "Size", "TimeDateStamp": "Time stamp", "MajorVersion": "Major version",
+    "MinorVersion": "Minor version", "GlobalFlagsClear": "Global flags clear",
+    "GlobalFlagsSet": "Global flags set", "CriticalSectionDefaultTimeout": "Critical section timeout",
+    "DeCommitFreeBlockThreshold": "Decommit free block threshold",
+    "DeCommitTotalFreeThreshold": "Decommit total free threshold",
+    "LockPrefixTable": "Lock prefix table", "MaximumAllocationSize": "Maximum allocation size",
+    "VirtualMemoryThreshold": "Virtual memory threshold", "ProcessHeapFlags": "Process heap flags",
+    "ProcessAffinityMask": "Process affinity mask", "CSDVersion": "CSD version",
+    "DependentLoadFlags": "Dependent load flags", "EditList": "Edit list",
+    "SecurityCookie": "Security cookie", "SEHandlerTable": "SE handler table",
+    "SEHandlerCount": "SE handler count", "GuardCFCheckFunction": "Guard CF check function",
+    "GuardCFCheckDispatch": "Guard CF dispatch function",
+    "GuardCFFunctionTable": "Guard CF function table",
+    "GuardCFFunctionCount": "Guard CF function count", "GuardFlags": "Guard flags"}
+LOAD_CONFIG_COUNTS = {"SE handler count", "Guard CF function count"}
+
+
+def load_config_values(lines):
+    """tdump's load configuration fields by llvm-readobj's names."""
+    fields = labelled(lines)
+    return {key: int(fields[label], 10 if label in LOAD_CONFIG_COUNTS else 16)
+            for key, label in LOAD_CONFIG_FIELDS.items() if label in fields}
 
 
 def check_load_config(a):
@@ -521,30 +576,10 @@ def check_load_config(a):
     function table."""
     image = f"{a.fixtures}/runtime_lld.exe"
     text = run(a.llvm_readobj, "--coff-load-config", image)
-    body = text.split("LoadConfig [")[1].split("\n]")[0]
-    expected = {}
-    for key, value in re.findall(r"^  (\w+): (.*)$", body, re.M):
-        m = re.search(r"\((0x[0-9A-F]+)\)$", value)
-        expected[key] = int(m.group(1) if m else value, 0)
-    names = {"Size": "Size", "TimeDateStamp": "Time stamp", "MajorVersion": "Major version",
-             "MinorVersion": "Minor version", "GlobalFlagsClear": "Global flags clear",
-             "GlobalFlagsSet": "Global flags set", "CriticalSectionDefaultTimeout": "Critical section timeout",
-             "DeCommitFreeBlockThreshold": "Decommit free block threshold",
-             "DeCommitTotalFreeThreshold": "Decommit total free threshold",
-             "LockPrefixTable": "Lock prefix table", "MaximumAllocationSize": "Maximum allocation size",
-             "VirtualMemoryThreshold": "Virtual memory threshold", "ProcessHeapFlags": "Process heap flags",
-             "ProcessAffinityMask": "Process affinity mask", "CSDVersion": "CSD version",
-             "DependentLoadFlags": "Dependent load flags", "EditList": "Edit list",
-             "SecurityCookie": "Security cookie", "SEHandlerTable": "SE handler table",
-             "SEHandlerCount": "SE handler count", "GuardCFCheckFunction": "Guard CF check function",
-             "GuardCFCheckDispatch": "Guard CF dispatch function",
-             "GuardCFFunctionTable": "Guard CF function table",
-             "GuardCFFunctionCount": "Guard CF function count", "GuardFlags": "Guard flags"}
+    expected = readobj_block(text, "LoadConfig")
     lines = section(run(a.tdump, "-eiCFG", image), "Load configuration")
-    fields = labelled(lines)
-    counts = {"SE handler count", "Guard CF function count"}
-    mine = {key: int(fields[label], 10 if label in counts else 16) for key, label in names.items() if label in fields}
-    assert set(expected) == set(names) and expected["GuardCFFunctionCount"] == 2, expected
+    mine = load_config_values(lines)
+    assert set(expected) == set(LOAD_CONFIG_FIELDS) and expected["GuardCFFunctionCount"] == 2, expected
     base = image_base(a.llvm_readobj, image)
     table = [int(v, 16) - base for v in re.findall(r"^  (0x[0-9A-F]+)$", text.split("GuardFidTable [")[1], re.M)]
     start = lines.index("  Guard CF functions") + 1
@@ -837,6 +872,188 @@ def check_debug_directory(a):
     ok &= compare("pdb_program32.exe: a repro entry", True,
                   any(entry[0] == 16 for entry in
                       readobj_debug_directory(a.llvm_readobj, f"{a.fixtures}/pdb_program32.exe")))
+    return ok
+
+
+# tdump's header labels by llvm-readobj's field names; the counts are decimal.
+COFF_HEADER_FIELDS = {
+    "Machine": "Machine", "SectionCount": "Number of sections", "TimeDateStamp": "Time stamp",
+    "PointerToSymbolTable": "Symbol table offset", "SymbolCount": "Number of symbols",
+    "OptionalHeaderSize": "Optional header size", "Characteristics": "Characteristics"}
+OPTIONAL_HEADER_FIELDS = {
+    "Magic": "Magic", "MajorLinkerVersion": "Major linker version",
+    "MinorLinkerVersion": "Minor linker version", "SizeOfCode": "Size of code",
+    "SizeOfInitializedData": "Size of initialised data",
+    "SizeOfUninitializedData": "Size of uninitialised data", "AddressOfEntryPoint": "Entry point RVA",
+    "BaseOfCode": "Base of code", "BaseOfData": "Base of data", "ImageBase": "Image base",
+    "SectionAlignment": "Section alignment", "FileAlignment": "File alignment",
+    "MajorOperatingSystemVersion": "Major OS version", "MinorOperatingSystemVersion": "Minor OS version",
+    "MajorImageVersion": "Major image version", "MinorImageVersion": "Minor image version",
+    "MajorSubsystemVersion": "Major subsystem version", "MinorSubsystemVersion": "Minor subsystem version",
+    "SizeOfImage": "Size of image", "SizeOfHeaders": "Size of headers", "Subsystem": "Subsystem",
+    "Characteristics": "DLL characteristics", "SizeOfStackReserve": "Size of stack reserve",
+    "SizeOfStackCommit": "Size of stack commit", "SizeOfHeapReserve": "Size of heap reserve",
+    "SizeOfHeapCommit": "Size of heap commit", "NumberOfRvaAndSize": "Number of RVAs and sizes"}
+DECIMAL_HEADER_FIELDS = {"Number of sections", "Number of symbols", "Optional header size"}
+
+
+def pe32_headers(a, image):
+    """The file and optional headers and the data directories of a PE32 image,
+    llvm-readobj's and tdump's."""
+    text = run(a.llvm_readobj, "--file-headers", image)
+    listing = run(a.tdump, "-eiHDR", image)
+    ok = True
+    for title, heading, names in (("ImageFileHeader", "COFF file header", COFF_HEADER_FIELDS),
+                                  ("ImageOptionalHeader", "Optional header", OPTIONAL_HEADER_FIELDS)):
+        expected = readobj_block(text, title)
+        fields = labelled(section(listing, heading))
+        mine = {key: int(fields[label], 10 if label in DECIMAL_HEADER_FIELDS else 16)
+                for key, label in names.items() if label in fields}
+        assert set(names) <= set(expected), set(names) - set(expected)
+        ok &= compare(f"{os.path.basename(image)}: {heading}", {k: expected[k] for k in names}, mine)
+    directory = re.findall(r"^\s+\w+(?:RVA|Size): (0x[0-9A-F]+)$", text.split("DataDirectory {")[1], re.M)
+    expected = [(int(rva, 16), int(size, 16)) for rva, size in zip(directory[0::2], directory[1::2])]
+    mine = [(int(m.group(1), 16), int(m.group(2), 16)) for m in
+            (re.match(r"^\s*\d+  \S.*?  ([0-9A-F]{8})  ([0-9A-F]{8})", line)
+             for line in section(listing, "Data directories")) if m]
+    assert len(expected) == 16, expected
+    ok &= compare(f"{os.path.basename(image)}: data directories", expected, mine)
+    return ok, len(COFF_HEADER_FIELDS) + len(OPTIONAL_HEADER_FIELDS) + 2 * len(expected)
+
+
+def readobj_imports(readobj, image):
+    """[(module, lookup table RVA, address table RVA, [(name, hint) or ("", ordinal)])]."""
+    modules = []
+    for block in run(readobj, "--coff-imports", image).split("\nImport {")[1:]:
+        field = lambda name: re.search(rf"^  {name}: (.*)$", block, re.M).group(1)
+        modules.append((field("Name"), int(field("ImportLookupTableRVA"), 16),
+                        int(field("ImportAddressTableRVA"), 16),
+                        [(m.group(1), int(m.group(2))) for m in
+                         re.finditer(r"^  Symbol: (\S*) \((\d+)\)$", block, re.M)]))
+    return modules
+
+
+def tdump_imports(lines):
+    """The same from tdump's import listing, names as stored."""
+    modules = []
+    for line in lines:
+        m = re.match(r"^  Module (\S+)$", line)
+        if m:
+            modules.append([m.group(1), None, None, []])
+        m = re.match(r"^    lookup table ([0-9A-F]{8}), address table ([0-9A-F]{8}),", line)
+        if m and modules:
+            modules[-1][1:3] = [int(m.group(1), 16), int(m.group(2), 16)]
+        m = re.match(r"^    ([0-9A-F]{4})  (\S+)$", line)
+        if m and modules:
+            modules[-1][3].append((m.group(2), int(m.group(1), 16)))
+        m = re.match(r"^          ordinal (\d+)$", line)
+        if m and modules:
+            modules[-1][3].append(("", int(m.group(1))))
+    return [tuple(module) for module in modules]
+
+
+def pe32_imports(a, image):
+    """Every imported module, its tables and each import by name and hint or
+    by ordinal, in -eiNAM and -em alike, and the modules of -em. in order."""
+    expected = readobj_imports(a.llvm_readobj, image)
+    name = os.path.basename(image)
+    ok = compare(f"{name}: imports (-eiNAM)", expected,
+                 tdump_imports(section(run(a.tdump, "-eiNAM", "-m", image), "Imports")))
+    ok &= compare(f"{name}: imports (-em)", expected,
+                  tdump_imports(section(run(a.tdump, "-em", "-m", image), "Imports")))
+    modules = [line.strip() for line in section(run(a.tdump, "-em.", image), "Imported modules")]
+    ok &= compare(f"{name}: imported modules (-em.)", [m[0] for m in expected], [m for m in modules if m])
+    return ok, expected
+
+
+def pe32_exports(a, dll):
+    """Every export with an address (ordinal, name, RVA, forwarder) in -ee and
+    -eiENT, against llvm-readobj and the forwarder names objdump shows; the
+    counts of functions and names the directory gives."""
+    exports = [(int(o), n, int(r, 16)) for o, n, r in
+               re.findall(r"Ordinal: (\d+)\n  Name: (\S*)\n  RVA: (0x[0-9A-F]+)",
+                          run(a.llvm_readobj, "--coff-exports", dll))]
+    forwarders = {int(o): f for o, f in
+                  re.findall(r"\+base\[\s*(\d+)\]\s+[0-9a-f]+ Forwarder RVA -- (\S+)", run(a.objdump, "-p", dll))}
+    expected = {o: (n, r, forwarders.get(o, "")) for o, n, r in exports if r != 0}
+    ok = True
+    for switch in ("-ee", "-eiENT"):
+        lines = section(run(a.tdump, switch, "-m", dll), "Exports")
+        mine = {int(m.group(1)): ("" if m.group(3) == "(by ordinal only)" else m.group(3), int(m.group(2), 16),
+                                  m.group(4) or "")
+                for m in (re.match(r"^\s+(\d+)  ([0-9A-F]{8})  (\S+|\(by ordinal only\))(?:  -> (\S+))?$", line)
+                          for line in lines) if m}
+        counts = re.search(r", (\d+) functions, (\d+) names,", "\n".join(lines))
+        ok &= compare(f"{os.path.basename(dll)}: exports ({switch})", expected, mine)
+        ok &= compare(f"{os.path.basename(dll)}: functions and names ({switch})",
+                      (len(exports), sum(1 for _, n, _ in exports if n)),
+                      (int(counts.group(1)), int(counts.group(2))) if counts else None)
+    return ok, expected
+
+
+def pe32_load_config(a, image):
+    """The load configuration and its SafeSEH handlers against llvm-readobj.
+    LLVM 14's 32-bit layout has the process affinity mask before the heap
+    flags, the 64-bit order; IMAGE_LOAD_CONFIG_DIRECTORY32 has the heap flags
+    at 44 and the mask at 48, so those two are taken from the words objdump
+    shows there."""
+    text = run(a.llvm_readobj, "--coff-load-config", image)
+    expected = readobj_block(text, "LoadConfig")
+    headers = run(a.llvm_readobj, "--file-headers", image)
+    base = readobj_block(headers, "ImageOptionalHeader")["ImageBase"]
+    directory = int(re.search(r"LoadConfigTableRVA: (0x[0-9A-F]+)", headers).group(1), 16)
+    words = objdump_words(a.objdump, image, base + directory + 44, 4, 2)
+    expected["ProcessHeapFlags"], expected["ProcessAffinityMask"] = words[0], words[1]
+    lines = section(run(a.tdump, "-eiCFG", image), "Load configuration")
+    mine = load_config_values(lines)
+    # The fixture gives every field a value of its own, so a field read from
+    # its neighbour's place differs.
+    assert set(expected) == set(list(LOAD_CONFIG_FIELDS)[:20]) and expected["SEHandlerCount"] == 2, expected
+    assert (expected["ProcessHeapFlags"], expected["ProcessAffinityMask"]) == (0x40000, 3), words
+    handlers = [int(v, 16) - base
+                for v in re.findall(r"^  (0x[0-9A-F]+)$", text.split("SEHTable [")[1], re.M)]
+    start = lines.index("  SE handlers") + 1 if "  SE handlers" in lines else len(lines)
+    listed = [int(line.split()[0], 16) for line in lines[start:] if re.match(r"^    [0-9A-F]{8}$", line)]
+    name = os.path.basename(image)
+    return (compare(f"{name}: load configuration fields", expected, mine)
+            & compare(f"{name}: SafeSEH handlers", handlers, listed)), expected, handlers
+
+
+def check_pe32(a):
+    """tdump's 32-bit layouts on images built from sources of our own: a
+    MinGW DLL with named, ordinal-only, data and forwarded exports; a MinGW
+    program importing from it by name and by ordinal and from the system
+    DLLs, with TLS callbacks; an lld-linked program with a load
+    configuration, SafeSEH handlers and a TLS directory of its own. Each is
+    compared with llvm-readobj (and objdump where that shows more): the
+    headers, the imports, the exports, the TLS directory with each callback,
+    the load configuration with each handler."""
+    dll, program, runtime = (f"{a.fixtures}/{name}" for name in
+                             ("pe32_library.dll", "pe32_program.exe", "pe32_runtime.exe"))
+    ok = True
+    for image in (dll, program, runtime):
+        agreed, count = pe32_headers(a, image)
+        ok &= agreed
+        print(f"{os.path.basename(image)}: {count} header and data directory values compared")
+    agreed, exports = pe32_exports(a, dll)
+    assert any(f for _, _, f in exports.values()) and any(not n for n, _, _ in exports.values()), exports
+    ok &= agreed
+    print(f"pe32_library.dll: {len(exports)} exports compared (ordinal, name, RVA, forwarder)")
+    for image in (dll, program):
+        agreed, modules = pe32_imports(a, image)
+        ok &= agreed
+        print(f"{os.path.basename(image)}: {len(modules)} modules, "
+              f"{sum(len(m[3]) for m in modules)} imports compared")
+    library = next(m for m in readobj_imports(a.llvm_readobj, program) if m[0] == "pe32_library.dll")
+    assert ("", 9) in library[3] and ("pe32_total", 3) in library[3], library
+    for image in (program, runtime):
+        agreed, callbacks = tls_agrees(a, image, 4)
+        assert len(callbacks) >= 2, callbacks
+        ok &= agreed
+        print(f"{os.path.basename(image)}: TLS directory and {len(callbacks)} callbacks compared")
+    agreed, fields, handlers = pe32_load_config(a, runtime)
+    ok &= agreed
+    print(f"pe32_runtime.exe: {len(fields)} load configuration fields and {len(handlers)} SafeSEH handlers compared")
     return ok
 
 
