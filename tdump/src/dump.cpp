@@ -1,184 +1,81 @@
 #include "dump.h"
 
 #include <algorithm>
-#include <optional>
-#include <type_traits>
 #include <vector>
 
-#include "archive/archive.h"
-#include "coff/coff.h"
+#include "archive/archive_format.h"
+#include "coff/coff_format.h"
 #include "demangle/demangle.h"
 #include "display/file_display.h"
-#include "names.h"
-#include "omf/omf.h"
-#include "pdb/pdb.h"
-#include "pe/pe.h"
+#include "dos/dos_format.h"
+#include "import/import_object.h"
+#include "omf/omf_format.h"
+#include "pdb/pdb_format.h"
+#include "pe/pe_format.h"
+#include "unknown/unknown_file.h"
 
 namespace tdump {
 namespace {
 
 constexpr std::size_t maxMangledLine = std::size_t{64} * 1024;
 
-std::string_view kindName(FileKind kind)
-{
-    switch (kind) {
-    case FileKind::PeImage:
-        return "a PE image";
-    case FileKind::DosExecutable:
-        return "an MS-DOS executable";
-    case FileKind::CoffObject:
-        return "a COFF object file";
-    case FileKind::ImportObject:
-        return "an import object";
-    case FileKind::Archive:
-        return "an archive library";
-    case FileKind::PdbFile:
-        return "a program database";
-    case FileKind::OmfObject:
-        return "an OMF object module";
-    case FileKind::OmfLibrary:
-        return "an OMF library";
-    case FileKind::Unknown:
-        break;
-    }
-    return "a file of unknown type";
-}
+// The formats, in the order they are tried: the first that takes the file
+// lists it. A program database and an archive are told by their
+// signatures; a PE image before the MS-DOS executable it extends; the
+// import object's signature before the looser test of a COFF object; OMF,
+// told by its first record, last.
+constexpr Recogniser recognisers[] = {
+    recogniseProgramDatabase, recogniseArchive,    recognisePeImage, recogniseDosExecutable,
+    recogniseImportObject,    recogniseCoffObject, recogniseOmfFile,
+};
 
-std::string typeText(const ParsedFile& file)
-{
-    switch (kindOf(file)) {
-    case FileKind::PeImage:
-        return std::get<PeImage>(file).description();
-    case FileKind::DosExecutable:
-        return "MS-DOS executable (no PE header)";
-    case FileKind::CoffObject: {
-        const CoffHeader& header = std::get<CoffFile>(file).header();
-        return std::string(header.bigobj ? "COFF object file (extended format), "
-                                         : "COFF object file, ") +
-               std::string(machineName(header.machine));
-    }
-    case FileKind::ImportObject:
-        return "import object (short import library member)";
-    case FileKind::Archive:
-        return "archive library";
-    case FileKind::PdbFile:
-        return std::get<PdbFile>(file).description();
-    case FileKind::OmfObject:
-        return std::get<OmfObject>(file).description();
-    case FileKind::OmfLibrary:
-        return std::get<OmfLibrary>(file).description();
-    case FileKind::Unknown:
-        break;
-    }
-    return "unknown (not a PE image, COFF or OMF object, library or program database)";
-}
-
-class Dumper {
+// The listing of one file: the heading, then the displays asked for.
+class Listing {
 public:
-    Dumper(const Options& options, View file, const ParsedFile& parsed, Output& out)
-        : options_(options), file_(file), parsed_(parsed), kind_(kindOf(parsed)), out_(out)
+    Listing(const Options& options, View file, const ListedFile& listed, Output& out)
+        : options_(options), file_(file), listed_(listed), out_(out)
     {
         for (const SwitchUse& use : options_.switches) {
-            if (use.displayOn(kind_) != Display::Modifier && !use.whyNoEffect(kind_)) {
-                shown_.push_back(use.displayOn(kind_));
+            const Display display = use.display();
+            if (display < firstModifier && applies(display)) {
+                wanted_.add(display);
             }
         }
     }
 
-    void run(std::string_view fileName);
+    void run(std::string_view fileName)
+    {
+        writeHeading(fileName);
+        const DisplaySet shown = wanted_.empty() ? DisplaySet{listed_.defaultDisplay()} : wanted_;
+        listed_.show(shown, out_, options_);
+        fileDisplays(shown);
+        if (shown.has(Display::Unmangle)) {
+            unmangleLines();
+        }
+    }
 
 private:
-    bool wants(Display display) const
+    bool applies(Display display) const
     {
-        return std::find(shown_.begin(), shown_.end(), display) != shown_.end();
+        return everyFileDisplays.has(display) || listed_.displays().has(display);
     }
     void writeHeading(std::string_view fileName);
-    void defaultDisplay();
-    void peDisplays(const PeImage& image);
-    void peExecutableDisplay(const PeImage& image);
-    void coffDisplays(const CoffFile& coff);
-    void forcedCoffDisplays();
-    void coffObjectDisplays(const CoffFile& coff);
-    template <class OmfFile> void omfDisplays(const OmfFile& file);
-    void archiveDisplays(const Archive& archive);
-    void fileDisplays();
+    void fileDisplays(DisplaySet shown);
     void unmangleLines();
 
     const Options& options_;
     View file_;
-    const ParsedFile& parsed_;
-    FileKind kind_;
+    const ListedFile& listed_;
     Output& out_;
-    std::vector<Display> shown_; // what the switches that apply to this file ask for
+    DisplaySet wanted_; // what the switches that apply to this file ask for
 };
 
-void Dumper::run(std::string_view fileName)
-{
-    writeHeading(fileName);
-    if (shown_.empty()) {
-        defaultDisplay();
-        return;
-    }
-    switch (kind_) {
-    case FileKind::PeImage:
-        peDisplays(std::get<PeImage>(parsed_));
-        break;
-    case FileKind::DosExecutable:
-        if (wants(Display::Executable)) {
-            listDosHeader(file_, out_, options_);
-        }
-        if (wants(Display::Coff)) {
-            forcedCoffDisplays();
-        }
-        break;
-    case FileKind::CoffObject:
-        coffObjectDisplays(std::get<CoffFile>(parsed_));
-        break;
-    case FileKind::ImportObject:
-        if (wants(Display::Coff)) {
-            heading(out_, "Import object");
-            listImportObject(file_, out_, options_);
-        }
-        if (wants(Display::Impdef)) {
-            heading(out_, "Module definition (IMPDEF)");
-            listImportObject(file_, out_, options_);
-        }
-        break;
-    case FileKind::Archive:
-        archiveDisplays(std::get<Archive>(parsed_));
-        break;
-    case FileKind::PdbFile:
-        if (wants(Display::Debug)) {
-            std::get<PdbFile>(parsed_).list(out_, options_);
-        }
-        if (wants(Display::Coff)) {
-            forcedCoffDisplays();
-        }
-        break;
-    case FileKind::OmfObject:
-        omfDisplays(std::get<OmfObject>(parsed_));
-        break;
-    case FileKind::OmfLibrary:
-        omfDisplays(std::get<OmfLibrary>(parsed_));
-        break;
-    case FileKind::Unknown:
-        if (wants(Display::Coff)) {
-            forcedCoffDisplays();
-        }
-        break;
-    }
-    fileDisplays();
-    if (wants(Display::Unmangle)) {
-        unmangleLines();
-    }
-}
-
-void Dumper::writeHeading(std::string_view fileName)
+void Listing::writeHeading(std::string_view fileName)
 {
     out_ << "tdump listing\n";
     out_ << "File:     " << fileName << '\n';
     out_ << "Size:     " << dec(file_.size()) << " bytes (0x" << hex(file_.size(), 1) << ")\n";
-    out_ << "Type:     " << typeText(parsed_) << '\n';
+    out_ << "Type:     " << listed_.typeText() << '\n';
     out_ << "Switches:";
     if (options_.switches.empty()) {
         out_ << " (none)";
@@ -189,234 +86,25 @@ void Dumper::writeHeading(std::string_view fileName)
     out_ << '\n';
     for (const SwitchUse& use : options_.switches) {
         out_ << "  " << column(use.text, 10) << ' ';
-        if (const auto why = use.whyNoEffect(kind_)) {
-            out_ << "no effect on " << kindName(kind_) << ": " << *why << '\n';
+        if (!applies(use.display())) {
+            out_ << "no effect on " << listed_.kindName() << ": " << listed_.whyNot(use.display())
+                 << '\n';
             continue;
         }
-        out_ << use.meaningOn(kind_) << '\n';
-        if (const std::string_view remark = use.remarkOn(kind_); !remark.empty()) {
+        out_ << use.meaningIn(listed_.reading()) << '\n';
+        if (const std::string_view remark = use.remarkIn(listed_.reading()); !remark.empty()) {
             out_ << "  " << column("", 10) << " note: " << remark << '\n';
         }
     }
-    if (shown_.empty()) {
-        out_ << "Display:  the default for " << kindName(kind_) << '\n';
+    if (wanted_.empty()) {
+        out_ << "Display:  the default for " << listed_.kindName() << '\n';
     }
 }
 
-void Dumper::defaultDisplay()
+void Listing::fileDisplays(DisplaySet shown)
 {
-    switch (kind_) {
-    case FileKind::PeImage:
-        peExecutableDisplay(std::get<PeImage>(parsed_));
-        break;
-    case FileKind::DosExecutable:
-        listDosHeader(file_, out_, options_);
-        break;
-    case FileKind::CoffObject:
-        coffDisplays(std::get<CoffFile>(parsed_));
-        break;
-    case FileKind::ImportObject:
-        heading(out_, "Import object");
-        listImportObject(file_, out_, options_);
-        break;
-    case FileKind::Archive:
-        std::get<Archive>(parsed_).listLibrary(out_, options_);
-        break;
-    case FileKind::PdbFile:
-        std::get<PdbFile>(parsed_).list(out_, options_);
-        break;
-    case FileKind::OmfObject:
-        std::get<OmfObject>(parsed_).listRecords(out_, options_);
-        break;
-    case FileKind::OmfLibrary:
-        std::get<OmfLibrary>(parsed_).listLibrary(out_, options_);
-        break;
-    case FileKind::Unknown:
-        heading(out_, "Hexadecimal display");
-        hexDisplay(file_, 0, file_.size(), out_);
-        break;
-    }
-}
-
-void Dumper::peExecutableDisplay(const PeImage& image)
-{
-    if (options_.has(Switch::NoNewExe)) {
-        listDosHeader(file_, out_, options_);
-        return;
-    }
-    if (options_.exeTable(tableHeaders)) {
-        image.listHeaders(out_, options_);
-    }
-    if (options_.exeTable(tableSections)) {
-        image.listSections(out_, options_);
-    }
-    if (options_.exeTable(tableExports)) {
-        image.listExports(out_, options_, {});
-    }
-    if (options_.exeTable(tableImports)) {
-        image.listImports(out_, options_, ImportDetail::Functions, {});
-        image.listDelayImports(out_, options_, ImportDetail::Functions, {});
-    }
-    if (options_.exeTable(tableHeaders) && !options_.has(Switch::NoDebug)) {
-        image.listDebugDirectory(out_, options_);
-    }
-    if (options_.exeTable(tableFixups) && !options_.has(Switch::NoRelocs)) {
-        image.listBaseRelocations(out_, RelocationDetail::Blocks);
-    }
-    if (options_.exeTable(tableResources)) {
-        image.listResources(out_, options_);
-    }
-    if (options_.exeTable(tableTls)) {
-        image.listTls(out_, options_);
-    }
-    if (options_.exeTable(tableLoadConfig)) {
-        image.listLoadConfig(out_, options_);
-    }
-    if (options_.exeTable(tableExceptions)) {
-        image.listExceptions(out_, options_);
-    }
-    if (options_.exeTable(tableCertificates)) {
-        image.listCertificates(out_);
-    }
-    if (options_.exeTable(tableOverlay)) {
-        image.listOverlay(out_);
-    }
-}
-
-void Dumper::peDisplays(const PeImage& image)
-{
-    if (wants(Display::Executable)) {
-        peExecutableDisplay(image);
-    }
-    if (wants(Display::Exports)) {
-        image.listExports(out_, options_, options_.exportFilter);
-    }
-    if (wants(Display::Imports)) {
-        image.listImports(out_, options_, ImportDetail::Functions, options_.importFilter);
-        image.listDelayImports(out_, options_, ImportDetail::Functions, options_.importFilter);
-    }
-    if (wants(Display::ImportModules)) {
-        image.listImports(out_, options_, ImportDetail::ModulesOnly, options_.moduleFilter);
-        image.listDelayImports(out_, options_, ImportDetail::ModulesOnly, options_.moduleFilter);
-    }
-    if (wants(Display::Debug)) {
-        image.listDebugDirectory(out_, options_);
-    }
-    if (wants(Display::Relocations)) {
-        image.listBaseRelocations(out_, RelocationDetail::Entries);
-    }
-    if (wants(Display::Coff)) {
-        image.coff().listFileHeader(out_, options_);
-        image.coff().listSections(out_, options_, SectionDetail::WithRelocationsAndLines);
-        image.coff().listSymbols(out_, options_);
-    }
-    if (wants(Display::Impdef)) {
-        image.listImpdef(out_, options_);
-    }
-    if (wants(Display::Checksum)) {
-        image.listChecksum(out_);
-    }
-    if (wants(Display::Raw)) {
-        image.coff().listRawContents(out_, options_);
-    }
-}
-
-void Dumper::coffDisplays(const CoffFile& coff)
-{
-    coff.listFileHeader(out_, options_);
-    coff.listSections(out_, options_, SectionDetail::WithRelocationsAndLines);
-    coff.listSymbols(out_, options_);
-}
-
-// -o on a file not recognised as an object: read as one all the same.
-void Dumper::forcedCoffDisplays()
-{
-    const auto header = readCoffHeader(file_, 0);
-    if (!header) {
-        report(out_, "too short for a COFF file header", file_.base());
-        return;
-    }
-    report(out_, "not recognised as a COFF object; read as one because -o asks for it",
-           file_.base());
-    coffDisplays(CoffFile(file_, *header));
-}
-
-// The displays of an OMF object or library: a library's own display, and
-// the records of either.
-template <class OmfFile> void Dumper::omfDisplays(const OmfFile& file)
-{
-    if constexpr (std::is_same_v<OmfFile, OmfLibrary>) {
-        if (wants(Display::Library)) {
-            file.listLibrary(out_, options_);
-        }
-    } else if (file.origin() == OmfObject::Origin::Forced) {
-        report(out_,
-               "not recognised as an OMF object; read as one because -o asks for it and its "
-               "first byte " +
-                   toHex(file_.u8(0).value_or(0), 2) + " is an OMF record type",
-               file_.base());
-    }
-    if (wants(Display::Records)) {
-        file.listRecords(out_, options_);
-    }
-    if (wants(Display::Impdef)) {
-        file.listImpdef(out_, options_);
-    }
-    if (wants(Display::Checksum)) {
-        file.listChecksums(out_, options_);
-    }
-    if (wants(Display::Raw)) {
-        file.listRawRecords(out_, options_);
-    }
-}
-
-// The displays of an object file, alone or as an archive member.
-void Dumper::coffObjectDisplays(const CoffFile& coff)
-{
-    if (wants(Display::Coff)) {
-        coffDisplays(coff);
-    }
-    if (wants(Display::Relocations)) {
-        coff.listRelocations(out_, options_);
-    }
-    if (wants(Display::Debug)) {
-        coff.listDebugSections(out_, options_);
-    }
-    if (wants(Display::Checksum)) {
-        coff.listChecksums(out_, options_);
-    }
-    if (wants(Display::Raw)) {
-        coff.listRawContents(out_, options_);
-    }
-}
-
-void Dumper::archiveDisplays(const Archive& archive)
-{
-    if (wants(Display::Library)) {
-        archive.listLibrary(out_, options_);
-    }
-    const bool perMember = wants(Display::Coff) || wants(Display::Relocations) ||
-                           wants(Display::Raw) || wants(Display::Checksum) || wants(Display::Debug);
-    if (perMember) {
-        archive.listMembers(out_, [&](const Member&, View data) {
-            if (isImportObject(data)) {
-                listImportObject(data, out_, options_);
-            } else if (const auto object = openCoffObject(data)) {
-                coffObjectDisplays(*object);
-            } else {
-                out_ << "  (not a COFF object)\n";
-            }
-        });
-    }
-    if (wants(Display::Impdef)) {
-        archive.listImpdef(out_, options_);
-    }
-}
-
-void Dumper::fileDisplays()
-{
-    const bool text = wants(Display::Ascii) || wants(Display::Ascii7);
-    const bool hexWanted = wants(Display::Hex) || (wants(Display::Offset) && !text);
+    const bool text = shown.hasAny({Display::Ascii, Display::Ascii7});
+    const bool hexWanted = shown.has(Display::Hex) || (shown.has(Display::Offset) && !text);
     if (!text && !hexWanted) {
         return;
     }
@@ -431,17 +119,17 @@ void Dumper::fileDisplays()
         heading(out_, "Hexadecimal display");
         hexDisplay(file_, from, file_.size(), out_);
     }
-    if (wants(Display::Ascii)) {
+    if (shown.has(Display::Ascii)) {
         heading(out_, "ASCII display");
         textDisplay(file_, from, TextBits::Eight, out_);
     }
-    if (wants(Display::Ascii7)) {
+    if (shown.has(Display::Ascii7)) {
         heading(out_, "ASCII display (7-bit)");
         textDisplay(file_, from, TextBits::Seven, out_);
     }
 }
 
-void Dumper::unmangleLines()
+void Listing::unmangleLines()
 {
     heading(out_, "Demangled names");
     std::string line;
@@ -497,36 +185,14 @@ void Dumper::unmangleLines()
 
 } // namespace
 
-ParsedFile parseFile(View file, bool forceObject)
+std::unique_ptr<ListedFile> recognise(View file, const Options& options)
 {
-    if (auto database = PdbFile::open(file)) {
-        return *database;
-    }
-    if (isArchive(file)) {
-        return Archive(file);
-    }
-    if (hasDosHeader(file)) {
-        if (auto image = PeImage::open(file)) {
-            return std::move(*image);
+    for (const Recogniser recogniser : recognisers) {
+        if (auto listed = recogniser(file, options)) {
+            return listed;
         }
-        return DosExecutable{};
     }
-    if (isImportObject(file)) {
-        return ImportObject{};
-    }
-    if (auto object = openCoffObject(file)) {
-        return std::move(*object);
-    }
-    if (const auto header = readOmfLibraryHeader(file)) {
-        return OmfLibrary(file, *header);
-    }
-    if (isOmfObject(file)) {
-        return OmfObject(file);
-    }
-    if (const auto first = file.u8(0); forceObject && first && isOmfRecordType(*first)) {
-        return OmfObject(file, OmfObject::Origin::Forced);
-    }
-    return UnknownFile{};
+    return unknownFile(file);
 }
 
 std::uint64_t listingWorkLimit(std::uint64_t fileSize)
@@ -546,8 +212,8 @@ std::uint64_t listingWorkLimit(std::uint64_t fileSize)
 void dumpFile(const Options& options, std::string_view fileName, Reader& reader, Output& out)
 {
     const View file(reader);
-    const ParsedFile parsed = parseFile(file, options.has(Switch::Obj));
-    Dumper(options, file, parsed, out).run(fileName);
+    const std::unique_ptr<ListedFile> listed = recognise(file, options);
+    Listing(options, file, *listed, out).run(fileName);
     if (out.budget().exhausted()) {
         out << '\n';
         report(

@@ -3,7 +3,9 @@
 #include <array>
 #include <cstdlib>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "text.h"
+#else
 #include <sys/stat.h>
 #endif
 
@@ -13,14 +15,10 @@ namespace tdump {
 
 namespace {
 
-bool isLeadByte(unsigned char byte)
-{
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
 // The full path with '/' as '\' and single-byte letters upper-cased; the
 // trail byte of a double-byte character is kept as it is, since it may look
-// like a letter or a slash.
+// like a letter or a backslash. A lead byte without a trail byte after it
+// is a character of its own.
 std::string canonical(const std::string& name)
 {
     std::array<char, 4096> buffer{};
@@ -28,7 +26,7 @@ std::string canonical(const std::string& name)
     std::string path = full != nullptr ? std::string(full) : name;
     for (std::size_t i = 0; i < path.size(); ++i) {
         const auto byte = static_cast<unsigned char>(path[i]);
-        if (isLeadByte(byte)) {
+        if (cp932::startsDoubleByte(path, i)) {
             ++i;
         } else if (byte >= 'a' && byte <= 'z') {
             path[i] = static_cast<char>(byte - 'a' + 'A');

@@ -101,15 +101,6 @@ std::string flagNames(std::uint32_t value, std::span<const Flag> flags, std::str
     return text;
 }
 
-std::string upperCase(std::string_view text)
-{
-    std::string upper(text);
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
-        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    });
-    return upper;
-}
-
 std::string_view machineName(std::uint16_t machine)
 {
     switch (machine) {

@@ -21,10 +21,6 @@ struct Flag {
 std::string flagNames(std::uint32_t value, std::span<const Flag> flags,
                       std::string_view separator = " ");
 
-// The text with its ASCII letters upper-cased; other bytes, code page 932
-// characters among them, as they are.
-std::string upperCase(std::string_view text);
-
 std::string_view machineName(std::uint16_t machine);
 bool isKnownMachine(std::uint16_t machine);
 

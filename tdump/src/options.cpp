@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "names.h"
+#include "text.h"
 #include "omf/record_types.h"
 
 namespace tdump {
@@ -71,11 +71,11 @@ void parseFilter(std::string_view argument, Options& options, SwitchUse& use)
     use.meaning = filterMeaning(use.row->meaning, options.*filter);
 }
 
-// The same filter, as the switch reads on OMF files (parseFilter has set it).
+// The same filter, as the switch reads on record files (parseFilter has set it).
 template <std::string Options::*filter>
-void parseOmfFilter(std::string_view, Options& options, SwitchUse& use)
+void parseRecordsFilter(std::string_view, Options& options, SwitchUse& use)
 {
-    use.omfMeaning = filterMeaning(use.row->omf->meaning, options.*filter);
+    use.recordsMeaning = filterMeaning(use.row->records->meaning, options.*filter);
 }
 
 void parseOffset(std::string_view argument, Options& options, SwitchUse& use)
@@ -90,39 +90,89 @@ void parseOffset(std::string_view argument, Options& options, SwitchUse& use)
     use.remark = "-b needs a number, e.g. -b1024 or -b0x400; the display starts at offset 0";
 }
 
+// The tables -ei names, in the order the executable display lists them.
+struct ExeTableName {
+    std::string_view name;
+    ExeTable table;
+    std::string_view what;
+};
+constexpr ExeTableName exeTableNames[] = {
+    {"HDR", tableHeaders, "headers"},
+    {"OBJ", tableSections, "sections"},
+    {"FIX", tableFixups, "base relocations"},
+    {"NAM", tableImports, "imports"},
+    {"ENT", tableExports, "exports"},
+    {"RES", tableResources, "resources"},
+    {"TLS", tableTls, "thread-local storage"},
+    {"CFG", tableLoadConfig, "load configuration"},
+    {"EXC", tableExceptions, "exception table"},
+    {"CRT", tableCertificates, "certificates"},
+    {"OVL", tableOverlay, "overlay"},
+};
+
+// "HDR (headers), OBJ (sections), ...", or with names only "HDR OBJ ...".
+std::string exeTableChoices(bool withWhat)
+{
+    std::string text;
+    for (const ExeTableName& table : exeTableNames) {
+        if (!text.empty()) {
+            text += withWhat ? ", " : " ";
+        }
+        text += table.name;
+        if (withWhat) {
+            text += " (" + std::string(table.what) + ")";
+        }
+    }
+    return text;
+}
+
 void parseExeTable(std::string_view argument, Options& options, SwitchUse& use)
 {
-    static constexpr std::pair<std::string_view, ExeTable> names[] = {
-        {"HDR", tableHeaders},      {"OBJ", tableSections},   {"FIX", tableFixups},
-        {"NAM", tableImports},      {"ENT", tableExports},    {"RES", tableResources},
-        {"TLS", tableTls},          {"CFG", tableLoadConfig}, {"EXC", tableExceptions},
-        {"CRT", tableCertificates}, {"OVL", tableOverlay}};
-    static constexpr std::string_view choices =
-        "HDR (headers), OBJ (sections), FIX (base relocations), "
-        "NAM (imports), ENT (exports), RES (resources), TLS (thread-local storage), "
-        "CFG (load configuration), EXC (exception table), CRT (certificates), OVL (overlay)";
     if (isPlaceholder(argument) || argument == "?") {
         use.meaning = "executable display, every table";
-        use.remark = "-ei needs a table name: " + std::string(choices);
+        use.remark = "-ei needs a table name: " + exeTableChoices(true);
         return;
     }
     const std::string upper = upperCase(argument);
-    for (const auto& [name, table] : names) {
-        if (upper == name) {
-            options.exeTables |= table;
-            use.meaning = "executable display, table " + std::string(name) + " only";
+    for (const ExeTableName& table : exeTableNames) {
+        if (upper == table.name) {
+            options.exeTables |= table.table;
+            use.meaning = "executable display, table " + std::string(table.name) + " only";
             return;
         }
     }
     use.meaning = "executable display, every table";
-    use.remark = "unknown table " + quoted(argument) + "; the tables are " + std::string(choices);
+    use.remark = "unknown table " + quoted(argument) + "; the tables are " + exeTableChoices(true);
 }
 
+// What the letters a..t of -i and -x name, in the order of DebugTable.
+constexpr std::string_view debugTableNames[] = {"debug directory",
+                                                "symbols",
+                                                "lines",
+                                                "file checksums",
+                                                "string table",
+                                                "inlinee lines",
+                                                "other subsections",
+                                                "types",
+                                                "IDs",
+                                                "precompiled types",
+                                                "stream directory",
+                                                "PDB information",
+                                                "modules",
+                                                "section contributions",
+                                                "section map",
+                                                "source files",
+                                                "globals",
+                                                "publics",
+                                                "type stream headers",
+                                                "debug header streams"};
+static_assert(std::size(debugTableNames) == debugTableCount);
+
 // -i and -x: the letters a..t name the debug tables.
-template <std::uint32_t Options::*mask>
+template <std::vector<DebugTable> Choice<DebugTable>::*tables>
 void parseDebugLetters(std::string_view argument, Options& options, SwitchUse& use)
 {
-    const std::string letters(debugTableLetters());
+    const std::string letters = debugTableLetters();
     if (isPlaceholder(argument) || argument == "?") {
         use.meaning = "debug information, every table";
         use.remark = switchText(use) + " needs debug table letters: " + letters;
@@ -131,7 +181,7 @@ void parseDebugLetters(std::string_view argument, Options& options, SwitchUse& u
     std::string unknown;
     for (const char c : argument) {
         if (c >= 'a' && c < static_cast<char>('a' + debugTableCount)) {
-            options.*mask |= std::uint32_t{1} << (c - 'a');
+            (options.debugTables.*tables).push_back(static_cast<DebugTable>(c - 'a'));
         } else {
             unknown += c;
         }
@@ -144,7 +194,7 @@ void parseDebugLetters(std::string_view argument, Options& options, SwitchUse& u
 }
 
 // -oi and -ox: sections whose name starts with the argument.
-template <std::vector<std::string> Options::*names>
+template <std::vector<std::string> Choice<std::string>::*names>
 void parseSectionName(std::string_view argument, Options& options, SwitchUse& use)
 {
     if (isPlaceholder(argument) || argument == "?") {
@@ -154,139 +204,96 @@ void parseSectionName(std::string_view argument, Options& options, SwitchUse& us
                      "the section table shows the names";
         return;
     }
-    (options.*names).emplace_back(argument);
+    (options.sections.*names).emplace_back(argument);
     use.meaning = std::string(use.row->meaning) + quoted(argument);
 }
 
 // -oi and -ox on OMF files: records of the named type. A name without "32"
 // takes in both forms of a record (PUBDEF: 90 and 91), one with it only the
 // 32-bit form (PUBDEF32: 91).
-template <std::vector<std::string> Options::*names>
+template <std::vector<std::string> Choice<std::string>::*names>
 void parseRecordName(std::string_view argument, Options& options, SwitchUse& use)
 {
     const std::string list = "the record names are " + omfRecordNames();
     if (isPlaceholder(argument) || argument == "?") {
-        use.omfMeaning = "every record listed";
-        use.omfRemark = switchText(use) + " needs a record name, e.g. PUBDEF; " + list;
+        use.recordsMeaning = "every record listed";
+        use.recordsRemark = switchText(use) + " needs a record name, e.g. PUBDEF; " + list;
         return;
     }
     const std::string upper = upperCase(argument);
     if (!isOmfRecordName(upper)) {
-        use.omfMeaning = "every record listed";
-        use.omfRemark = "unknown record name " + quoted(argument) + "; " + list;
+        use.recordsMeaning = "every record listed";
+        use.recordsRemark = "unknown record name " + quoted(argument) + "; " + list;
         return;
     }
-    (options.*names).push_back(upper);
-    use.omfMeaning = std::string(use.row->omf->meaning) + upper;
+    (options.records.*names).push_back(upper);
+    use.recordsMeaning = std::string(use.row->records->meaning) + upper;
 }
 
-constexpr OmfReading omfLibrary{Display::Library,
-                                "library display: header, modules and their public names, "
-                                "dictionary checked against the modules",
-                                nullptr};
-constexpr OmfReading omfImpdef{Display::Impdef, "IMPDEF lines of the import definition records",
-                               parseOmfFilter<&Options::impdefFilter>};
-constexpr OmfReading omfRecords{Display::Records, "OMF record display", nullptr};
-constexpr OmfReading omfChecksums{Display::Checksum, "record checksums verified", nullptr};
-constexpr OmfReading omfRecordInclude{Display::Modifier, "only records of type ",
-                                      parseRecordName<&Options::recordInclude>};
-constexpr OmfReading omfRecordExclude{Display::Modifier, "leaves out records of type ",
-                                      parseRecordName<&Options::recordExclude>};
-constexpr OmfReading omfRaw{Display::Raw, "raw bytes of the records", nullptr};
-
-constexpr unsigned anyKind = ~0u;
-constexpr unsigned peImage = kindBit(FileKind::PeImage);
-// A program database is all debug information: the debug switches show it.
-constexpr unsigned pdbFile = kindBit(FileKind::PdbFile);
-constexpr std::string_view debugLettersWhyNot =
-    "debug table letters choose the debug information of images, objects, libraries and "
-    "PDB files";
-constexpr unsigned sectioned =
-    kindBit(FileKind::PeImage) | kindBit(FileKind::CoffObject) | kindBit(FileKind::Archive);
-constexpr std::string_view noSections = "it has no sections";
-constexpr unsigned omfFile = kindBit(FileKind::OmfObject) | kindBit(FileKind::OmfLibrary);
+constexpr RecordsReading recordsLibrary{
+    "library display: header, modules and their public names, dictionary checked against the "
+    "modules",
+    nullptr};
+constexpr RecordsReading recordsImpdef{"IMPDEF lines of the import definition records",
+                                       parseRecordsFilter<&Options::impdefFilter>};
+constexpr RecordsReading recordsObject{"OMF record display", nullptr};
+constexpr RecordsReading recordsChecksums{"record checksums verified", nullptr};
+constexpr RecordsReading recordsInclude{"only records of type ",
+                                        parseRecordName<&Choice<std::string>::only>};
+constexpr RecordsReading recordsExclude{"leaves out records of type ",
+                                        parseRecordName<&Choice<std::string>::without>};
+constexpr RecordsReading recordsRaw{"raw bytes of the records", nullptr};
 
 // Every switch tdump knows. A switch with an argument is matched by its
 // name as a prefix (the longest name wins); one without, by its whole name.
 constexpr SwitchRow switchTable[] = {
-    {"a", Switch::Ascii, Display::Ascii, anyKind, "ASCII file display", {}, nullptr},
-    {"a7",
-     Switch::Ascii7,
-     Display::Ascii7,
-     anyKind,
-     "ASCII file display, high bit stripped",
-     {},
+    {"a", "", Switch::Ascii, Display::Ascii, "ASCII file display", nullptr},
+    {"a7", "", Switch::Ascii7, Display::Ascii7, "ASCII file display, high bit stripped", nullptr},
+    {"b", "<n>", Switch::Offset, Display::Offset, "file display from an offset", parseOffset},
+    {"C", "", Switch::Coff, Display::Coff, "COFF display: headers, sections, relocations, symbols",
      nullptr},
-    {"b", Switch::Offset, Display::Offset, anyKind, "file display from an offset", {}, parseOffset},
-    {"C", Switch::Coff, Display::Coff, sectioned | kindBit(FileKind::ImportObject),
-     "COFF display: headers, sections, relocations, symbols",
-     "it has no COFF headers (-o forces the attempt)", nullptr},
-    {"d", Switch::Debug, Display::Debug, sectioned | pdbFile, "debug information",
-     "it carries no debug information this tool knows", nullptr},
-    {"e", Switch::Exe, Display::Executable, peImage | kindBit(FileKind::DosExecutable),
-     "executable display", "it is not an executable", nullptr},
-    {"ei", Switch::ExeTables, Display::Executable, peImage | kindBit(FileKind::DosExecutable),
-     "executable display, one table", "it is not an executable", parseExeTable},
-    {"ee", Switch::Exports, Display::Exports, peImage, "exports",
-     "exports and imports belong to PE images", parseFilter<&Options::exportFilter>},
-    {"em", Switch::Imports, Display::Imports, peImage, "imports (module or function)",
-     "exports and imports belong to PE images", parseFilter<&Options::importFilter>},
-    {"em.", Switch::ImportModules, Display::ImportModules, peImage, "imported modules",
-     "exports and imports belong to PE images", parseFilter<&Options::moduleFilter>},
-    {"ed", Switch::NoDebug, Display::Modifier, sectioned | pdbFile, "debug information left out",
-     noSections, nullptr},
-    {"el", Switch::NoLines, Display::Modifier, sectioned, "line numbers left out", noSections,
+    {"d", "", Switch::Debug, Display::Debug, "debug information", nullptr},
+    {"e", "", Switch::Exe, Display::Executable, "executable display", nullptr},
+    {"ei", "<table>", Switch::ExeTables, Display::Executable, "executable display, one table",
+     parseExeTable},
+    {"ee", "[=x]", Switch::Exports, Display::Exports, "exports",
+     parseFilter<&Options::exportFilter>},
+    {"em", "[=x]", Switch::Imports, Display::Imports, "imports (module or function)",
+     parseFilter<&Options::importFilter>},
+    {"em.", "[x]", Switch::ImportModules, Display::ImportModules, "imported modules",
+     parseFilter<&Options::moduleFilter>},
+    {"ed", "", Switch::NoDebug, Display::LeaveOutDebug, "debug information left out", nullptr},
+    {"el", "", Switch::NoLines, Display::LeaveOutLines, "line numbers left out", nullptr},
+    {"er", "", Switch::NoRelocs, Display::LeaveOutRelocations, "relocations left out", nullptr},
+    {"ex", "", Switch::NoNewExe, Display::DosHeaderOnly, "MS-DOS header only; the PE part left out",
      nullptr},
-    {"er", Switch::NoRelocs, Display::Modifier, sectioned, "relocations left out", noSections,
+    {"h", "", Switch::Hex, Display::Hex, "hexadecimal file display", nullptr},
+    {"i", "<a..t>", Switch::DebugInclude, Display::DebugTables,
+     "debug information, only the tables ", parseDebugLetters<&Choice<DebugTable>::only>},
+    {"l", "", Switch::Library, Display::Library, "library display: members and symbol index",
+     nullptr, &recordsLibrary},
+    {"li", "[=x]", Switch::Impdef, Display::Impdef, "IMPDEF lines",
+     parseFilter<&Options::impdefFilter>, &recordsImpdef},
+    {"m", "", Switch::RawNames, Display::StoredNames, "names shown as stored, not demangled",
      nullptr},
-    {"ex", Switch::NoNewExe, Display::Executable, peImage,
-     "MS-DOS header only; the PE part left out", "it has no PE part to leave out", nullptr},
-    {"h", Switch::Hex, Display::Hex, anyKind, "hexadecimal file display", {}, nullptr},
-    {"i", Switch::DebugInclude, Display::Debug, sectioned | pdbFile,
-     "debug information, only the tables ", debugLettersWhyNot,
-     parseDebugLetters<&Options::debugInclude>},
-    {"l", Switch::Library, Display::Library,
-     kindBit(FileKind::Archive) | kindBit(FileKind::OmfLibrary),
-     "library display: members and symbol index", "it is not an archive library", nullptr,
-     &omfLibrary},
-    {"li", Switch::Impdef, Display::Impdef,
-     peImage | kindBit(FileKind::Archive) | kindBit(FileKind::ImportObject) | omfFile,
-     "IMPDEF lines", "IMPDEF lines come from DLL exports or import libraries",
-     parseFilter<&Options::impdefFilter>, &omfImpdef},
-    {"m", Switch::RawNames, Display::Modifier, anyKind & ~kindBit(FileKind::Unknown),
-     "names shown as stored, not demangled", "nothing in its display is affected", nullptr},
-    {"o",
-     Switch::Obj,
-     Display::Coff,
-     anyKind,
-     "object display: COFF, or OMF records on a file that starts with one",
-     {},
-     nullptr,
-     &omfRecords},
-    {"oc", Switch::Checksum, Display::Checksum, sectioned | omfFile, "checksums verified",
-     "it carries no checksum", nullptr, &omfChecksums},
-    {"oi", Switch::SectionInclude, Display::Modifier, sectioned | omfFile,
-     "only sections whose name starts with ", noSections,
-     parseSectionName<&Options::sectionInclude>, &omfRecordInclude},
-    {"ox", Switch::SectionExclude, Display::Modifier, sectioned | omfFile,
-     "leaves out sections whose name starts with ", noSections,
-     parseSectionName<&Options::sectionExclude>, &omfRecordExclude},
-    {"x", Switch::DebugExclude, Display::Debug, sectioned | pdbFile,
-     "debug information, without the tables ", debugLettersWhyNot,
-     parseDebugLetters<&Options::debugExclude>},
-    {"r", Switch::Raw, Display::Raw, sectioned | omfFile, "raw section contents", noSections,
-     nullptr, &omfRaw},
-    {"R", Switch::Relocs, Display::Relocations, sectioned, "relocation records", noSections,
-     nullptr},
-    {"v", Switch::Verbose, Display::Modifier, anyKind & ~kindBit(FileKind::Unknown),
-     "verbose display", "nothing in its display is affected", nullptr},
-    {"um",
-     Switch::Unmangle,
-     Display::Unmangle,
-     anyKind,
-     "each line of the input taken as a mangled name and demangled",
-     {},
-     nullptr},
+    {"o", "", Switch::Obj, Display::Object,
+     "object display: COFF, or OMF records on a file that starts with one", nullptr,
+     &recordsObject},
+    {"oc", "", Switch::Checksum, Display::Checksum, "checksums verified", nullptr,
+     &recordsChecksums},
+    {"oi", "<name>", Switch::SectionInclude, Display::NameChoice,
+     "only sections whose name starts with ", parseSectionName<&Choice<std::string>::only>,
+     &recordsInclude},
+    {"ox", "<name>", Switch::SectionExclude, Display::NameChoice,
+     "leaves out sections whose name starts with ", parseSectionName<&Choice<std::string>::without>,
+     &recordsExclude},
+    {"x", "<a..t>", Switch::DebugExclude, Display::DebugTables,
+     "debug information, without the tables ", parseDebugLetters<&Choice<DebugTable>::without>},
+    {"r", "", Switch::Raw, Display::Raw, "raw section contents", nullptr, &recordsRaw},
+    {"R", "", Switch::Relocs, Display::Relocations, "relocation records", nullptr},
+    {"v", "", Switch::Verbose, Display::Verbose, "verbose display", nullptr},
+    {"um", "", Switch::Unmangle, Display::Unmangle,
+     "each line of the input taken as a mangled name and demangled", nullptr},
 };
 
 const SwitchRow* findSwitch(std::string_view body)
@@ -303,32 +310,16 @@ const SwitchRow* findSwitch(std::string_view body)
 
 } // namespace
 
-std::optional<std::string_view> SwitchUse::whyNoEffect(FileKind kind) const
+std::string_view SwitchUse::meaningIn(Reading reading) const
 {
-    if ((row->appliesTo & kindBit(kind)) != 0) {
-        return std::nullopt;
-    }
-    return row->whyNot;
+    return reading == Reading::Records && row->records != nullptr ? std::string_view(recordsMeaning)
+                                                                  : std::string_view(meaning);
 }
 
-bool SwitchUse::readsAsOmf(FileKind kind) const
+std::string_view SwitchUse::remarkIn(Reading reading) const
 {
-    return row->omf != nullptr && isOmf(kind);
-}
-
-Display SwitchUse::displayOn(FileKind kind) const
-{
-    return readsAsOmf(kind) ? row->omf->display : row->display;
-}
-
-std::string_view SwitchUse::meaningOn(FileKind kind) const
-{
-    return readsAsOmf(kind) ? std::string_view(omfMeaning) : std::string_view(meaning);
-}
-
-std::string_view SwitchUse::remarkOn(FileKind kind) const
-{
-    return readsAsOmf(kind) ? std::string_view(omfRemark) : std::string_view(remark);
+    return reading == Reading::Records && row->records != nullptr ? std::string_view(recordsRemark)
+                                                                  : std::string_view(remark);
 }
 
 bool Options::has(Switch which) const
@@ -339,30 +330,27 @@ bool Options::has(Switch which) const
 
 bool Options::sectionSelected(std::string_view name) const
 {
-    const auto prefixOf = [name](const std::string& prefix) { return startsWith(name, prefix); };
-    if (!sectionInclude.empty() &&
-        std::none_of(sectionInclude.begin(), sectionInclude.end(), prefixOf)) {
-        return false;
-    }
-    return std::none_of(sectionExclude.begin(), sectionExclude.end(), prefixOf);
+    return sections.chooses([name](const std::string& prefix) { return startsWith(name, prefix); });
 }
 
-std::string_view debugTableLetters()
+std::string debugTableLetters()
 {
-    return "a=debug directory b=symbols c=lines d=file checksums e=string table "
-           "f=inlinee lines g=other subsections h=types i=IDs j=precompiled types "
-           "k=stream directory l=PDB information m=modules n=section contributions "
-           "o=section map p=source files q=globals r=publics s=type stream headers "
-           "t=debug header streams";
+    std::string text;
+    char letter = 'a';
+    for (const std::string_view name : debugTableNames) {
+        if (!text.empty()) {
+            text += ' ';
+        }
+        text += letter++;
+        text += '=';
+        text += name;
+    }
+    return text;
 }
 
 bool Options::debugTableSelected(DebugTable table) const
 {
-    const std::uint32_t bit = std::uint32_t{1} << static_cast<unsigned>(table);
-    if (debugInclude != 0 && (debugInclude & bit) == 0) {
-        return false;
-    }
-    return (debugExclude & bit) == 0;
+    return debugTables.chooses([table](DebugTable named) { return named == table; });
 }
 
 ParseResult parseCommandLine(const std::vector<std::string>& arguments)
@@ -385,10 +373,10 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments)
         if (row->parseArgument != nullptr) {
             row->parseArgument(body.substr(row->name.size()), options, use);
         }
-        if (row->omf != nullptr) {
-            use.omfMeaning = row->omf->meaning;
-            if (row->omf->parseArgument != nullptr) {
-                row->omf->parseArgument(body.substr(row->name.size()), options, use);
+        if (row->records != nullptr) {
+            use.recordsMeaning = row->records->meaning;
+            if (row->records->parseArgument != nullptr) {
+                row->records->parseArgument(body.substr(row->name.size()), options, use);
             }
         }
         options.switches.push_back(std::move(use));
@@ -406,27 +394,66 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments)
     return result;
 }
 
+namespace {
+
+// Text in lines of at most 79 characters, each after indent, broken at blanks.
+std::string wrapped(std::string_view text, std::string_view indent)
+{
+    constexpr std::size_t width = 79;
+    std::string result;
+    std::string line(indent);
+    while (!text.empty()) {
+        const std::size_t blank = text.find(' ');
+        const std::string_view word = text.substr(0, blank);
+        if (line.size() > indent.size() && line.size() + 1 + word.size() > width) {
+            result += line + '\n';
+            line = indent;
+        }
+        if (line.size() > indent.size()) {
+            line += ' ';
+        }
+        line += word;
+        text.remove_prefix(blank == std::string_view::npos ? text.size() : blank + 1);
+    }
+    return result + line + '\n';
+}
+
+// One line per switch, from the switch table: its form and what it does,
+// and on record files, where that differs.
+std::string makeUsageText()
+{
+    constexpr std::size_t formWidth = 12;
+    std::string text = "usage: tdump <switch>... <input file> [<list file>]\n";
+    const auto add = [&](std::string_view form, const std::string& meaning) {
+        std::string lines = wrapped(meaning, std::string(2 + formWidth, ' '));
+        lines.replace(2, form.size(), form);
+        text += lines;
+    };
+    // A meaning that ends in a blank ends in the argument.
+    const auto meaning = [](std::string_view said, std::string_view argument) {
+        return std::string(said) + (said.ends_with(' ') ? std::string(argument) : "");
+    };
+    for (const SwitchRow& row : switchTable) {
+        add("-" + std::string(row.name) + std::string(row.argument),
+            meaning(row.meaning, row.argument));
+        if (row.records != nullptr) {
+            add("", "on OMF files: " + meaning(row.records->meaning, row.argument));
+        }
+    }
+    text += "  -ei tables:\n" + wrapped(exeTableChoices(true), "    ");
+    text += "  -i and -x debug tables:\n" + wrapped(debugTableLetters(), "    ");
+    text += "  -oi and -ox on OMF files:\n" +
+            wrapped("the record names are " + omfRecordNames(), "    ");
+    text += "The listing goes to the list file, or to standard output.\n";
+    return text;
+}
+
+} // namespace
+
 std::string_view usageText()
 {
-    return "usage: tdump <switch>... <input file> [<list file>]\n"
-           "  -a  -a7      ASCII file display (7-bit)\n"
-           "  -h           hexadecimal file display      -b<n>  start at offset n (or 0x..)\n"
-           "  -e           executable (PE) display       -ei<table>  one table:\n"
-           "               HDR OBJ FIX NAM ENT RES TLS CFG EXC CRT OVL\n"
-           "  -ee[=x]      exports                       -em[=x]  imports    -em.[x]  modules\n"
-           "  -ed -el -er  leave out debug / line numbers / relocations\n"
-           "  -ex          MS-DOS header only            -R     base relocations\n"
-           "  -C  -o       COFF object display           -d     debug information\n"
-           "  -i<a..t> -x<a..t>  only / without these debug tables (-i? lists them)\n"
-           "  -oi<name> -ox<name>  only / without sections whose name starts so\n"
-           "  -l           library members and index     -li[=x]  IMPDEF lines\n"
-           "  -r           raw section contents          -oc    verify checksums\n"
-           "  OMF objects and libraries (.OBJ, .LIB): the records by default (-o), a\n"
-           "  library's modules and dictionary (-l); -oi<rec> -ox<rec> only / without\n"
-           "  records of a type (-oi? lists them); -r their bytes; -oc record checksums\n"
-           "  -v           verbose                       -m     names not demangled\n"
-           "  -um          demangle each line of the input\n"
-           "The listing goes to the list file, or to standard output.\n";
+    static const std::string text = makeUsageText();
+    return text;
 }
 
 bool matchesFilter(std::string_view name, std::string_view filter)

@@ -5,7 +5,9 @@
 // such as "-b#" and "-eiID" included; each one carries a note the listing
 // prints in its header, so no switch ever goes by unmentioned.
 
+#include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,81 +46,100 @@ enum class Switch {
     Unmangle,       // -um
 };
 
-// The kinds of file a listing tells apart.
-enum class FileKind {
-    PeImage,
-    DosExecutable,
-    CoffObject,
-    ImportObject,
-    Archive,
-    PdbFile,
-    OmfObject,
-    OmfLibrary,
-    Unknown
-};
-
-constexpr unsigned kindBit(FileKind kind)
-{
-    return 1u << static_cast<unsigned>(kind);
-}
-
-// OMF objects and libraries: records instead of headers and sections, so
-// some switches read differently on them.
-constexpr bool isOmf(FileKind kind)
-{
-    return kind == FileKind::OmfObject || kind == FileKind::OmfLibrary;
-}
-
-// What a switch asks the listing to show. Modifiers show nothing of their
-// own: they change what the displays show.
+// What a switch asks of a file. The displays before firstModifier show
+// something; the modifiers change what the displays show. Whether a switch
+// does anything for a file is the file's to say (ListedFile::displays).
 enum class Display {
-    Modifier,
-    Executable,    // -e, -ei, -ex
+    // Shown alike for every file, by the listing itself.
+    Hex,      // -h
+    Offset,   // -b: the hexadecimal display, unless a text display is asked for
+    Ascii,    // -a
+    Ascii7,   // -a7
+    Unmangle, // -um
+    // Shown by the file's format.
+    Executable,    // -e, -ei
+    DosHeaderOnly, // -ex: the executable display cut down to the MS-DOS header
     Exports,       // -ee
     Imports,       // -em
     ImportModules, // -em.
-    Debug,         // -d, -i, -x
+    Debug,         // -d
+    DebugTables,   // -i, -x: the debug display, some tables only
     Relocations,   // -R
-    Coff,          // -C, -o
-    Records,       // -o on OMF files: their records
+    Coff,          // -C
+    Object,        // -o: the COFF display, forced on any file; a record file's records
     Library,       // -l
     Impdef,        // -li
     Checksum,      // -oc
     Raw,           // -r
-    Hex,           // -h
-    Offset,        // -b: the hexadecimal display, unless a text display is asked for
-    Ascii,         // -a
-    Ascii7,        // -a7
-    Unmangle,      // -um
+    // Modifiers.
+    LeaveOutDebug,       // -ed
+    LeaveOutLines,       // -el
+    LeaveOutRelocations, // -er
+    NameChoice,          // -oi, -ox
+    StoredNames,         // -m
+    Verbose,             // -v
 };
+constexpr Display firstModifier = Display::LeaveOutDebug;
+
+// A set of displays.
+class DisplaySet {
+public:
+    constexpr DisplaySet() = default;
+    constexpr DisplaySet(std::initializer_list<Display> displays)
+    {
+        for (const Display display : displays) {
+            add(display);
+        }
+    }
+
+    constexpr void add(Display display) { bits_ |= bit(display); }
+    constexpr bool has(Display display) const { return (bits_ & bit(display)) != 0; }
+    constexpr bool hasAny(DisplaySet other) const { return (bits_ & other.bits_) != 0; }
+    constexpr bool empty() const { return bits_ == 0; }
+
+private:
+    static constexpr std::uint32_t bit(Display display)
+    {
+        return std::uint32_t{1} << static_cast<unsigned>(display);
+    }
+
+    std::uint32_t bits_ = 0;
+};
+
+// The displays every file has: the listing shows them, not the file's format.
+constexpr DisplaySet everyFileDisplays{Display::Hex, Display::Offset, Display::Ascii,
+                                       Display::Ascii7, Display::Unmangle};
+
+// Some switches read differently on files made of records instead of
+// headers and sections (OMF): -o lists the records, -oi and -ox name record
+// types, -r and -oc show the records' bytes and checksums. The file's format
+// says which reading it takes.
+enum class Reading { Sections, Records };
 
 struct Options;
 struct SwitchUse;
 
-// How a switch reads on OMF objects and libraries where that differs from
-// its reading on other files: what it shows there, and how its argument is
-// parsed for them (into use.omfMeaning and use.omfRemark; nullptr when the
-// meaning says all).
-struct OmfReading {
-    Display display;
+// A switch's reading on record files: what it does there, and how its
+// argument is parsed for them (into use.recordsMeaning and
+// use.recordsRemark; nullptr when the meaning says all).
+struct RecordsReading {
     std::string_view meaning;
     void (*parseArgument)(std::string_view argument, Options& options, SwitchUse& use);
 };
 
-// One switch, whole: its name, how its argument is parsed, what it shows,
-// and the kinds of file it applies to (with why not, for the others).
+// One switch, whole: its name, how its argument is parsed and what it asks
+// of a file.
 struct SwitchRow {
-    std::string_view name; // after the '-'
+    std::string_view name;     // after the '-'
+    std::string_view argument; // its form in the usage text, e.g. "<table>"
     Switch which;
     Display display;
-    unsigned appliesTo; // kindBit()s
     std::string_view meaning;
-    std::string_view whyNot; // for a kind of file it does not apply to
     // Parses the text after the name into options and use (meaning and
     // remark); nullptr for a switch that takes no argument.
     void (*parseArgument)(std::string_view argument, Options& options, SwitchUse& use);
-    // Its reading on OMF files; nullptr: the same as on any other file.
-    const OmfReading* omf = nullptr;
+    // Its reading on record files; nullptr: the same as on any other file.
+    const RecordsReading* records = nullptr;
 };
 
 struct SwitchUse {
@@ -126,21 +147,15 @@ struct SwitchUse {
     const SwitchRow* row;
     std::string meaning; // what it does in this run
     std::string remark;  // a problem with its argument, or empty
-    // The same on OMF files, for a switch that reads differently there.
-    std::string omfMeaning;
-    std::string omfRemark;
+    // The same on record files, for a switch that reads differently there.
+    std::string recordsMeaning;
+    std::string recordsRemark;
 
     Switch which() const { return row->which; }
-    // Why it does nothing for this kind of file, or nullopt when it applies.
-    std::optional<std::string_view> whyNoEffect(FileKind kind) const;
-    // What it shows, does and has to say about its argument on this kind of file.
-    Display displayOn(FileKind kind) const;
-    std::string_view meaningOn(FileKind kind) const;
-    std::string_view remarkOn(FileKind kind) const;
-
-private:
-    // Whether it has an OMF reading of its own, and the file is an OMF one.
-    bool readsAsOmf(FileKind kind) const;
+    Display display() const { return row->display; }
+    // What it does and has to say about its argument in this reading.
+    std::string_view meaningIn(Reading reading) const;
+    std::string_view remarkIn(Reading reading) const;
 };
 
 // Parts of the executable display that -ei selects.
@@ -185,7 +200,22 @@ enum class DebugTable : unsigned {
 constexpr unsigned debugTableCount = 20;
 
 // "a=debug directory b=symbols ...": which letter is which table.
-std::string_view debugTableLetters();
+std::string debugTableLetters();
+
+// What a pair of switches chooses, one naming what is listed only (-oi,
+// -i) and one what is left out (-ox, -x): an item is chosen unless "only"
+// names something and not it, or "without" names it.
+template <class Name> struct Choice {
+    std::vector<Name> only;
+    std::vector<Name> without;
+
+    // names(name): whether name stands for the item in question.
+    template <class Names> bool chooses(Names names) const
+    {
+        return (only.empty() || std::any_of(only.begin(), only.end(), names)) &&
+               std::none_of(without.begin(), without.end(), names);
+    }
+};
 
 struct Options {
     std::vector<SwitchUse> switches;
@@ -197,14 +227,10 @@ struct Options {
     std::string importFilter;
     std::string moduleFilter;
     std::string impdefFilter;
-    unsigned exeTables = 0;         // 0: every table
-    std::uint32_t debugInclude = 0; // 0: every table
-    std::uint32_t debugExclude = 0;
-    std::vector<std::string> sectionInclude;
-    std::vector<std::string> sectionExclude;
-    // OMF record names (upper case) that -oi and -ox give.
-    std::vector<std::string> recordInclude;
-    std::vector<std::string> recordExclude;
+    unsigned exeTables = 0; // 0: every table
+    Choice<DebugTable> debugTables;
+    Choice<std::string> sections; // by the start of their names
+    Choice<std::string> records;  // OMF record names, upper case
 
     bool has(Switch which) const;
     bool demangle() const { return !has(Switch::RawNames); }

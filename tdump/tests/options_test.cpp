@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "image_builder.h"
 #include "options.h"
+#include "test_support.h"
 
 namespace tdump::test {
 namespace {
@@ -13,31 +15,6 @@ namespace {
 ParseResult parse(const std::vector<std::string>& arguments)
 {
     return parseCommandLine(arguments);
-}
-
-// Exactly the switches the front-end passes, placeholders included.
-const std::vector<std::string> frontEndSwitches = {
-    "-a",  "-a7",   "-b#",   "-C",   "-d", "-e",   "-eiID", "-ee", "-em", "-em.",
-    "-ed", "-el",   "-er",   "-ex",  "-h", "-iID", "-l",    "-li", "-m",  "-o",
-    "-oc", "-oiID", "-oxID", "-xID", "-r", "-R",   "-v",    "-um"};
-
-TEST(CommandLine, AcceptsEverySwitchTheFrontEndPasses)
-{
-    ASSERT_EQ(frontEndSwitches.size(), 28u);
-    std::vector<Switch> seen;
-    for (const std::string& s : frontEndSwitches) {
-        const ParseResult r = parse({s, "in.exe", "out.txt"});
-        ASSERT_TRUE(r.error.empty()) << s << ": " << r.error;
-        ASSERT_EQ(r.options.switches.size(), 1u);
-        EXPECT_EQ(r.options.switches[0].text, s);
-        EXPECT_FALSE(r.options.switches[0].meaning.empty()) << s;
-        EXPECT_EQ(r.options.input, "in.exe");
-        EXPECT_EQ(r.options.listFile, "out.txt");
-        seen.push_back(r.options.switches[0].which());
-    }
-    std::sort(seen.begin(), seen.end());
-    EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end())
-        << "two switches parsed as the same";
 }
 
 TEST(CommandLine, PlaceholdersAreExplainedNotRejected)
@@ -108,7 +85,7 @@ TEST(CommandLine, TheLongestSwitchNameWinsAndOnlySwitchesWithArgumentsTakeOne)
     EXPECT_EQ(only("-eex").exportFilter, "x");
     EXPECT_EQ(only("-a7").switches[0].which(), Switch::Ascii7);
     EXPECT_EQ(only("-oc").switches[0].which(), Switch::Checksum);
-    EXPECT_EQ(only("-oi.rdata").sectionInclude, std::vector<std::string>{".rdata"});
+    EXPECT_EQ(only("-oi.rdata").sections.only, std::vector<std::string>{".rdata"});
     EXPECT_EQ(only("-ic").switches[0].which(), Switch::DebugInclude);
     for (const char* name : {"RES", "tls", "CFG", "EXC", "CRT", "OVL"}) {
         EXPECT_NE(only(std::string("-ei") + name).exeTables, 0u) << name;
@@ -119,40 +96,38 @@ TEST(CommandLine, TheLongestSwitchNameWinsAndOnlySwitchesWithArgumentsTakeOne)
     }
 }
 
-TEST(CommandLine, EverySwitchAppliesToAKindOfFileOrSaysWhyNot)
+// Whether a switch does something for a file is the file's format to say;
+// the heading shows the answer.
+TEST(Formats, SayWhichSwitchesDoNothingForThemAndWhy)
 {
-    constexpr FileKind kinds[] = {
-        FileKind::PeImage,      FileKind::DosExecutable, FileKind::CoffObject,
-        FileKind::ImportObject, FileKind::Archive,       FileKind::PdbFile,
-        FileKind::OmfObject,    FileKind::OmfLibrary,    FileKind::Unknown};
-    for (const std::string& text : frontEndSwitches) {
-        const SwitchUse use = parse({text, "in"}).options.switches.at(0);
-        int applies = 0;
-        for (const FileKind kind : kinds) {
-            const auto why = use.whyNoEffect(kind);
-            applies += why ? 0 : 1;
-            EXPECT_TRUE(!why || !why->empty()) << text << " on kind " << static_cast<int>(kind);
-        }
-        EXPECT_GT(applies, 0) << text;
-    }
-    const auto why = [](const std::string& text, FileKind kind) {
-        return parse({text, "in"}).options.switches.at(0).whyNoEffect(kind);
+    const auto said = [](const std::vector<std::uint8_t>& file, const std::string& text) {
+        return switchLine(listing(file, {text}), text);
     };
-    EXPECT_FALSE(why("-ee", FileKind::PeImage));
-    EXPECT_EQ(why("-ee", FileKind::Archive), "exports and imports belong to PE images");
-    EXPECT_FALSE(why("-o", FileKind::Unknown)); // -o forces the COFF display
-    EXPECT_TRUE(why("-C", FileKind::Unknown));
-    EXPECT_TRUE(why("-m", FileKind::Unknown));
+    const auto noEffect = [&](const std::vector<std::uint8_t>& file, const std::string& text) {
+        return said(file, text).starts_with("no effect on ");
+    };
+    const std::vector<std::uint8_t> image = makeSampleImage().bytes.data;
+    const std::vector<std::uint8_t> archive =
+        makeArchive({{"object.o", makeSampleObject().bytes.data}}, {});
+    const std::vector<std::uint8_t> database = makePdb().bytes.data;
+    const std::vector<std::uint8_t> unknown(64, 0x20);
+    EXPECT_FALSE(noEffect(image, "-ee"));
+    EXPECT_EQ(said(archive, "-ee"),
+              "no effect on an archive library: exports and imports belong to PE images");
+    EXPECT_FALSE(noEffect(unknown, "-o")); // -o forces the COFF display
+    EXPECT_EQ(said(unknown, "-C"), "no effect on a file of unknown type: it has no COFF headers "
+                                   "(-o forces the attempt)");
+    EXPECT_TRUE(noEffect(unknown, "-m"));
     // A program database is debug information through and through.
     for (const char* text : {"-d", "-ic", "-xc", "-ed", "-v", "-m"}) {
-        EXPECT_FALSE(why(text, FileKind::PdbFile)) << text;
+        EXPECT_FALSE(noEffect(database, text)) << text;
     }
     for (const char* text : {"-C", "-e", "-ee", "-R", "-l", "-r", "-oc"}) {
-        EXPECT_TRUE(why(text, FileKind::PdbFile)) << text;
+        EXPECT_TRUE(said(database, text).starts_with("no effect on a program database: ")) << text;
     }
 }
 
-TEST(CommandLine, SomeSwitchesReadDifferentlyOnOmfFiles)
+TEST(CommandLine, SomeSwitchesReadDifferentlyOnRecordFiles)
 {
     const auto use = [](const std::string& text) {
         return parse({text, "in"}).options.switches.at(0);
@@ -160,31 +135,40 @@ TEST(CommandLine, SomeSwitchesReadDifferentlyOnOmfFiles)
     // -oi and -ox: a section name on COFF files, a record name (any case)
     // on OMF files.
     const ParseResult records = parse({"-oipubdef", "-oxLEDATA32", "in"});
-    EXPECT_EQ(records.options.recordInclude, std::vector<std::string>{"PUBDEF"});
-    EXPECT_EQ(records.options.recordExclude, std::vector<std::string>{"LEDATA32"});
+    EXPECT_EQ(records.options.records.only, std::vector<std::string>{"PUBDEF"});
+    EXPECT_EQ(records.options.records.without, std::vector<std::string>{"LEDATA32"});
     const SwitchUse& oi = records.options.switches[0];
-    EXPECT_EQ(oi.meaningOn(FileKind::CoffObject),
-              "only sections whose name starts with \"pubdef\"");
-    EXPECT_EQ(oi.meaningOn(FileKind::OmfObject), "only records of type PUBDEF");
-    EXPECT_NE(use("-oiNOSUCH").remarkOn(FileKind::OmfLibrary).find("unknown record name"),
+    EXPECT_EQ(oi.meaningIn(Reading::Sections), "only sections whose name starts with \"pubdef\"");
+    EXPECT_EQ(oi.meaningIn(Reading::Records), "only records of type PUBDEF");
+    EXPECT_NE(use("-oiNOSUCH").remarkIn(Reading::Records).find("unknown record name"),
               std::string::npos);
-    EXPECT_TRUE(use("-oiNOSUCH").remarkOn(FileKind::CoffObject).empty());
-    EXPECT_TRUE(parse({"-oiNOSUCH", "in"}).options.recordInclude.empty());
-    EXPECT_NE(use("-ox?").remarkOn(FileKind::OmfObject).find(" FIXUPP FIXUPP32 "),
-              std::string::npos);
-    // What they show.
-    EXPECT_EQ(use("-o").displayOn(FileKind::OmfObject), Display::Records);
-    EXPECT_EQ(use("-o").displayOn(FileKind::PeImage), Display::Coff);
-    EXPECT_EQ(use("-o").displayOn(FileKind::Unknown), Display::Coff);
-    EXPECT_EQ(use("-l").displayOn(FileKind::OmfLibrary), Display::Library);
-    EXPECT_FALSE(use("-l").whyNoEffect(FileKind::OmfLibrary));
-    EXPECT_TRUE(use("-l").whyNoEffect(FileKind::OmfObject));
+    EXPECT_TRUE(use("-oiNOSUCH").remarkIn(Reading::Sections).empty());
+    EXPECT_TRUE(parse({"-oiNOSUCH", "in"}).options.records.only.empty());
+    EXPECT_NE(use("-ox?").remarkIn(Reading::Records).find(" FIXUPP FIXUPP32 "), std::string::npos);
+    EXPECT_EQ(use("-C").meaningIn(Reading::Records), use("-C").meaningIn(Reading::Sections));
+}
+
+TEST(Formats, OmfFilesTakeTheRecordReading)
+{
+    const std::vector<std::uint8_t> object = makeOmfObject().bytes;
+    const std::vector<std::uint8_t> library =
+        makeOmfLibrary({{makeOmfModule("alpha", {"_alpha"}), {"_alpha"}}}).bytes.data;
+    const auto said = [](const std::vector<std::uint8_t>& file, const std::string& text) {
+        return switchLine(listing(file, {text}), text);
+    };
+    EXPECT_EQ(said(object, "-o"), "OMF record display");
+    EXPECT_TRUE(Contains(listing(object, {"-o"}), "\nOMF records\n"));
+    EXPECT_TRUE(Contains(listing(makeSampleImage().bytes.data, {"-o"}), "\nCOFF file header"));
+    EXPECT_EQ(said(object, "-oiPUBDEF"), "only records of type PUBDEF");
+    EXPECT_FALSE(said(library, "-l").starts_with("no effect"));
+    EXPECT_EQ(said(object, "-l"),
+              "no effect on an OMF object module: it is not an archive library");
     for (const char* text : {"-o", "-oc", "-r", "-oiPUBDEF", "-oxLEDATA", "-li", "-v", "-m"}) {
-        EXPECT_FALSE(use(text).whyNoEffect(FileKind::OmfObject)) << text;
-        EXPECT_FALSE(use(text).whyNoEffect(FileKind::OmfLibrary)) << text;
+        EXPECT_FALSE(said(object, text).starts_with("no effect")) << text;
+        EXPECT_FALSE(said(library, text).starts_with("no effect")) << text;
     }
     for (const char* text : {"-C", "-d", "-e", "-R", "-el", "-er", "-ee"}) {
-        EXPECT_TRUE(use(text).whyNoEffect(FileKind::OmfObject)) << text;
+        EXPECT_TRUE(said(object, text).starts_with("no effect on an OMF object module: ")) << text;
     }
 }
 

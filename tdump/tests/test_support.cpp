@@ -32,6 +32,20 @@ std::string listing(const std::vector<std::uint8_t>& bytes,
     return sink.text;
 }
 
+std::string switchLine(const std::string& listing, const std::string& text)
+{
+    // "  -e         executable display": the switch in a column of 10.
+    std::string start = "\n  " + text;
+    start.append(text.size() < 10 ? 10 - text.size() : 0, ' ');
+    start += ' ';
+    const auto at = listing.find(start);
+    if (at == std::string::npos) {
+        return {};
+    }
+    const auto from = at + start.size();
+    return listing.substr(from, listing.find('\n', from) - from);
+}
+
 std::string hexOffset(std::size_t offset)
 {
     static constexpr char digits[] = "0123456789ABCDEF";

@@ -14,6 +14,10 @@ namespace tdump::test {
 std::string listing(const std::vector<std::uint8_t>& bytes,
                     const std::vector<std::string>& switches);
 
+// The heading's line for a switch as given: what it does for the file, or
+// "no effect on ...: why"; empty when the heading does not mention it.
+std::string switchLine(const std::string& listing, const std::string& text);
+
 // The inline reports ("  ** ...") of a listing.
 std::vector<std::string> reports(const std::string& listing);
 

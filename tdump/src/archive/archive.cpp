@@ -6,6 +6,7 @@
 
 #include "coff/coff.h"
 #include "demangle/demangle.h"
+#include "import/import_object.h"
 #include "names.h"
 
 namespace tdump {
@@ -47,19 +48,6 @@ constexpr std::uint64_t indexSize = 2;
 // 64-bit index.
 constexpr std::uint64_t indexEntrySize = 4;
 constexpr std::uint64_t index64EntrySize = 8;
-
-// An import member's type, and how its name is made: the IMPORT_OBJECT_TYPE
-// and IMPORT_OBJECT_NAME_TYPE values read here, in the low two bits and the
-// three above them.
-constexpr unsigned importTypeMask = 3;
-constexpr unsigned importNameTypeShift = 2;
-constexpr unsigned importNameTypeMask = 7;
-constexpr unsigned importData = 1;
-constexpr unsigned importConst = 2;
-constexpr unsigned importNameOrdinal = 0;
-constexpr unsigned importNameNoPrefix = 2;
-constexpr unsigned importNameUndecorate = 3;
-constexpr unsigned importNameExportAs = 4;
 
 // "\x7F" "ELF", read as a little-endian number.
 constexpr std::uint32_t elfMagic = 0x464C457F;
@@ -109,56 +97,6 @@ std::string_view memberKind(View data)
     return "data";
 }
 
-struct ImportFields {
-    std::uint16_t machine = 0;
-    std::uint32_t timeStamp = 0;
-    std::uint32_t dataSize = 0;
-    std::uint16_t ordinalOrHint = 0;
-    unsigned type = 0;     // code, data, const
-    unsigned nameType = 0; // ordinal, name, no prefix, undecorate, export-as
-    std::string symbol;
-    std::string dll;
-    std::string exportAs;
-    bool namesComplete = false; // both names there and terminated
-    std::vector<std::string> problems;
-};
-
-ImportFields readImportObject(View view)
-{
-    ImportFields f;
-    std::array<std::uint8_t, importHeader::size> raw{};
-    if (!view.read(0, raw)) {
-        f.problems.emplace_back("the import header is truncated");
-        return f;
-    }
-    f.machine = le16(&raw[importHeader::machine]);
-    f.timeStamp = le32(&raw[importHeader::timeDateStamp]);
-    f.dataSize = le32(&raw[importHeader::sizeOfData]);
-    f.ordinalOrHint = le16(&raw[importHeader::ordinalOrHint]);
-    const std::uint16_t bits = le16(&raw[importHeader::typeBits]);
-    f.type = bits & importTypeMask;
-    f.nameType = (bits >> importNameTypeShift) & importNameTypeMask;
-    const View data = view.sub(importHeader::size, f.dataSize);
-    if (f.dataSize > view.size() - importHeader::size) {
-        f.problems.push_back("the import data size " + std::to_string(f.dataSize) +
-                             " runs past the end of the member");
-    }
-    const auto symbol = data.string(0, maxNameLength);
-    const auto dll = symbol ? data.string(symbol->text.size() + 1, maxNameLength) : std::nullopt;
-    f.namesComplete = symbol && symbol->terminated && dll && dll->terminated;
-    if (!f.namesComplete) {
-        f.problems.emplace_back("the import names are missing or not terminated");
-    }
-    f.symbol = symbol ? printable(symbol->text) : "";
-    f.dll = dll ? printable(dll->text) : "";
-    if (f.nameType == importNameExportAs && dll) {
-        const auto exportAs =
-            data.string(symbol->text.size() + dll->text.size() + 2, maxNameLength);
-        f.exportAs = exportAs ? printable(exportAs->text) : "";
-    }
-    return f;
-}
-
 // The name an -li line shows is the one a module definition file for the
 // DLL holds: the name the DLL exports, by which the loader links an import
 // made by name. Where the library keeps only the symbol a program links
@@ -198,35 +136,6 @@ std::optional<std::string> importPointerSymbol(Output& out, const CoffFile& obje
         i += 1 + std::uint64_t{symbol->auxCount};
     }
     return std::nullopt;
-}
-
-// The name the DLL exports for an import member, from the symbol name and
-// the name type.
-std::string exportedName(const ImportFields& f)
-{
-    std::string name = f.symbol;
-    switch (f.nameType) {
-    case importNameNoPrefix: // drop one leading ?, @ or _
-        if (!name.empty() && (name[0] == '?' || name[0] == '@' || name[0] == '_')) {
-            name.erase(0, 1);
-        }
-        break;
-    case importNameUndecorate: { // also cut at the first @
-        if (!name.empty() && (name[0] == '?' || name[0] == '@' || name[0] == '_')) {
-            name.erase(0, 1);
-        }
-        const auto at = name.find('@');
-        if (at != std::string::npos) {
-            name.erase(at);
-        }
-        break;
-    }
-    case importNameExportAs:
-        return f.exportAs;
-    default:
-        break;
-    }
-    return name;
 }
 
 } // namespace
@@ -625,31 +534,6 @@ void Archive::listImpdef(Output& out, const Options& options) const
     }
     for (const auto& [dll, lines] : modules) {
         out << "LIBRARY     " << dll << "\nEXPORTS\n" << lines;
-    }
-}
-
-void listImportObject(View view, Output& out, const Options& options)
-{
-    const ImportFields f = readImportObject(view);
-    static constexpr std::array<std::string_view, 4> types = {"code", "data", "const",
-                                                              "unrecognised type"};
-    static constexpr std::array<std::string_view, 8> nameTypes = {
-        "ordinal",        "name",         "name without prefix", "undecorated name",
-        "export-as name", "unrecognised", "unrecognised",        "unrecognised"};
-    out << "  Import object: " << machineName(f.machine) << ", " << types[f.type] << ", by "
-        << nameTypes[f.nameType] << '\n';
-    out << "    symbol   " << displayName(f.symbol, options.demangle()) << '\n';
-    out << "    DLL      " << f.dll << '\n';
-    out << "    " << (f.nameType == importNameOrdinal ? "ordinal  " : "hint     ")
-        << dec(f.ordinalOrHint) << '\n';
-    if (f.nameType != importNameOrdinal) {
-        out << "    exported as " << exportedName(f) << '\n';
-    }
-    if (options.verbose()) {
-        out << "    time stamp " << hex(f.timeStamp) << ", data size " << dec(f.dataSize) << '\n';
-    }
-    for (const std::string& problem : f.problems) {
-        report(out, problem, view.base());
     }
 }
 

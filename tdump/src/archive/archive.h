@@ -52,7 +52,4 @@ private:
     std::optional<Member> index64_;     // GNU /SYM64/
 };
 
-// The fields of a short import member (or of a file that is one).
-void listImportObject(View view, Output& out, const Options& options);
-
 } // namespace tdump

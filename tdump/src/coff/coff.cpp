@@ -34,10 +34,6 @@ constexpr std::size_t numberOfSymbols = 52;
 constexpr std::size_t size = 56;
 } // namespace bigObjHeader
 
-// What the first fields of an import member or an extended object hold.
-constexpr std::uint16_t headerSig1 = 0;
-constexpr std::uint16_t headerSig2 = 0xFFFF;
-constexpr std::uint16_t importHeaderVersion = 0;
 constexpr std::uint16_t bigObjMinVersion = 2;
 // The class identifier of the extended ("bigobj") object format.
 constexpr std::array<std::uint8_t, 16> bigObjClassId = {
@@ -226,15 +222,6 @@ std::optional<CoffHeader> readBigObjHeader(View view)
     h.symbolCount = le32(&raw[bigObjHeader::numberOfSymbols]);
     h.sectionTableOffset = raw.size();
     return h;
-}
-
-bool isImportObject(View view)
-{
-    const auto sig1 = view.u16(importHeader::sig1);
-    const auto sig2 = view.u16(importHeader::sig2);
-    const auto version = view.u16(importHeader::version);
-    return sig1 == headerSig1 && sig2 == headerSig2 && version == importHeaderVersion &&
-           view.size() >= importHeader::size;
 }
 
 bool looksLikeCoffObject(View view)

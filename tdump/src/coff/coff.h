@@ -29,6 +29,11 @@ constexpr std::uint8_t storageClassExternal = 2;
 constexpr std::uint8_t storageClassStatic = 3;
 constexpr std::uint8_t storageClassFile = 103;
 
+// What the first two fields of an import member or an extended object hold
+// where a plain object has its machine and section count.
+constexpr std::uint16_t headerSig1 = 0;
+constexpr std::uint16_t headerSig2 = 0xFFFF;
+
 // IMAGE_FILE_HEADER, at the start of an object and after the PE signature.
 namespace fileHeader {
 constexpr std::size_t machine = 0;
@@ -64,20 +69,6 @@ constexpr std::size_t storageClass = 18;
 constexpr std::size_t numberOfAuxSymbols = 19;
 constexpr std::uint32_t size = 20;
 } // namespace symbolRecordEx
-
-// IMPORT_OBJECT_HEADER, the header of a short import library member; the
-// symbol and DLL names follow it.
-namespace importHeader {
-constexpr std::size_t sig1 = 0;
-constexpr std::size_t sig2 = 2;
-constexpr std::size_t version = 4;
-constexpr std::size_t machine = 6;
-constexpr std::size_t timeDateStamp = 8;
-constexpr std::size_t sizeOfData = 12;
-constexpr std::size_t ordinalOrHint = 16;
-constexpr std::size_t typeBits = 18; // the import type and the name type
-constexpr std::size_t size = 20;
-} // namespace importHeader
 
 // Import lookup table entries, IMAGE_THUNK_DATA32 and IMAGE_THUNK_DATA64;
 // the top bit marks an import by ordinal, which is in the low 16 bits.
@@ -115,8 +106,6 @@ struct CoffHeader {
 std::optional<CoffHeader> readCoffHeader(View view, std::uint64_t offset);
 // The header of an object in the extended ("bigobj") format, if view holds one.
 std::optional<CoffHeader> readBigObjHeader(View view);
-// Whether view starts with a short import header (an import library member).
-bool isImportObject(View view);
 // Whether view plausibly holds a COFF object: a known machine, no optional
 // header, and a section table inside the file. The symbol table may be
 // broken: that is reported in the listing.

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "text.h"
+
 namespace tdump {
 namespace {
 
@@ -141,19 +143,6 @@ void hexDisplay(View view, std::uint64_t from, std::uint64_t to, Output& out)
 
 namespace {
 
-bool isLeadByte(std::uint8_t b)
-{
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-bool isTrailByte(std::uint8_t b)
-{
-    return b >= 0x40 && b <= 0xFC && b != 0x7F;
-}
-bool isHalfWidthKana(std::uint8_t b)
-{
-    return b >= 0xA1 && b <= 0xDF;
-}
-
 // Collects one row of the text display at a time.
 class TextRows {
 public:
@@ -250,12 +239,12 @@ void textDisplay(View view, std::uint64_t from, TextBits bits, Output& out)
                 rows.add(fileOffset, std::string_view(&c, 1));
             } else if (b == '\t') {
                 rows.add(fileOffset, " ");
-            } else if (!sevenBit && isHalfWidthKana(b)) {
+            } else if (!sevenBit && cp932::isHalfWidthKana(b)) {
                 const char c = static_cast<char>(b);
                 rows.add(fileOffset, std::string_view(&c, 1));
-            } else if (!sevenBit && isLeadByte(b)) {
+            } else if (!sevenBit && cp932::isLeadByte(b)) {
                 const auto trail = byteAt(position + 1);
-                if (trail && isTrailByte(*trail)) {
+                if (trail && cp932::isTrailByte(*trail)) {
                     const std::array<char, 2> pair{static_cast<char>(b), static_cast<char>(*trail)};
                     rows.add(fileOffset, std::string_view(pair.data(), 2));
                     skip = 1;

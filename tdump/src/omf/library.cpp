@@ -3,9 +3,9 @@
 #include <set>
 
 #include "demangle/demangle.h"
-#include "names.h"
 #include "omf/omf.h"
 #include "omf/records.h"
+#include "text.h"
 
 namespace tdump {
 namespace {

@@ -638,11 +638,7 @@ bool recordSelected(const Options& options, std::uint8_t type)
     const auto names = [&](const std::string& wanted) {
         return !name.empty() && (wanted == name || wanted == family);
     };
-    if (!options.recordInclude.empty() &&
-        std::none_of(options.recordInclude.begin(), options.recordInclude.end(), names)) {
-        return false;
-    }
-    return std::none_of(options.recordExclude.begin(), options.recordExclude.end(), names);
+    return options.records.chooses(names);
 }
 
 void listRecordLine(Output& out, View view, const Record& record, const Options& options)

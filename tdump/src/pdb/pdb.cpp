@@ -1222,11 +1222,6 @@ void Lister::listTypeStream(std::uint32_t number, std::string_view title, DebugT
 
 } // namespace
 
-bool isPdb(View file)
-{
-    return pdb::isMsf(file);
-}
-
 std::optional<PdbFile> PdbFile::open(View file)
 {
     if (!pdb::isMsf(file)) {

@@ -14,8 +14,6 @@
 
 namespace tdump {
 
-bool isPdb(View file);
-
 class PdbFile {
 public:
     // nullopt when the file lacks the MSF 7.00 magic or the superblock.

@@ -1,0 +1,45 @@
+#include "dos/dos_format.h"
+
+#include "coff/coff_format.h"
+#include "pe/pe.h"
+
+namespace tdump {
+namespace {
+
+class DosExecutableFile final : public ListedFile {
+public:
+    explicit DosExecutableFile(View file) : file_(file) {}
+
+    std::string_view kindName() const override { return "an MS-DOS executable"; }
+    std::string typeText() const override { return "MS-DOS executable (no PE header)"; }
+    Display defaultDisplay() const override { return Display::Executable; }
+    DisplaySet displays() const override
+    {
+        return {Display::Executable, Display::Object, Display::StoredNames, Display::Verbose};
+    }
+
+    void show(DisplaySet wanted, Output& out, const Options& options) const override
+    {
+        if (wanted.has(Display::Executable)) {
+            listDosHeader(file_, out, options);
+        }
+        if (wanted.has(Display::Object)) {
+            listForcedCoffDisplay(file_, out, options);
+        }
+    }
+
+private:
+    View file_;
+};
+
+} // namespace
+
+std::unique_ptr<ListedFile> recogniseDosExecutable(View file, const Options&)
+{
+    if (!hasDosHeader(file)) {
+        return nullptr;
+    }
+    return std::make_unique<DosExecutableFile>(file);
+}
+
+} // namespace tdump
