@@ -1,6 +1,5 @@
 #include "names.h"
 
-#include <algorithm>
 #include <array>
 
 #include "bytes.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
-#include "text.h"
 #include "omf/record_types.h"
+#include "text.h"
 
 namespace tdump {
 namespace {
