@@ -13,11 +13,14 @@
 namespace tdump::test {
 namespace {
 
-// An MS-DOS header and nothing else, its PE header offset set to lfanew.
+// An MS-DOS header of four paragraphs and nothing else, its new header
+// offset set to lfanew.
 std::vector<std::uint8_t> dosFile(std::uint32_t lfanew)
 {
     Bytes bytes;
     bytes.put16(0, 0x5A4D);
+    bytes.put16(0x08, 4);
+    bytes.put16(0x18, 0x40);
     bytes.put32(0x3C, lfanew);
     bytes.put8(0x7F, 0);
     return bytes.data;
@@ -48,7 +51,7 @@ TEST(DosHeader, APeHeaderOffsetThatCannotLeadToAPeHeaderIsReported)
         for (const auto& switches : switchSets) {
             const std::string text = listing(dosFile(c.lfanew), switches);
             EXPECT_TRUE(Contains(text, "Type:     MS-DOS executable (no PE header)\n"));
-            EXPECT_TRUE(Contains(text, "  PE header offset (e_lfanew)   " + c.shown + "\n  " +
+            EXPECT_TRUE(Contains(text, "  New header offset (e_lfanew)  " + c.shown + "\n  " +
                                            c.report + hexOffset(0x3C) + "\n"));
             EXPECT_EQ(reports(text).size(), 1u) << text;
         }

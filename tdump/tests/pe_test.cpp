@@ -21,7 +21,7 @@ TEST(PeListing, DefaultDisplayShowsHeadersTablesAndNoReports)
     const std::string text = listing(makeSampleImage().bytes.data, {});
     EXPECT_TRUE(Contains(text, "Type:     PE32+ image (DLL), x86-64 (AMD64)"));
     EXPECT_TRUE(Contains(text, "Display:  the default for a PE image"));
-    EXPECT_TRUE(Contains(text, "PE header offset (e_lfanew)   00000080"));
+    EXPECT_TRUE(Contains(text, "New header offset (e_lfanew)  00000080"));
     EXPECT_TRUE(Contains(text, "Image base                    0000000180000000"));
     EXPECT_TRUE(Contains(text, "Base relocation   00003000  00000018  .reloc"));
     EXPECT_TRUE(Contains(text, "     2  .rdata  "));

@@ -88,12 +88,10 @@ constexpr std::uint32_t size = 8;
 // IMAGE_NUMBEROF_DIRECTORY_ENTRIES, and the entries read here.
 constexpr std::uint32_t numberOfDirectoryEntries = 16;
 
-// IMAGE_DOS_HEADER: "MZ", and where the PE signature is.
-constexpr std::uint16_t dosSignature = 0x5A4D;
+// IMAGE_DOS_HEADER's e_lfanew: where the PE signature is. The loader reads
+// it whatever the MS-DOS header's size.
 namespace dosHeader {
-constexpr std::uint64_t magic = 0;
 constexpr std::uint64_t lfanew = 0x3C;
-constexpr std::uint64_t size = 0x40;
 } // namespace dosHeader
 
 // "PE\0\0", ahead of the file header.
@@ -267,11 +265,6 @@ void listRepro(View data, Output& out, std::uint64_t fileOffset)
 }
 
 } // namespace
-
-bool hasDosHeader(View view)
-{
-    return view.u16(dosHeader::magic) == dosSignature && view.size() >= dosHeader::size;
-}
 
 std::optional<PeImage> PeImage::open(View view)
 {
@@ -476,68 +469,6 @@ std::string PeImage::description() const
     text += isDll() ? " (DLL), " : " (executable), ";
     text += machineName(coff_.header().machine);
     return text;
-}
-
-namespace {
-
-// The loader reads e_lfanew as a signed 32-bit offset from the start of the
-// file. When it cannot lead to a PE header the file is listed as an MS-DOS
-// executable; the report says why.
-void reportPeHeaderOffset(View view, std::uint32_t lfanew, Output& out)
-{
-    const std::uint64_t field = view.base() + dosHeader::lfanew;
-    if (const auto signedOffset = static_cast<std::int32_t>(lfanew); signedOffset < 0) {
-        report(out,
-               "e_lfanew is negative (" + std::to_string(signedOffset) +
-                   " as a signed 32-bit value), so there is no PE header",
-               field);
-    } else if (lfanew >= view.size()) {
-        report(out,
-               "e_lfanew points past the end of the file (" + std::to_string(view.size()) +
-                   " bytes), so there is no PE header",
-               field);
-    } else if (lfanew + ntSignatureSize > view.size()) {
-        report(out,
-               "the PE signature at e_lfanew would run past the end of the file (" +
-                   std::to_string(view.size()) + " bytes), so there is no PE header",
-               field);
-    }
-}
-
-} // namespace
-
-void listDosHeader(View view, Output& out, const Options& options)
-{
-    heading(out, "MS-DOS header");
-    static constexpr std::pair<std::string_view, std::uint32_t> fields[] = {
-        {"Magic (e_magic)", 0x00},
-        {"Bytes on last page", 0x02},
-        {"Pages in file", 0x04},
-        {"Relocations", 0x06},
-        {"Header paragraphs", 0x08},
-        {"Minimum extra paragraphs", 0x0A},
-        {"Maximum extra paragraphs", 0x0C},
-        {"Initial SS", 0x0E},
-        {"Initial SP", 0x10},
-        {"Checksum", 0x12},
-        {"Initial IP", 0x14},
-        {"Initial CS", 0x16},
-        {"Relocation table offset", 0x18},
-        {"Overlay number", 0x1A},
-        {"OEM identifier", 0x24},
-        {"OEM information", 0x26},
-    };
-    for (const auto& [name, offset] : fields) {
-        label(out, name) << hex(view.u16(offset).value_or(0), 4) << '\n';
-    }
-    const std::uint32_t lfanew = view.u32(dosHeader::lfanew).value_or(0);
-    label(out, "PE header offset (e_lfanew)") << hex(lfanew) << '\n';
-    reportPeHeaderOffset(view, lfanew, out);
-    if (options.verbose() && lfanew > dosHeader::size) {
-        out << "\n  MS-DOS stub program:\n";
-        hexDisplay(view, dosHeader::size, std::min<std::uint64_t>(lfanew, dosHeader::size + 4096),
-                   out);
-    }
 }
 
 void PeImage::listHeaders(Output& out, const Options& options) const

@@ -11,14 +11,11 @@
 
 #include "bytes.h"
 #include "coff/coff.h"
+#include "mz/mz.h"
 #include "options.h"
 #include "output.h"
 
 namespace tdump {
-
-// Whether view starts with an MS-DOS ("MZ") header.
-bool hasDosHeader(View view);
-void listDosHeader(View view, Output& out, const Options& options);
 
 // The import listings: each function, or only the modules.
 enum class ImportDetail { Functions, ModulesOnly };
