@@ -1,7 +1,5 @@
 #include "pdb/pdb_format.h"
 
-#include <utility>
-
 #include "coff/coff_format.h"
 #include "pdb/pdb.h"
 
@@ -11,9 +9,7 @@ namespace {
 // A program database is all debug information: the debug switches show it.
 class ProgramDatabaseFile final : public ListedFile {
 public:
-    ProgramDatabaseFile(View file, PdbFile database) : file_(file), database_(std::move(database))
-    {
-    }
+    ProgramDatabaseFile(View file, PdbFile database) : file_(file), database_(database) {}
 
     std::string_view kindName() const override { return "a program database"; }
     std::string typeText() const override { return database_.description(); }
@@ -47,7 +43,7 @@ std::unique_ptr<ListedFile> recogniseProgramDatabase(View file, const Options&)
     if (!database) {
         return nullptr;
     }
-    return std::make_unique<ProgramDatabaseFile>(file, std::move(*database));
+    return std::make_unique<ProgramDatabaseFile>(file, *database);
 }
 
 } // namespace tdump
