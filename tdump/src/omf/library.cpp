@@ -3,6 +3,7 @@
 #include <set>
 
 #include "demangle/demangle.h"
+#include "omf/module_reader.h"
 #include "omf/omf.h"
 #include "omf/records.h"
 #include "text.h"
@@ -50,27 +51,20 @@ struct ModuleWalk {
     std::optional<std::uint64_t> endRecord; // the library end record's offset
 };
 
-// The name a record of the view begins with, for a translator header.
-std::string headerName(View view, std::uint64_t offset)
+void moduleLine(Output& out, View view, const OmfLibraryHeader& header, std::size_t number,
+                std::uint64_t offset)
 {
-    const std::uint8_t length = view.u8(offset + omf::recordHeaderSize).value_or(0);
-    std::string name(length, '\0');
-    if (!view.read(offset + omf::recordHeaderSize + 1,
-                   std::span(reinterpret_cast<std::uint8_t*>(name.data()), name.size()))) {
-        return {};
-    }
-    return name;
+    out << "  Module " << dec(number) << "  offset " << hex(view.base() + offset) << "  page "
+        << dec(offset / header.pageSize) << "  " << printable(omf::translatorName(view, offset))
+        << '\n';
 }
 
 // Reads the modules from the second page on, each from its translator
-// header to its end record: tells starts when one starts, hands each
-// record to visit (which returns whether its fields are listed) and then
-// to the module's reader, and tells ends when the module is done.
+// header to its end record with a reader of its own: heads each with its
+// line when the visitor asks for it, and hands the visitor each record and
+// what the module defines.
 ModuleWalk walkModules(View view, const OmfLibraryHeader& header, Output& out,
-                       const Options& options,
-                       const std::function<void(std::size_t number, std::uint64_t offset)>& starts,
-                       const std::function<bool(const omf::Record&)>& visit,
-                       const std::function<void(const Module&)>& ends)
+                       const Options& options, const omf::RecordVisitor& visitor)
 {
     ModuleWalk walk;
     const std::uint64_t page = header.pageSize;
@@ -81,11 +75,11 @@ ModuleWalk walkModules(View view, const OmfLibraryHeader& header, Output& out,
     std::uint64_t at = page;
     while (at < limit && walk.modules.size() < maxModules && !out.budget().exhausted()) {
         const std::uint8_t type = view.u8(at).value_or(0);
-        if (type == omf::recordLibraryEnd) {
+        if (type == omf::recordType::libraryEnd) {
             walk.endRecord = at;
             break;
         }
-        if (type != omf::recordTheadr && type != omf::recordLheadr) {
+        if (type != omf::recordType::theadr && type != omf::recordType::lheadr) {
             report(out,
                    "page " + std::to_string(at / page) + " starts with " + toHex(type, 2) +
                        ", neither a module header (THEADR) nor the library end record (F1): "
@@ -93,7 +87,9 @@ ModuleWalk walkModules(View view, const OmfLibraryHeader& header, Output& out,
                    view.base() + at);
             break;
         }
-        starts(walk.modules.size() + 1, at);
+        if (visitor.headModules) {
+            moduleLine(out, view, header, walk.modules.size() + 1, at);
+        }
         Module m;
         m.offset = at;
         omf::ModuleReader reader(view, out, options);
@@ -102,7 +98,7 @@ ModuleWalk walkModules(View view, const OmfLibraryHeader& header, Output& out,
         std::optional<std::uint64_t> padding;
         const std::uint64_t next =
             omf::walkRecords(view, at, limit, out, [&](const omf::Record& r) {
-                if (r.type == omf::recordLibraryEnd) {
+                if (r.type == omf::recordType::libraryEnd) {
                     endRecord = r.offset;
                     return false;
                 }
@@ -112,8 +108,8 @@ ModuleWalk walkModules(View view, const OmfLibraryHeader& header, Output& out,
                     padding = r.offset;
                     return false;
                 }
-                reader.take(r, visit(r));
-                ended = r.type == omf::recordModend || r.type == omf::recordModend32;
+                reader.take(r, visitor.record(r));
+                ended = omf::isModuleEnd(r);
                 return !ended;
             });
         m.end = endRecord.value_or(padding.value_or(next));
@@ -121,7 +117,9 @@ ModuleWalk walkModules(View view, const OmfLibraryHeader& header, Output& out,
             report(out, "the module ends without its end record (MODEND)", view.base() + m.end);
         }
         m.summary = reader.summary();
-        ends(m);
+        if (visitor.moduleRead) {
+            visitor.moduleRead(m.summary);
+        }
         at = (m.end + page - 1) / page * page;
         walk.modules.push_back(std::move(m));
         if (endRecord) {
@@ -132,11 +130,13 @@ ModuleWalk walkModules(View view, const OmfLibraryHeader& header, Output& out,
     return walk;
 }
 
-void moduleLine(Output& out, View view, const OmfLibraryHeader& header, std::size_t number,
-                std::uint64_t offset)
+// The walk the listings of records take through the library's modules.
+omf::RecordWalk libraryWalk(View view, const OmfLibraryHeader& header, Output& out,
+                            const Options& options)
 {
-    out << "  Module " << dec(number) << "  offset " << hex(view.base() + offset) << "  page "
-        << dec(offset / header.pageSize) << "  " << printable(headerName(view, offset)) << '\n';
+    return [view, header, &out, &options](const omf::RecordVisitor& visitor) {
+        walkModules(view, header, out, options, visitor);
+    };
 }
 
 bool isPrime(unsigned n)
@@ -436,7 +436,8 @@ std::optional<OmfLibraryHeader> readOmfLibraryHeader(View view)
     const auto offset = view.u32(libraryHeader::dictionaryOffset);
     const auto blocks = view.u16(libraryHeader::dictionaryBlocks);
     const auto flags = view.u8(libraryHeader::flags);
-    if (!type || *type != omf::recordLibraryHeader || !length || !offset || !blocks || !flags) {
+    if (!type || *type != omf::recordType::libraryHeader || !length || !offset || !blocks ||
+        !flags) {
         return std::nullopt;
     }
     const std::uint32_t pageSize = std::uint32_t{*length} + 3;
@@ -475,27 +476,24 @@ void OmfLibrary::listLibrary(Output& out, const Options& options) const
 
     heading(out, "Modules");
     const bool records = options.verbose();
-    const ModuleWalk walk = walkModules(
-        view_, header_, out, options,
-        [&](std::size_t number, std::uint64_t offset) {
-            moduleLine(out, view_, header_, number, offset);
-        },
-        [&](const omf::Record& r) {
-            const bool list = records && omf::recordSelected(options, r.type);
-            if (list) {
-                omf::listRecordLine(out, view_, r, options);
-            }
-            return list;
-        },
-        [&](const Module& m) {
-            if (records) {
-                return;
-            }
-            for (const omf::PublicName& p : m.summary.publics) {
-                out << "      " << column(p.where, 16) << "  "
-                    << displayName(p.name, options.demangle()) << '\n';
-            }
-        });
+    const ModuleWalk walk =
+        walkModules(view_, header_, out, options,
+                    {.headModules = true,
+                     .notePadding = false,
+                     .record =
+                         [&](const omf::Record& r) {
+                             return records && omf::listSelectedRecordLine(out, view_, r, options);
+                         },
+                     .moduleRead =
+                         [&](const omf::ModuleSummary& summary) {
+                             if (records) {
+                                 return;
+                             }
+                             for (const omf::PublicName& p : summary.publics) {
+                                 out << "      " << column(p.where, 16) << "  "
+                                     << displayName(p.name, options.demangle()) << '\n';
+                             }
+                         }});
     if (walk.endRecord) {
         out << "  Library end record (F1) at " << hex(view_.base() + *walk.endRecord) << '\n';
     } else {
@@ -506,66 +504,22 @@ void OmfLibrary::listLibrary(Output& out, const Options& options) const
 
 void OmfLibrary::listRecords(Output& out, const Options& options) const
 {
-    heading(out, "OMF records");
-    walkModules(
-        view_, header_, out, options,
-        [&](std::size_t number, std::uint64_t offset) {
-            moduleLine(out, view_, header_, number, offset);
-        },
-        [&](const omf::Record& r) {
-            const bool list = omf::recordSelected(options, r.type);
-            if (list) {
-                omf::listRecordLine(out, view_, r, options);
-            }
-            return list;
-        },
-        [](const Module&) {});
+    omf::listRecords(out, view_, options, libraryWalk(view_, header_, out, options));
 }
 
 void OmfLibrary::listChecksums(Output& out, const Options& options) const
 {
-    heading(out, "Record checksums");
-    omf::ChecksumTally tally;
-    walkModules(
-        view_, header_, out, options, [](std::size_t, std::uint64_t) {},
-        [&](const omf::Record& r) {
-            if (omf::recordSelected(options, r.type)) {
-                tally.take(out, view_, r);
-            }
-            return false;
-        },
-        [](const Module&) {});
-    tally.total(out);
+    omf::listChecksums(out, view_, options, libraryWalk(view_, header_, out, options));
 }
 
 void OmfLibrary::listRawRecords(Output& out, const Options& options) const
 {
-    heading(out, "Record bytes");
-    walkModules(
-        view_, header_, out, options,
-        [&](std::size_t number, std::uint64_t offset) {
-            moduleLine(out, view_, header_, number, offset);
-        },
-        [&](const omf::Record& r) {
-            if (omf::recordSelected(options, r.type)) {
-                omf::listRawRecord(out, view_, r, options);
-            }
-            return false;
-        },
-        [](const Module&) {});
+    omf::listRawRecords(out, view_, options, libraryWalk(view_, header_, out, options));
 }
 
 void OmfLibrary::listImpdef(Output& out, const Options& options) const
 {
-    heading(out, "Import definitions (IMPDEF)");
-    std::vector<omf::Import> imports;
-    walkModules(
-        view_, header_, out, options, [](std::size_t, std::uint64_t) {},
-        [](const omf::Record&) { return false; },
-        [&](const Module& m) {
-            imports.insert(imports.end(), m.summary.imports.begin(), m.summary.imports.end());
-        });
-    omf::listImports(out, imports, options);
+    omf::listImpdef(out, options, libraryWalk(view_, header_, out, options));
 }
 
 } // namespace tdump

@@ -1,13 +1,11 @@
 #include <array>
 
+#include "omf/module_reader.h"
 #include "omf/omf.h"
 #include "omf/records.h"
 
 namespace tdump {
 namespace {
-
-// The translator header's contents: the module name, then the checksum.
-constexpr std::uint64_t moduleNameOffset = omf::recordHeaderSize;
 
 // Whether the bytes from offset to the end are all zero: the padding some
 // tools leave after the last module.
@@ -31,22 +29,28 @@ bool zerosFrom(View view, std::uint64_t offset, Output& out)
     return true;
 }
 
-// Every record of the file, in order, to visit; zeros after a module's
-// end record are padding, not records, and said so when listing.
-void walkObject(View view, Output& out, bool sayPadding,
-                const std::function<void(const omf::Record&)>& visit)
+// Every record of the file, in order, read by one module reader (which
+// starts afresh at each translator header); zeros after a module's end
+// record are padding, not records.
+omf::RecordWalk objectWalk(View view, Output& out, const Options& options)
 {
-    omf::walkRecords(view, 0, view.size(), out, [&](const omf::Record& r) {
-        visit(r);
-        if ((r.type == omf::recordModend || r.type == omf::recordModend32) && !r.truncated &&
-            r.end() < view.size() && zerosFrom(view, r.end(), out)) {
-            if (sayPadding) {
-                out << "  (" << dec(view.size() - r.end()) << " bytes of zeros after MODEND)\n";
+    return [view, &out, &options](const omf::RecordVisitor& visitor) {
+        omf::ModuleReader reader(view, out, options);
+        omf::walkRecords(view, 0, view.size(), out, [&](const omf::Record& r) {
+            reader.take(r, visitor.record(r));
+            if (omf::isModuleEnd(r) && !r.truncated && r.end() < view.size() &&
+                zerosFrom(view, r.end(), out)) {
+                if (visitor.notePadding) {
+                    out << "  (" << dec(view.size() - r.end()) << " bytes of zeros after MODEND)\n";
+                }
+                return false;
             }
-            return false;
+            return true;
+        });
+        if (visitor.moduleRead) {
+            visitor.moduleRead(reader.summary());
         }
-        return true;
-    });
+    };
 }
 
 } // namespace
@@ -55,9 +59,9 @@ bool isOmfObject(View view)
 {
     const auto type = view.u8(0);
     const auto length = view.u16(1);
-    const auto nameLength = view.u8(moduleNameOffset);
+    const auto nameLength = view.u8(omf::recordHeaderSize);
     if (!type || !length || !nameLength ||
-        (*type != omf::recordTheadr && *type != omf::recordLheadr)) {
+        (*type != omf::recordType::theadr && *type != omf::recordType::lheadr)) {
         return false;
     }
     // The record lies inside the file, the name and the checksum byte inside the record.
@@ -65,14 +69,9 @@ bool isOmfObject(View view)
            std::uint32_t{*nameLength} + 2 <= *length;
 }
 
-OmfObject::OmfObject(View view, Origin origin) : view_(view), origin_(origin)
+OmfObject::OmfObject(View view, Origin origin)
+    : view_(view), origin_(origin), name_(omf::translatorName(view, 0))
 {
-    const std::uint8_t length = view.u8(moduleNameOffset).value_or(0);
-    std::string name(length, '\0');
-    if (view.read(moduleNameOffset + 1,
-                  std::span(reinterpret_cast<std::uint8_t*>(name.data()), name.size()))) {
-        name_ = std::move(name);
-    }
 }
 
 std::string OmfObject::description() const
@@ -90,45 +89,22 @@ std::string OmfObject::description() const
 
 void OmfObject::listRecords(Output& out, const Options& options) const
 {
-    heading(out, "OMF records");
-    omf::ModuleReader reader(view_, out, options);
-    walkObject(view_, out, true, [&](const omf::Record& r) {
-        const bool list = omf::recordSelected(options, r.type);
-        if (list) {
-            omf::listRecordLine(out, view_, r, options);
-        }
-        reader.take(r, list);
-    });
+    omf::listRecords(out, view_, options, objectWalk(view_, out, options));
 }
 
 void OmfObject::listChecksums(Output& out, const Options& options) const
 {
-    heading(out, "Record checksums");
-    omf::ChecksumTally tally;
-    walkObject(view_, out, false, [&](const omf::Record& r) {
-        if (omf::recordSelected(options, r.type)) {
-            tally.take(out, view_, r);
-        }
-    });
-    tally.total(out);
+    omf::listChecksums(out, view_, options, objectWalk(view_, out, options));
 }
 
 void OmfObject::listRawRecords(Output& out, const Options& options) const
 {
-    heading(out, "Record bytes");
-    walkObject(view_, out, false, [&](const omf::Record& r) {
-        if (omf::recordSelected(options, r.type)) {
-            omf::listRawRecord(out, view_, r, options);
-        }
-    });
+    omf::listRawRecords(out, view_, options, objectWalk(view_, out, options));
 }
 
 void OmfObject::listImpdef(Output& out, const Options& options) const
 {
-    heading(out, "Import definitions (IMPDEF)");
-    omf::ModuleReader reader(view_, out, options);
-    walkObject(view_, out, false, [&](const omf::Record& r) { reader.take(r, false); });
-    omf::listImports(out, reader.summary().imports, options);
+    omf::listImpdef(out, options, objectWalk(view_, out, options));
 }
 
 } // namespace tdump

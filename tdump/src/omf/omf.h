@@ -10,6 +10,7 @@
 #include <string>
 
 #include "bytes.h"
+#include "omf/record_types.h"
 #include "options.h"
 #include "output.h"
 
@@ -18,10 +19,6 @@ namespace tdump {
 // An object module starts with its translator header: THEADR or LHEADR,
 // whose name lies inside it.
 bool isOmfObject(View view);
-
-// Whether a record of this type may occur in an OMF file: -o reads a file
-// recognised as nothing else as OMF when its first byte is one.
-bool isOmfRecordType(std::uint8_t type);
 
 class OmfObject {
 public:
