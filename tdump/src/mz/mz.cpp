@@ -112,7 +112,8 @@ std::uint64_t MzHeader::imageEnd() const
     if (pages == 0) {
         return 0;
     }
-    return (std::uint64_t{pages} - 1) * pageSize + (lastPageBytes == 0 ? pageSize : lastPageBytes);
+    const std::uint64_t fullPages = pages - 1U;
+    return fullPages * pageSize + (lastPageBytes == 0 ? pageSize : lastPageBytes);
 }
 
 bool MzHeader::holdsNewHeaderOffset() const
@@ -258,6 +259,31 @@ void listDosLoadImage(View view, Output& out, const Options& options)
     label(out, "File offset") << "0x" << hex(view.base() + end, 1) << '\n';
     label(out, "Size") << dec(view.size() - end) << " bytes (0x" << hex(view.size() - end, 1)
                        << ")\n";
+}
+
+void showNewExecutable(View file, const NewExecutable& image, DisplaySet wanted, Output& out,
+                       const Options& options)
+{
+    if (wanted.hasAny({Display::Executable, Display::DosHeaderOnly})) {
+        if (options.has(Switch::NoNewExe)) {
+            listDosHeader(file, out, options);
+            listDosLoadImage(file, out, options);
+        } else {
+            if (options.exeTable(tableHeaders)) {
+                listDosHeader(file, out, options);
+            }
+            image.listTables(out, options);
+        }
+    }
+    if (wanted.has(Display::Exports)) {
+        image.listExports(out, options.exportFilter);
+    }
+    if (wanted.has(Display::Imports)) {
+        image.listImports(out, options.importFilter);
+    }
+    if (wanted.has(Display::ImportModules)) {
+        image.listImportModules(out, options.moduleFilter);
+    }
 }
 
 } // namespace tdump

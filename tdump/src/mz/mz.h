@@ -55,4 +55,25 @@ void listDosHeader(View view, Output& out, const Options& options);
 // The load image, its relocation entries (not with -er) and the overlay.
 void listDosLoadImage(View view, Output& out, const Options& options);
 
+// An executable of a newer format behind an MS-DOS stub (NE, LE, LX): what
+// its listed file shows besides the stub.
+class NewExecutable {
+public:
+    NewExecutable() = default;
+    NewExecutable(const NewExecutable&) = default;
+    NewExecutable& operator=(const NewExecutable&) = default;
+    virtual ~NewExecutable() = default;
+
+    // Its own header and tables, those -ei chooses.
+    virtual void listTables(Output& out, const Options& options) const = 0;
+    virtual void listExports(Output& out, std::string_view filter) const = 0;
+    virtual void listImports(Output& out, std::string_view filter) const = 0;
+    virtual void listImportModules(Output& out, std::string_view filter) const = 0;
+};
+
+// What such an executable shows of wanted: -e the MS-DOS header and its
+// tables, -ex the MS-DOS part only, -ee, -em and -em. with their filters.
+void showNewExecutable(View file, const NewExecutable& image, DisplaySet wanted, Output& out,
+                       const Options& options);
+
 } // namespace tdump
