@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image_builder.h"
+#include "linear_builder.h"
 
 namespace {
 
@@ -34,6 +35,8 @@ int main(int argc, char** argv)
           makeArchive({{"object.o", makeSampleObject().bytes.data},
                        {"import.o", makeShortImport("ExitProcess", "KERNEL32.dll", 0x120, false)}},
                       {{"_ZN6sample4workEi", 0}, {"__imp_ExitProcess", 1}}));
+    write(folder + "/linear.vxd", linearExecutable(false).data);
+    write(folder + "/linear.dll", linearExecutable(true).data);
     write(folder + "/omf_object.obj", makeOmfObject().bytes);
     write(folder + "/omf_library.lib",
           makeOmfLibrary(

@@ -12,12 +12,16 @@ and lld-link's).
 The program databases lld-link writes for a program of our own are
 compared with llvm-pdbutil's reading, and with the images' debug directories;
 those debug directories are compared with llvm-readobj's reading.
+The LE and LX executables NASM lays out from our own sources: the LE
+header, objects, page map and names compared with winedump's reading, the
+types of both with file's, the rest of the LX file with what its source says.
 One more check needs no fixture: the Microsoft C++ names that Wine's C and
 C++ runtime DLLs export, demangled by tdump and by llvm-undname.
 
     reference_test.py CHECK --tdump T --objdump O --cxxfilt C --ar A --fixtures DIR
     reference_test.py msvc_demangling ... --undname U --wine-dlls DIR
     reference_test.py resources ... --llvm-readobj R --windres W
+    reference_test.py linear ... --winedump W --file F
 """
 import argparse
 import glob
@@ -1242,6 +1246,160 @@ def check_codeview(a):
     return ok
 
 
+# winedump's names of the LE header fields, with tdump's.
+WINEDUMP_LE_FIELDS = {
+    "Executable format level": "Format level", "Module version": "Module version",
+    "Module type flags": "Module flags", "Number of memory pages": "Pages",
+    "Initial object CS number": "Initial EIP object", "Initial EIP": "Initial EIP",
+    "Initial object SS number": "Initial ESP object", "Initial ESP": "Initial ESP",
+    "Memory page size": "Page size", "Bytes on last page": "Bytes on last page",
+    "Fix-up section size": "Fixup section size", "Fix-up section checksum": "Fixup section checksum",
+    "Loader section size": "Loader section size",
+    "Loader section checksum": "Loader section checksum",
+    "Offset of object table": "Object table offset", "Object table entries": "Objects",
+    "Object page map offset": "Object page map offset",
+    "Object iterate data map offset": "Iterated pages offset",
+    "Resource table offset": "Resource table offset", "Resource table entries": "Resources",
+    "Resident names table offset": "Resident names offset", "Entry table offset": "Entry table offset",
+    "Module directives table offset": "Module directives offset",
+    "Module directives entries": "Module directives",
+    "Fix-up page table offset": "Fixup page table offset",
+    "Fix-up record table offset": "Fixup record table offset",
+    "Imported modules name table offset": "Import module names offset",
+    "Imported modules count": "Import modules",
+    "Imported procedure name table offset": "Import procedure names offset",
+    "Per-page checksum table offset": "Page checksums offset",
+    "Data pages offset from top of table": "Data pages offset", "Preload page count": "Preload pages",
+    "Non-resident names table offset": "Non-resident names offset",
+    "Non-resident names table length": "Non-resident names size",
+    "Non-resident names table checksum": "Non-resident names checksum",
+    "Automatic data object": "Automatic data object",
+    "Debug information offset": "Debug information offset",
+    "Debug information length": "Debug information size",
+    "Preload instance pages number": "Preload instance pages",
+    "Demand instance pages number": "Demand instance pages", "Extra heap allocation": "Heap size",
+    "VxD resource table offset": "Windows resources offset",
+    "Size of VxD resource table": "Windows resources size",
+    "VxD identifier": "Device ID", "VxD DDK version": "DDK version",
+}
+# The fields winedump writes in hexadecimal without padding them to 8 digits.
+WINEDUMP_HEX_FIELDS = {"VxD identifier", "VxD DDK version"}
+PAGE_KINDS = {"legal": 0, "iterated": 1, "invalid": 2, "zero-filled": 3, "range": 4, "compressed": 5}
+
+
+def winedump_le(winedump, image):
+    """winedump's LE header fields, objects with their pages, and name tables."""
+    view = {"header": {}, "objects": [], "pages": [], "names": {}}
+    table = None
+    for line in run(winedump, "dump", image).splitlines():
+        if line and not line.startswith(" ") and line.endswith(":"):
+            table = line[:-1]
+            continue
+        label, _, value = line.strip().partition(":")
+        if label in WINEDUMP_LE_FIELDS:
+            value = value.strip()
+            radix = 16 if label in WINEDUMP_HEX_FIELDS or len(value) == 8 else 10
+            view["header"][WINEDUMP_LE_FIELDS[label]] = int(value, radix)
+        elif table == "Object table" and re.fullmatch(r"\s{4}[0-9A-F]{4}( [0-9a-f]{8}){5}.*", line):
+            number, base, size, flags, first, count = (int(x, 16) for x in line.split()[:6])
+            view["objects"].append((number, size, base, flags, first, count))
+        elif table == "Object table" and re.fullmatch(r"\s{8}[0-9a-f]{8} [0-9a-f]{6} [0-9a-f]{2}", line):
+            view["pages"].append(tuple(int(x, 16) for x in line.split()))
+        elif table in ("Resident name table", "Non-resident name table") and re.fullmatch(
+                r"\s{4}\d+: .*", line):
+            view["names"].setdefault(table, []).append((int(label), value.strip()))
+    return view
+
+
+def tdump_le(text):
+    """The same, as tdump lists them."""
+    view = {"header": {}, "objects": [], "pages": [], "names": {}}
+    rows = {title: [line for line in section(text, title) if line.strip()]
+            for title in ("LE header", "Objects", "Object page map", "Resident names",
+                          "Non-resident names")}
+    for line in rows["LE header"]:
+        if len(line) > 32 and line[2:32].strip():
+            view["header"][line[2:32].strip()] = int(line[32:].split()[0], 16)
+    for line in rows["Objects"][1:]:
+        number, size, base, flags, first, count = line.replace(",", "").split()[:6]
+        view["objects"].append((int(number), int(size, 16), int(base, 16), int(flags, 16),
+                                int(first), int(count)))
+    for line in rows["Object page map"][1:]:
+        page, number, kind = line.split()[:3]
+        view["pages"].append((int(page), int(number, 16), PAGE_KINDS[kind]))
+    for title, table in (("Resident names", "Resident name table"),
+                         ("Non-resident names", "Non-resident name table")):
+        view["names"][table] = [(int(line.split()[0]), line.split(None, 1)[1])
+                                for line in rows[title]]
+    return view
+
+
+def file_type(file_command, image):
+    return run(file_command, "-b", image).strip()
+
+
+def check_linear(a):
+    """The LE fixture against winedump's reading (header, objects, page map,
+    names) and both fixtures' types against file's; winedump does not read
+    LX, so the LX fixture's imports, entries and pages are checked against
+    what its source lays out."""
+    vxd = os.path.join(a.fixtures, "le_vxd.vxd")
+    library = os.path.join(a.fixtures, "lx_library.dll")
+    listing = run(a.tdump, "-e", vxd)
+    reference, mine = winedump_le(a.winedump, vxd), tdump_le(listing)
+    ok = compare("LE header fields", reference["header"],
+                 {k: v for k, v in mine["header"].items() if k in reference["header"]})
+    ok &= len(reference["header"]) == len(WINEDUMP_LE_FIELDS) or compare(
+        "LE header fields winedump lists", sorted(WINEDUMP_LE_FIELDS.values()),
+        sorted(reference["header"]))
+    for part in ("objects", "pages", "names"):
+        ok &= compare(f"LE {part}", reference[part], mine[part])
+    device = dict((line[2:32].strip(), line[32:].strip())
+                  for line in section(listing, "Device description block"))
+    ok &= compare("device ID in the description block and the header",
+                  reference["header"]["Device ID"], int(device["Device ID"], 16))
+    ok &= compare("device name", "SAMPLE", device["Name"])
+
+    types = {"LE": (file_type(a.file, vxd), run(a.tdump, vxd)),
+             "LX": (file_type(a.file, library), run(a.tdump, library))}
+    for kind, (theirs, text) in types.items():
+        ours = next(line for line in text.splitlines() if line.startswith("Type:"))
+        expected = {"LE": ("LE executable for MS Windows (VxD)", "LE executable (Windows 386), "
+                           "virtual device driver, 80386"),
+                    "LX": ("LX for OS/2 (DLL) i80386", "LX executable (OS/2), library, 80386")}[kind]
+        ok &= compare(f"{kind} type by file", expected[0], theirs[theirs.find(kind):])
+        ok &= compare(f"{kind} type by tdump", expected[1], ours.split(None, 1)[1])
+
+    imports = run(a.tdump, "-em", library)
+    ok &= compare("LX imports", ["DOSCALLS", "ordinal 282", "ordinal 5", "MYLIB", '"MyProc"',
+                                 '"Other"'], [line.strip() for line in section(imports, "Imports")])
+    lx = run(a.tdump, "-e", library)
+    ok &= compare("LX page kinds", ["legal", "iterated", "zero-filled", "invalid", "compressed"],
+                  [line.split()[3] for line in section(lx, "Object page map")[1:]
+                   if re.match(r"\s+\d+  [0-9A-F]{8} ", line)])
+    ok &= compare("LX iterated page", ["512 x 4 bytes", "512 x 4 bytes", "expanded to 4096 bytes"],
+                  [line.strip() for line in section(lx, "Object page map")
+                   if line.startswith("          ")])
+    bundles = [line.split(" entries")[0].strip() for line in section(lx, "Entry table")
+               if line.startswith("  Bundle")]
+    ok &= compare("LX entry bundles", ["Bundle of 2 32-bit", "Bundle of 2 unused",
+                                       "Bundle of 1 16-bit", "Bundle of 1 286 call gate",
+                                       "Bundle of 2 forwarder"], bundles)
+    fixups = [(m[1].split(), m[2]) for m in
+              (re.fullmatch(r"\s+((?:[+-][0-9A-F]{4} )+) (.*)", line)
+               for line in section(lx, "Fixup page table")) if m]
+    ok &= compare("LX fixups", [
+        (["+0004"], "32-bit offset     DOSCALLS ordinal 282"),
+        (["+0008"], "32-bit offset     DOSCALLS ordinal 5"),
+        (["+000C"], '32-bit offset     MYLIB "MyProc"'),
+        (["+0010"], '32-bit offset     MYLIB "Other" additive 0x4'),
+        (["+0014"], "16:32 pointer     object 2 + 0x00000020"),
+        (["+001A"], "16-bit selector   object 2"),
+        (["+0020"], "32-bit relative   entry 1"),
+        (["+0024", "+0028"], "32-bit offset     object 1 + 0x00000100")], fixups)
+    return ok
+
+
 def compare(what, expected, mine):
     if expected == mine:
         print(f"ok: {what}")
@@ -1272,6 +1430,8 @@ def main():
     for option in ("nm", "llvm-nm", "llvm-readobj"):  # for the import library checks
         parser.add_argument(f"--{option}")
     parser.add_argument("--windres")  # for resources
+    for option in ("winedump", "file"):  # for linear
+        parser.add_argument(f"--{option}")
     for option in ("undname", "wine-dlls"):  # for msvc_demangling
         parser.add_argument(f"--{option}")
     arguments = parser.parse_args()
