@@ -136,7 +136,8 @@ void ModuleReader::group(Fields& f)
             cut(f, "a segment index");
             return;
         }
-        text += " " + segmentRef(*segmentIndex);
+        text += ' ';
+        text += segmentRef(*segmentIndex);
     }
     line(text);
 }

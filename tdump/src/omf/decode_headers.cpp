@@ -109,7 +109,13 @@ std::string_view commentClassName(std::uint8_t c)
 // An MS-DOS date and time, as the dependency comments carry them.
 std::string dosTimeText(std::uint16_t time, std::uint16_t date)
 {
-    const auto two = [](unsigned v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+    const auto two = [](unsigned v) {
+        std::string digits = std::to_string(v);
+        if (v < 10) {
+            digits.insert(digits.begin(), '0');
+        }
+        return digits;
+    };
     std::string text = std::to_string(1980 + (date >> 9u));
     text += '-';
     text += two((date >> 5u) & 15u);
