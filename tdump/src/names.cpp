@@ -331,6 +331,18 @@ std::string_view comdatSelectionName(std::uint8_t selection)
     return pick(names, selection, "unrecognised selection");
 }
 
+std::string_view resourceTypeName(std::uint32_t type)
+{
+    static constexpr std::string_view names[] = {
+        "",       "CURSOR",       "BITMAP",       "ICON", "MENU",
+        "DIALOG", "STRING",       "FONTDIR",      "FONT", "ACCELERATOR",
+        "RCDATA", "MESSAGETABLE", "GROUP_CURSOR", "",     "GROUP_ICON",
+        "",       "VERSION",      "DLGINCLUDE",   "",     "PLUGPLAY",
+        "VXD",    "ANICURSOR",    "ANIICON",      "HTML", "MANIFEST",
+    };
+    return type < std::size(names) ? names[type] : std::string_view{};
+}
+
 std::string guidText(std::span<const std::uint8_t, guid::size> bytes)
 {
     // Data1, Data2 and Data3 are little-endian numbers; Data4 is 8 bytes,

@@ -40,6 +40,8 @@ std::string_view relocationTypeName(std::uint16_t machine, std::uint16_t type);
 std::string_view baseRelocationTypeName(std::uint16_t machine, unsigned type);
 std::string_view debugTypeName(std::uint32_t type);
 std::string_view comdatSelectionName(std::uint8_t selection);
+// A numbered resource type's name without "RT_" ("ICON" for 3), or empty.
+std::string_view resourceTypeName(std::uint32_t type);
 
 // A GUID: Data1, Data2, Data3, then the eight bytes of Data4.
 namespace guid {

@@ -184,13 +184,6 @@ std::string_view osFixupName(std::uint16_t kind)
     }
 }
 
-constexpr std::string_view resourceTypeNames[] = {
-    "",          "CURSOR",       "BITMAP",       "ICON", "MENU",
-    "DIALOG",    "STRING",       "FONTDIR",      "FONT", "ACCELERATOR",
-    "RCDATA",    "MESSAGETABLE", "GROUP_CURSOR", "",     "GROUP_ICON",
-    "NAMETABLE", "VERSION",      "DLGINCLUDE",   "",     "PLUGPLAY",
-    "VXD",       "ANICURSOR",    "ANIICON",      "HTML", "MANIFEST"};
-
 std::string segmentFlagText(std::uint16_t flags)
 {
     std::string text = (flags & segmentData) != 0 ? "DATA" : "CODE";
@@ -226,7 +219,8 @@ void flagsLine(Output& out, std::string_view name, Hex value, const std::string&
 
 std::string ordinalText(std::uint16_t ordinal)
 {
-    return "@" + std::to_string(ordinal);
+    std::string text(1, '@');
+    return text += std::to_string(ordinal);
 }
 
 } // namespace
@@ -780,8 +774,8 @@ void NeImage::listResources(Output& out) const
         out << "\n  Type " << name(*type);
         if ((*type & integerId) != 0) {
             const unsigned id = *type & idMask;
-            if (id < std::size(resourceTypeNames) && !resourceTypeNames[id].empty()) {
-                out << " (" << resourceTypeNames[id] << ')';
+            if (const std::string_view known = resourceTypeName(id); !known.empty()) {
+                out << " (" << known << ')';
             }
         }
         out << ", " << dec(*count) << " resources\n";

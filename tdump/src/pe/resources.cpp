@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "display/file_display.h"
+#include "names.h"
 #include "pe/pe.h"
 
 namespace tdump {
@@ -37,14 +38,6 @@ constexpr std::uint32_t maxVersionBlocks = 4096;
 
 constexpr std::uint16_t typeVersion = 16;
 constexpr std::uint16_t typeManifest = 24;
-
-constexpr std::string_view resourceTypeNames[] = {
-    "",          "RT_CURSOR",       "RT_BITMAP",       "RT_ICON", "RT_MENU",
-    "RT_DIALOG", "RT_STRING",       "RT_FONTDIR",      "RT_FONT", "RT_ACCELERATOR",
-    "RT_RCDATA", "RT_MESSAGETABLE", "RT_GROUP_CURSOR", "",        "RT_GROUP_ICON",
-    "",          "RT_VERSION",      "RT_DLGINCLUDE",   "",        "RT_PLUGPLAY",
-    "RT_VXD",    "RT_ANICURSOR",    "RT_ANIICON",      "RT_HTML", "RT_MANIFEST",
-};
 
 // VS_VERSIONINFO and the blocks inside it: length, value length, type, a
 // UTF-16 key, the value and the children, each 4-byte aligned.
@@ -415,8 +408,8 @@ void PeImage::listResourceDirectory(Output& out, const Options& options, Resourc
             out << (level == 1 ? "ID " : "") << dec(name);
             if (level == 0) {
                 walk.type = static_cast<std::uint16_t>(name);
-                if (name < std::size(resourceTypeNames) && !resourceTypeNames[name].empty()) {
-                    out << " (" << resourceTypeNames[name] << ')';
+                if (const std::string_view type = resourceTypeName(name); !type.empty()) {
+                    out << " (RT_" << type << ')';
                 }
             }
         }
