@@ -78,6 +78,7 @@ constexpr std::uint64_t fixedEntrySize = 3;
 constexpr std::uint16_t integerId = 0x8000;
 constexpr std::uint16_t idMask = 0x7FFF;
 constexpr std::uint16_t chainEnd = 0xFFFF;
+constexpr std::uint32_t maxOrdinal = 0xFFFF;
 
 constexpr std::uint8_t targetMask = 0x03;
 constexpr std::uint8_t targetInternal = 0;
@@ -596,7 +597,7 @@ NeEntryTable NeImage::entryTable() const
     const std::uint64_t end =
         std::min<std::uint64_t>(start + u16(field::entryTableLength), view_.size());
     std::uint64_t at = start;
-    std::uint16_t ordinal = 1;
+    std::uint32_t ordinal = 1; // ordinals are 16-bit; the bundles must not number more
     const auto endless = [&] {
         result.damage.push_back(
             {"the entry table has no end: its last bundle runs past the " +
@@ -614,10 +615,15 @@ NeEntryTable NeImage::entryTable() const
             endless();
             return result;
         }
-        result.bundles.push_back({at, *count, *indicator, ordinal});
+        if (ordinal + *count - 1U > maxOrdinal) {
+            result.damage.push_back(
+                {"the entry table's bundles number more than 65535 entries", view_.base() + at});
+            return result;
+        }
+        result.bundles.push_back({at, *count, *indicator, static_cast<std::uint16_t>(ordinal)});
         at += 2;
         if (*indicator == entryUnused) {
-            ordinal = static_cast<std::uint16_t>(ordinal + *count);
+            ordinal += *count;
             continue;
         }
         const std::uint64_t size = *indicator == entryMovable ? movableEntrySize : fixedEntrySize;
@@ -627,7 +633,7 @@ NeEntryTable NeImage::entryTable() const
                 return result;
             }
             NeEntry entry;
-            entry.ordinal = ordinal;
+            entry.ordinal = static_cast<std::uint16_t>(ordinal);
             entry.flags = view_.u8(at).value_or(0);
             if (*indicator == entryMovable) {
                 entry.kind = NeEntryKind::Movable;
@@ -661,10 +667,12 @@ std::string NeImage::targetText(const NeRelocation& r, const std::vector<std::st
         if (segment != movableSegment) {
             return toHex(segment, 4) + ':' + toHex(r.target2, 4);
         }
-        const auto entry = std::find_if(entries.entries.begin(), entries.entries.end(),
-                                        [&](const NeEntry& e) { return e.ordinal == r.target2; });
+        // The entries are in ordinal order, as the bundles number them.
+        const auto entry = std::lower_bound(
+            entries.entries.begin(), entries.entries.end(), r.target2,
+            [](const NeEntry& e, std::uint16_t ordinal) { return e.ordinal < ordinal; });
         std::string text = "entry " + std::to_string(r.target2);
-        if (entry == entries.entries.end()) {
+        if (entry == entries.entries.end() || entry->ordinal != r.target2) {
             return text + " (not in the entry table)";
         }
         return text + " (" + toHex(entry->segment, 4) + ':' + toHex(entry->offset, 4) + ')';
