@@ -838,10 +838,18 @@ void NeImage::listNames(Output& out) const
     for (std::size_t i = 0; i < modules.size(); ++i) {
         out << "  " << dec(i + 1, 3) << "  " << printable(modules[i]) << '\n';
     }
+    if (modules.empty() && damage.empty()) {
+        out << "  none\n";
+    }
     reportAll(out, damage);
     heading(out, "Imported names");
+    // The table has no length of its own: linkers put the entry table
+    // right after it, and a module without imports gives both one offset.
     const std::uint64_t start = table(field::importedNames);
-    const std::uint64_t end = tableEnd(start);
+    const std::uint64_t end = std::max(start, table(field::entryTable));
+    if (end == start) {
+        out << "  none\n";
+    }
     for (std::uint64_t at = start; at < end && !out.budget().exhausted();) {
         const auto name = importedName(static_cast<std::uint16_t>(at - start));
         if (!name || at + 1 + name->size() > end) {
