@@ -421,7 +421,7 @@ void NeImage::listSegments(Output& out) const
     reportAll(out, damage);
 }
 
-std::vector<NeRelocation> NeImage::relocations(const NeSegment& segment,
+std::vector<NeRelocation> NeImage::relocations(const NeSegment& segment, WorkBudget& budget,
                                                std::vector<NeDamage>& damage) const
 {
     std::vector<NeRelocation> result;
@@ -444,6 +444,10 @@ std::vector<NeRelocation> NeImage::relocations(const NeSegment& segment,
                               view_.base() + at});
             break;
         }
+        budget.charge(entryCost);
+        if (budget.exhausted()) {
+            break;
+        }
         NeRelocation r;
         r.fileOffset = at;
         r.addressType = view_.u8(at).value_or(0);
@@ -457,7 +461,7 @@ std::vector<NeRelocation> NeImage::relocations(const NeSegment& segment,
 }
 
 std::vector<std::uint16_t> NeImage::chain(const NeSegment& segment, const NeRelocation& relocation,
-                                          std::vector<NeDamage>& damage) const
+                                          WorkBudget& budget, std::vector<NeDamage>& damage) const
 {
     std::vector<std::uint16_t> places{relocation.offset};
     // An additive record patches one place, and so does a floating point
@@ -470,7 +474,8 @@ std::vector<std::uint16_t> NeImage::chain(const NeSegment& segment, const NeRelo
     // the segment's data, or one seen before, ends the walk.
     std::vector<bool> seen(fullSegment);
     std::uint16_t at = relocation.offset;
-    while (true) {
+    while (!budget.exhausted()) {
+        budget.charge(entryCost);
         seen[at] = true;
         if (std::uint32_t{at} + 2 > segment.length) {
             damage.push_back(
@@ -701,7 +706,7 @@ void NeImage::listRelocations(Output& out) const
     bool any = false;
     for (std::size_t i = 0; i < all.size() && !out.budget().exhausted(); ++i) {
         std::vector<NeDamage> found;
-        const std::vector<NeRelocation> records = relocations(all[i], found);
+        const std::vector<NeRelocation> records = relocations(all[i], out.budget(), found);
         if (records.empty() && found.empty()) {
             continue;
         }
@@ -710,7 +715,7 @@ void NeImage::listRelocations(Output& out) const
         reportAll(out, found);
         for (const NeRelocation& r : records) {
             std::vector<NeDamage> chainDamage;
-            const std::vector<std::uint16_t> places = chain(all[i], r, chainDamage);
+            const std::vector<std::uint16_t> places = chain(all[i], r, out.budget(), chainDamage);
             out << "    " << column(addressTypeName(r.addressType), 9) << ' ';
             for (std::size_t p = 0; p < places.size(); ++p) {
                 out << (p == 0 ? "" : ",") << hex(places[p], 4);
@@ -968,7 +973,7 @@ void NeImage::listImports(Output& out, std::string_view filter) const
     std::map<std::size_t, std::set<std::uint16_t>> ordinals;
     std::map<std::size_t, std::set<std::string>> byName;
     for (const NeSegment& segment : segments(damage)) {
-        for (const NeRelocation& r : relocations(segment, damage)) {
+        for (const NeRelocation& r : relocations(segment, out.budget(), damage)) {
             if ((r.flags & targetMask) == targetOrdinal) {
                 ordinals[r.target1].insert(r.target2);
             } else if ((r.flags & targetMask) == targetName) {

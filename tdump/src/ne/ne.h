@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "budget.h"
 #include "bytes.h"
 #include "mz/mz.h"
 #include "options.h"
@@ -98,7 +99,8 @@ public:
     NeNameTable nonResidentNames() const;
     NeEntryTable entryTable() const;
     std::vector<std::string> moduleNames(std::vector<NeDamage>& damage) const;
-    std::vector<NeRelocation> relocations(const NeSegment& segment,
+    // The segment's relocation records; each one read is charged to budget.
+    std::vector<NeRelocation> relocations(const NeSegment& segment, WorkBudget& budget,
                                           std::vector<NeDamage>& damage) const;
 
 private:
@@ -129,7 +131,7 @@ private:
                            const NeEntryTable& entries) const;
     // The places a relocation patches: the chain of offsets in the segment's data.
     std::vector<std::uint16_t> chain(const NeSegment& segment, const NeRelocation& relocation,
-                                     std::vector<NeDamage>& damage) const;
+                                     WorkBudget& budget, std::vector<NeDamage>& damage) const;
 
     View view_;
     std::uint32_t ne_;
