@@ -52,10 +52,10 @@ CountingSink listed(const std::vector<std::uint8_t>& bytes, std::vector<std::str
 }
 
 // The sample DLL with .tables grown to 64 KiB and filled with import
-// tables that all overlap: a thousand descriptors, each naming the same
+// tables that all overlap: descriptorCount descriptors, each naming the same
 // lookup table of 3000 entries, each entry naming the same 4000-character
-// name. Listed in full that would be 12 GB.
-std::vector<std::uint8_t> overlappingImports()
+// name. Listed in full a thousand would be 12 GB.
+std::vector<std::uint8_t> overlappingImports(std::size_t descriptorCount = 1000)
 {
     constexpr std::uint32_t size = 0x10000;
     constexpr std::size_t nameLength = 4000;
@@ -63,7 +63,6 @@ std::vector<std::uint8_t> overlappingImports()
     constexpr std::size_t lookupTable = 0x1100;
     constexpr std::size_t thunks = 3000;
     constexpr std::size_t descriptors = 0x7000;
-    constexpr std::size_t descriptorCount = 1000;
     constexpr std::size_t descriptorSize = 20;
     const SampleImage layout = makeSampleImage();
     TablesImage image;
@@ -103,6 +102,18 @@ TEST(WorkLimit, OverlappingImportTablesStopWithAClosingLine)
         EXPECT_TRUE(Contains(sink.tail, stoppedEarly)) << display;
         // A table entry's line at most past the limit.
         EXPECT_LE(sink.written, listingWorkLimit(bytes.size()) + 8192) << display;
+    }
+}
+
+// A filter that matches nothing writes nothing, but every name it searches
+// is work: a hundred descriptors' 300,000 names of 4000 characters, 1.2 GB
+// searched, stop as a listing of them would.
+TEST(WorkLimit, NamesSearchedByAFilterCountAsWork)
+{
+    const auto bytes = overlappingImports(100);
+    for (const char* display : {"-em=zzz", "-em"}) {
+        const CountingSink sink = listed(bytes, {display});
+        EXPECT_TRUE(Contains(sink.tail, stoppedEarly)) << display;
     }
 }
 

@@ -714,6 +714,7 @@ void PeImage::listExports(Output& out, const Options& options, std::string_view 
     std::size_t shown = 0;
     walkExports(out, dllName, [&](const ExportEntry& e) {
         if (!filter.empty() && (e.name.empty() || !matchesFilter(e.name, filter))) {
+            out.budget().charge(e.name.size()); // searched, though not written
             return;
         }
         if (!header) {
@@ -745,6 +746,7 @@ void PeImage::listImpdef(Output& out, const Options& options) const
         walkExports(out, dllName, [&](const ExportEntry& e) {
             if (!options.impdefFilter.empty() &&
                 (e.name.empty() || !matchesFilter(e.name, options.impdefFilter))) {
+                out.budget().charge(e.name.size()); // searched, though not written
                 return;
             }
             ++shown;
@@ -968,6 +970,8 @@ void PeImage::listThunks(Output& out, const Options& options, std::uint32_t tabl
             continue;
         }
         if (!filter.empty() && !moduleMatches && !matchesFilter(text->text, filter)) {
+            // Searched, though not written: the search is work all the same.
+            out.budget().charge(text->text.size());
             continue;
         }
         startLine();
