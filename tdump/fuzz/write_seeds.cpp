@@ -7,6 +7,7 @@
 
 #include "image_builder.h"
 #include "linear_builder.h"
+#include "ne_builder.h"
 
 namespace {
 
@@ -37,6 +38,8 @@ int main(int argc, char** argv)
                       {{"_ZN6sample4workEi", 0}, {"__imp_ExitProcess", 1}}));
     write(folder + "/linear.vxd", linearExecutable(false).data);
     write(folder + "/linear.dll", linearExecutable(true).data);
+    write(folder + "/ne.dll", makeSampleNe().bytes.data);
+    write(folder + "/dos.exe", makeDosProgram());
     write(folder + "/omf_object.obj", makeOmfObject().bytes);
     write(folder + "/omf_library.lib",
           makeOmfLibrary(

@@ -10,6 +10,7 @@
 #include "dos/dos_format.h"
 #include "import/import_object.h"
 #include "le/le_format.h"
+#include "ne/ne_format.h"
 #include "omf/omf_format.h"
 #include "pdb/pdb_format.h"
 #include "pe/pe_format.h"
@@ -22,12 +23,14 @@ constexpr std::size_t maxMangledLine = std::size_t{64} * 1024;
 
 // The formats, in the order they are tried: the first that takes the file
 // lists it. A program database and an archive are told by their
-// signatures; a PE image, then an LE or LX executable, before the MS-DOS
-// executable they extend; the import object's signature before the looser
-// test of a COFF object; OMF, told by its first record, last.
+// signatures; a PE image, then an NE image, then an LE or LX executable,
+// before the MS-DOS executable they extend; the import object's signature
+// before the looser test of a COFF object; OMF, told by its first record,
+// last.
 constexpr Recogniser recognisers[] = {
-    recogniseProgramDatabase, recogniseArchive,      recognisePeImage,    recogniseLinearExecutable,
-    recogniseDosExecutable,   recogniseImportObject, recogniseCoffObject, recogniseOmfFile,
+    recogniseProgramDatabase, recogniseArchive,          recognisePeImage,
+    recogniseNeImage,         recogniseLinearExecutable, recogniseDosExecutable,
+    recogniseImportObject,    recogniseCoffObject,       recogniseOmfFile,
 };
 
 // The listing of one file: the heading, then the displays asked for.

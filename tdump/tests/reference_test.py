@@ -27,6 +27,7 @@ import argparse
 import glob
 import os
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -1400,6 +1401,279 @@ def check_linear(a):
     return ok
 
 
+# winedump's names of the NE header fields, with tdump's; the values as
+# winedump writes them, read the same way from tdump's lines.
+WINEDUMP_NE_FIELDS = {
+    "Linker version": "Linker version", "Checksum": "CRC", "Flags": "Flags",
+    "Auto data segment": "Automatic data segment", "Heap size": "Initial heap",
+    "Stack size": "Initial stack", "Stack pointer": "Stack (SS:SP)",
+    "Entry point": "Entry point (CS:IP)", "Number of segments": "Segments",
+    "Number of modrefs": "Module references", "Exe type": "Target OS",
+    "Other flags": "Other flags", "Expected version": "Expected Windows version",
+}
+# winedump's address types, by the names tdump gives them.
+WINEDUMP_ADDRESS_TYPES = {"LOBYTE": "low", "SEGMENT": "sel", "FAR_ADDR": "ptr32",
+                          "OFFSET": "off16", "FAR48": "ptr48", "OFFSET32": "off32"}
+
+
+def ne_value(text):
+    """A header value as a comparable tuple of numbers: "5.10", "0:0000",
+    "8300", "1024 bytes", "02  Windows", "none"."""
+    text = text.strip()
+    if text in ("none", "0"):
+        return (0,)
+    first = text.split()[0]
+    parts = re.split(r"[.:]", first)
+    if len(parts) > 1:
+        return tuple(int(p, 16 if ":" in first else 10) for p in parts)
+    return (int(first, 16) if re.fullmatch(r"[0-9A-Fa-f]{2,8}", first) and len(first) != 1
+            and not text.endswith("bytes") else int(first),)
+
+
+def winedump_ne(winedump, image):
+    view = {"header": {}, "names": [], "entries": set(), "segments": [], "relocations": []}
+    table = None
+    for line in run(winedump, "dump", "-x", image).splitlines():
+        if line and not line.startswith(" ") and line.endswith(":"):
+            table = line[:-1]
+            continue
+        label, _, value = line.partition(":")
+        if table == "File header" and label in WINEDUMP_NE_FIELDS:
+            value = value.strip()
+            if label in ("Checksum", "Flags", "Exe type", "Other flags"):
+                view["header"][WINEDUMP_NE_FIELDS[label]] = (int(value, 16),)
+            elif label in ("Heap size", "Stack size"):
+                view["header"][WINEDUMP_NE_FIELDS[label]] = (int(value.split()[0]),)
+            elif label in ("Stack pointer", "Entry point"):
+                view["header"][WINEDUMP_NE_FIELDS[label]] = tuple(int(v, 16) for v in value.split(":"))
+            elif label in ("Linker version", "Expected version"):
+                view["header"][WINEDUMP_NE_FIELDS[label]] = tuple(int(v) for v in value.split("."))
+            else:
+                view["header"][WINEDUMP_NE_FIELDS[label]] = (int(value),)
+        elif table in ("Resident name table", "Non-resident name table"):
+            m = re.match(r"^    (\d+): (.*)$", line)
+            if m:
+                view["names"].append((table.split()[0], int(m.group(1)), m.group(2)))
+        elif table == "Exported entry points":
+            m = re.match(r"^\s+(\d+) (FIXED|MOVABLE|CONST)\s+(?:(\w+):(\w+)|(\w+)) (\S+)$", line)
+            if m:
+                place = (int(m.group(3), 16), int(m.group(4), 16)) if m.group(3) else (int(m.group(5), 16),)
+                view["entries"].add((int(m.group(1)), m.group(2), place, m.group(6)))
+        elif table and table.startswith("Segment "):
+            m = re.match(r"^  (File offset|Length|Flags|Alloc size):\s+([0-9a-f]{8})", line)
+            if m:
+                if m.group(1) == "File offset":
+                    view["segments"].append({})
+                view["segments"][-1][m.group(1)] = int(m.group(2), 16)
+            m = re.match(r"^\s+\d+: (\w+)( add)? = (.*)$", line)
+            if m:
+                view["relocations"].append((int(table.split()[1]), m.group(1), bool(m.group(2)),
+                                            m.group(3)))
+    return view
+
+
+def tdump_ne(text):
+    view = {"header": {}, "names": [], "entries": set(), "segments": [], "relocations": []}
+    for line in section(text, "NE header"):
+        label = line[2:32].strip()
+        if label in WINEDUMP_NE_FIELDS.values():
+            view["header"][label] = ne_value(line[32:])
+    for title in ("Resident names", "Non-resident names"):
+        for line in section(text, title):
+            m = re.match(r"^  (?:Module name|Description): (.*)$", line)
+            m2 = re.match(r"^\s+(\d+)  (.*)$", line)
+            if m:
+                view["names"].append((title.split()[0], 0, m.group(1)))
+            elif m2:
+                view["names"].append((title.split()[0], int(m2.group(1)), m2.group(2)))
+    for line in section(text, "Segments")[1:]:
+        if not re.match(r"^\s+\d+  ", line):
+            continue
+        number, offset, length, alloc, flags = line.split()[:5]
+        view["segments"].append({"File offset": int(offset, 16) if offset != "(none)" else 0,
+                                 "Length": int(length, 16), "Flags": int(flags, 16),
+                                 "Alloc size": int(alloc, 16)})
+    # winedump names a movable entry's address by the module's name.
+    module = next((n for table, o, n in view["names"] if table == "Resident" and o == 0), "")
+    segment = None
+    for line in section(text, "Relocations"):
+        m = re.match(r"^  Segment (\d+):", line)
+        if m:
+            segment = int(m.group(1))
+        m = re.match(r"^    (\w+)\s+([0-9A-F,]+)  (.*?)(  ADDITIVE)?$", line)
+        if m:
+            target = m.group(3)
+            internal = re.fullmatch(r"([0-9A-F]{4}):([0-9A-F]{4})", target)
+            entry = re.fullmatch(r"entry (\d+) .*", target)
+            fixup = re.fullmatch(r"OS fixup (\d+) .*", target)
+            if internal:
+                target = f"{int(internal.group(1), 16)}:{internal.group(2).lower()}"
+            elif entry:
+                target = f"{module}.{entry.group(1)}"
+            elif fixup:
+                target = (f"TYPE 3, OFFSET {m.group(2).split(',')[0].lower()}, "
+                          f"TARGET {int(fixup.group(1)):04x} 0000")
+            view["relocations"].append((segment, WINEDUMP_ADDRESS_TYPES.get(m.group(1), m.group(1)),
+                                        bool(m.group(4)), target))
+    return view
+
+
+def tdump_ne_entries(text):
+    entries = set()
+    for line in section(text, "Entry table"):
+        m = re.match(r"^\s+(\d+)  (FIXED|MOVABLE|CONST)\s+([0-9A-F]{4})(?::([0-9A-F]{4}))?", line)
+        if m:
+            place = ((int(m.group(3), 16), int(m.group(4), 16)) if m.group(4)
+                     else (int(m.group(3), 16),))
+            entries.add((int(m.group(1)), m.group(2), place))
+    return entries
+
+
+def wrestool_resources(wrestool, image):
+    found = set()
+    for line in run(wrestool, "-l", image).splitlines():
+        m = re.match(r"^--type=(\S+) --name=(\S+) .*offset=0x([0-9a-f]+) size=(\d+)\]$", line)
+        if m:
+            kind, name = (v.strip("'") for v in m.groups()[:2])
+            found.add((kind, name, int(m.group(3), 16), int(m.group(4))))
+    return found
+
+
+def tdump_resources(text):
+    found, kind = set(), None
+    for line in section(text, "Resources"):
+        m = re.match(r'^  Type (\d+|"[^"]*")', line)
+        if m:
+            kind = m.group(1).strip('"')
+        m = re.match(r'^    (\d+|"[^"]*")\s+([0-9A-F]{8})\s+([0-9A-F]{8})', line)
+        if m:
+            found.add((kind, m.group(1).strip('"'), int(m.group(2), 16), int(m.group(3), 16)))
+    return found
+
+
+def check_ne(a):
+    """NE fonts (Wine's) and an NE DLL of our own against winedump's reading
+    (header, names, exported entries, segments, relocations), wrestool's
+    (resources) and file's (the type)."""
+    images = sorted(glob.glob(os.path.join(a.wine_fonts, "*.fon")))
+    assert len(images) >= 10, a.wine_fonts
+    images.append(os.path.join(a.fixtures, "ne_library.dll"))
+    ok = True
+    counts = {"files": 0, "header fields": 0, "names": 0, "entries": 0, "resources": 0,
+              "segments": 0, "relocations": 0}
+    for image in images:
+        name = os.path.basename(image)
+        listing = run(a.tdump, "-e", image)
+        reference, mine = winedump_ne(a.winedump, image), tdump_ne(listing)
+        ok &= compare(f"{name}: NE header", reference["header"],
+                      {k: v for k, v in mine["header"].items() if k in reference["header"]})
+        ok &= len(reference["header"]) == len(WINEDUMP_NE_FIELDS) or compare(
+            f"{name}: header fields winedump lists", sorted(WINEDUMP_NE_FIELDS.values()),
+            sorted(reference["header"]))
+        ok &= compare(f"{name}: names", reference["names"], mine["names"])
+        ok &= compare(f"{name}: segments", reference["segments"], mine["segments"])
+        ok &= compare(f"{name}: relocations", reference["relocations"], mine["relocations"])
+        # winedump lists the entries that have a name.
+        entries = tdump_ne_entries(listing)
+        named = {(o, kind, place) for o, kind, place, _ in reference["entries"]}
+        ok &= compare(f"{name}: named entries", named, entries & named)
+        ok &= compare(f"{name}: exports", {(o, n) for o, _, _, n in reference["entries"]},
+                      {(int(m.group(1)), m.group(2)) for m in re.finditer(
+                          r"^\s+(\d+)  \S+\s+(?!\(by)(\S+)$", "\n".join(section(
+                              run(a.tdump, "-ee", image), "Exports")), re.M)})
+        theirs = wrestool_resources(a.wrestool, image)
+        ok &= compare(f"{name}: resources", theirs, tdump_resources(listing))
+        kind = file_type(a.file, image)
+        ours = next(line for line in listing.splitlines() if line.startswith("Type:"))
+        version = ".".join(str(v) for v in mine["header"]["Expected Windows version"])
+        ok &= compare(f"{name}: type", (True, True, True),
+                      ("NE for MS Windows" in kind, f"({version})" in kind,
+                       ("DLL" in kind) == ("(DLL)" in ours)))
+        counts["files"] += 1
+        counts["header fields"] += len(reference["header"])
+        counts["names"] += len(reference["names"])
+        counts["entries"] += len(reference["entries"])
+        counts["resources"] += len(theirs)
+        counts["segments"] += len(reference["segments"])
+        counts["relocations"] += len(reference["relocations"])
+    print("compared:", ", ".join(f"{v} {k}" for k, v in counts.items()))
+    assert counts["relocations"] >= 6 and counts["resources"] >= 100, counts
+    return ok
+
+
+# winedump's names of the MS-DOS header fields, with tdump's; the two that
+# winedump writes as segment:offset pairs become two of tdump's fields.
+WINEDUMP_DOS_FIELDS = {
+    "Bytes on last page": "Bytes on last page", "Number of pages": "Pages in file",
+    "Relocations": "Relocations", "Size of header": "Header paragraphs",
+    "Min extra paragraphs": "Minimum extra paragraphs",
+    "Max extra paragraphs": "Maximum extra paragraphs", "Initial stack": ("Initial SS", "Initial SP"),
+    "Checksum": "Checksum", "Initial address": ("Initial CS", "Initial IP"),
+    "Relocation (file)": "Relocation table offset", "Overlay number": "Overlay number",
+}
+
+
+def winedump_dos(winedump, image):
+    header = {}
+    for line in run(winedump, "dump", image).splitlines():
+        label, _, value = line.strip().partition(":")
+        names = WINEDUMP_DOS_FIELDS.get(label)
+        if isinstance(names, tuple):
+            for name, part in zip(names, value.strip().split(":")):
+                header[name] = int(part, 16)
+        elif names:
+            header[names] = int(value)
+    return header
+
+
+def label_values(lines):
+    """The "  Label ..... value" lines of a tdump listing section as {label: whole value}."""
+    return {line[2:32].strip(): line[32:] for line in lines if len(line) > 32 and line[2] != " "}
+
+
+def check_dos(a):
+    """MS-DOS programs (loadlin, whose load image is followed by data, and
+    one of our own with a header of three paragraphs and relocations)
+    against winedump's reading of the header, the load image and overlay
+    its page counts give, the relocation table as the file holds it, and
+    file's type."""
+    ok = True
+    for name, lfanew in (("loadlin.exe", "not read: the relocation table starts at 0x22, where "
+                                         "it would be"),
+                         ("dos_program.exe", "not read: the header is 3 paragraphs, too short to "
+                                             "hold it")):
+        image = os.path.join(a.fixtures, name)
+        listing = run(a.tdump, image)
+        reference = winedump_dos(a.winedump, image)
+        fields = label_values(section(listing, "MS-DOS header"))
+        ok &= compare(f"{name}: MS-DOS header", reference,
+                      {k: int(fields[k], 16) for k in reference})
+        ok &= compare(f"{name}: e_lfanew", lfanew, fields["New header offset (e_lfanew)"])
+        pages, last = reference["Pages in file"], reference["Bytes on last page"]
+        end = (pages - 1) * 512 + (last or 512)
+        start = reference["Header paragraphs"] * 16
+        image_fields = label_values(section(listing, "MS-DOS load image"))
+        ok &= compare(f"{name}: load image", f"{end - start} bytes (0x{end - start:X}), to file "
+                      f"offset 0x{end:X}", image_fields["Size"])
+        size = os.path.getsize(image)
+        overlay = label_values(section(listing, "MS-DOS overlay"))
+        ok &= compare(f"{name}: overlay", (f"0x{end:X}", f"{size - end} bytes (0x{size - end:X})"),
+                      (overlay.get("File offset"), overlay.get("Size")))
+        with open(image, "rb") as f:
+            data = f.read()
+        table = reference["Relocation table offset"]
+        expected = [struct.unpack_from("<HH", data, table + 4 * i)[::-1]
+                    for i in range(reference["Relocations"])]
+        mine = [tuple(int(v, 16) for v in m.groups()) for m in re.finditer(
+            r"^\s+\d+  ([0-9A-F]{4}):([0-9A-F]{4})", listing, re.M)]
+        ok &= compare(f"{name}: relocations", expected, mine)
+        ok &= compare(f"{name}: type", ("MS-DOS executable", "MS-DOS executable (no PE header)"),
+                      (file_type(a.file, image).split(",")[0],
+                       next(line for line in listing.splitlines()
+                            if line.startswith("Type:")).split(None, 1)[1]))
+    return ok
+
+
 def compare(what, expected, mine):
     if expected == mine:
         print(f"ok: {what}")
@@ -1431,6 +1705,8 @@ def main():
         parser.add_argument(f"--{option}")
     parser.add_argument("--windres")  # for resources
     for option in ("winedump", "file"):  # for linear
+        parser.add_argument(f"--{option}")
+    for option in ("wrestool", "wine-fonts"):  # for ne
         parser.add_argument(f"--{option}")
     for option in ("undname", "wine-dlls"):  # for msvc_demangling
         parser.add_argument(f"--{option}")

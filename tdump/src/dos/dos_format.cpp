@@ -1,7 +1,7 @@
 #include "dos/dos_format.h"
 
 #include "coff/coff_format.h"
-#include "pe/pe.h"
+#include "mz/mz.h"
 
 namespace tdump {
 namespace {
@@ -15,13 +15,16 @@ public:
     Display defaultDisplay() const override { return Display::Executable; }
     DisplaySet displays() const override
     {
-        return {Display::Executable, Display::Object, Display::StoredNames, Display::Verbose};
+        return {Display::Executable,          Display::DosHeaderOnly, Display::Object,
+                Display::LeaveOutRelocations, Display::StoredNames,   Display::Verbose};
     }
 
     void show(DisplaySet wanted, Output& out, const Options& options) const override
     {
-        if (wanted.has(Display::Executable)) {
+        // The whole file is the MS-DOS part: -ex lists what -e does.
+        if (wanted.hasAny({Display::Executable, Display::DosHeaderOnly})) {
             listDosHeader(file_, out, options);
+            listDosLoadImage(file_, out, options);
         }
         if (wanted.has(Display::Object)) {
             listForcedCoffDisplay(file_, out, options);

@@ -755,6 +755,13 @@ void NeImage::listResources(Output& out) const
         return;
     }
     label(out, "Alignment shift") << dec(*shift) << '\n';
+    if (*shift > maxAlignShift) {
+        report(out,
+               "the alignment shift is too large for any file: offsets and lengths are shifted "
+               "by " +
+                   std::to_string(maxAlignShift),
+               view_.base() + start);
+    }
     const auto name = [&](std::uint16_t id) {
         if ((id & integerId) != 0) {
             return std::to_string(id & idMask);
