@@ -71,6 +71,11 @@ public:
     virtual void listImportModules(Output& out, std::string_view filter) const = 0;
 };
 
+// The displays such an executable has: -e, -ex, -ee, -em, -em., -er, -v.
+constexpr DisplaySet newExecutableDisplays{
+    Display::Executable,    Display::DosHeaderOnly,       Display::Exports, Display::Imports,
+    Display::ImportModules, Display::LeaveOutRelocations, Display::Verbose};
+
 // What such an executable shows of wanted: -e the MS-DOS header and its
 // tables, -ex the MS-DOS part only, -ee, -em and -em. with their filters.
 void showNewExecutable(View file, const NewExecutable& image, DisplaySet wanted, Output& out,

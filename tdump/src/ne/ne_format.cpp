@@ -14,12 +14,7 @@ public:
     std::string_view kindName() const override { return "an NE image"; }
     std::string typeText() const override { return image_.description(); }
     Display defaultDisplay() const override { return Display::Executable; }
-    DisplaySet displays() const override
-    {
-        return {Display::Executable, Display::DosHeaderOnly, Display::Exports,
-                Display::Imports,    Display::ImportModules, Display::LeaveOutRelocations,
-                Display::Verbose};
-    }
+    DisplaySet displays() const override { return newExecutableDisplays; }
     std::string_view whyNot(Display display) const override
     {
         switch (display) {
