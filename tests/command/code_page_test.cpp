@@ -53,8 +53,9 @@ TEST(CodePage, UpperCaseLeavesDoubleByteCharactersAlone)
     EXPECT_EQ(cp932.upperCaseSingleByte("\x83"), "\x83");
     EXPECT_EQ(cp932.upperCaseSingleByte("z{`@"), "Z{`@"); // only a..z change
     // "qéa": in 1252 the a after é is a letter of its own.
-    EXPECT_EQ(cp1252.upperCaseSingleByte("q\xE9" "a"), "Q\xE9" "A");
-    EXPECT_EQ(cp932.upperCaseSingleByte("q\xE9" "a"), "Q\xE9" "a");
+    const std::string qea = std::string("q\xE9") + 'a';
+    EXPECT_EQ(cp1252.upperCaseSingleByte(qea), std::string("Q\xE9") + 'A');
+    EXPECT_EQ(cp932.upperCaseSingleByte(qea), std::string("Q\xE9") + 'a');
 }
 
 TEST(CodePage, SplitIgnoresSeparatorBytesInsideDoubleByteCharacters)

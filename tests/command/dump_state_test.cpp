@@ -197,8 +197,9 @@ TEST(DumpState, TheStatusTextUpperCasesLettersOfTheSystemsCodePage)
     DumpState japanese = initialised();
     DumpState western(CodePage{CodePage::LeadBytes{}});
     // In 932 "éa" is one character; in 1252 the a is a letter of its own.
-    EXPECT_EQ(japanese.setInputFile("c:\\q\xE9" "a.exe"), "C:\\Q\xE9" "a.EXE");
-    EXPECT_EQ(western.setInputFile("c:\\q\xE9" "a.exe"), "C:\\Q\xE9" "A.EXE");
+    const std::string eAcute = "\xE9";
+    EXPECT_EQ(japanese.setInputFile("c:\\q" + eAcute + "a.exe"), "C:\\Q" + eAcute + "a.EXE");
+    EXPECT_EQ(western.setInputFile("c:\\q" + eAcute + "a.exe"), "C:\\Q" + eAcute + "A.EXE");
 }
 
 TEST(DumpState, ALeadByteWithoutAValidTrailByteHidesNothing)

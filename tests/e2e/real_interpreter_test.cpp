@@ -162,10 +162,12 @@ TEST(WesternCodePage, NamesWhoseBytesWouldPairInCodePage932ReachTheDumpToolWhole
     // A pipe into x.exe would start it, and it would log its start.
     test::copyFile(test::programFolder() + "\\recorder.exe", sandbox.work() + "\\x.exe");
     const RunningQuellan app(sandbox, realInterpreterLaunch(sandbox, sandbox.work()));
-    const std::string input = sandbox.work() + "\\q\xE9^\xE9" "a.exe";
+    const std::string eAcute = "\xE9";
+    const std::string input = sandbox.work() + "\\q" + eAcute + "^" + eAcute + "a.exe";
     test::writeFile(input, "MZ");
     app.chooseFile(input);
-    EXPECT_EQ(app.statusText(), asciiUpper(sandbox.work()) + "\\Q\xE9^\xE9" "A.EXE");
+    EXPECT_EQ(app.statusText(),
+              asciiUpper(sandbox.work()) + "\\Q" + eAcute + "^" + eAcute + "A.EXE");
 
     const std::string list = "q\xE9|x.txt";
     app.setText(Edit1, list);

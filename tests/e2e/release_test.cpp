@@ -82,8 +82,7 @@ std::string listingOf(const UnpackedRelease& release, const std::string& file)
 // notepad window shows one in time.
 std::string textInTheSystemsViewer()
 {
-    for (const ULONGLONG start = test::nowMs(); test::nowMs() - start < stepTimeoutMs;
-         Sleep(100)) {
+    for (const ULONGLONG start = test::nowMs(); test::nowMs() - start < stepTimeoutMs; Sleep(100)) {
         if (const HWND notepad = FindWindowA("Notepad", nullptr)) {
             const std::string text = windowText(FindWindowExA(notepad, nullptr, "Edit", nullptr));
             if (!text.empty()) {

@@ -94,8 +94,7 @@ public:
     const std::vector<std::string>& calls() const { return calls_; }
 
 private:
-    template <class Function>
-    void hook(const char* name, Function recorder, Function& original)
+    template <class Function> void hook(const char* name, Function recorder, Function& original)
     {
         ULONG_PTR* slot = importSlot(name);
         original = reinterpret_cast<Function>(*slot);

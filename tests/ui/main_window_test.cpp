@@ -72,8 +72,8 @@ TEST(MainWindowStartUp, AFailedStartUpDestroysTheControlsBeforeTheirFonts)
     Teardown seen;
     teardown = &seen;
     Application application(GetModuleHandleA(nullptr));
-    HHOOK hook = SetWindowsHookExA(WH_CBT, refuseRichEditAndWatchTeardown, nullptr,
-                                   GetCurrentThreadId());
+    HHOOK hook =
+        SetWindowsHookExA(WH_CBT, refuseRichEditAndWatchTeardown, nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
     EXPECT_THROW(TForm1 form(application), Exception);
     UnhookWindowsHookEx(hook);
