@@ -3,8 +3,8 @@
 # the native and MinGW-w64 toolchains, Wine with Xvfb, the Japanese locale
 # and fonts, ImageMagick for screenshots, unzip for the release archive, the
 # GoogleTest sources, and the reference tools and files tdump is checked
-# against (winedump, wrestool, file; Wine's NE fonts, loadlin's DOS program
-# and fasm's DOS tool sources).
+# against (winedump, wrestool, file; Wine's NE fonts and loadlin's DOS
+# program).
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -19,7 +19,7 @@ packages=(
   googletest
   clang libclang-rt-14-dev clang-tidy clang-format cppcheck llvm lld nasm
   xxd python3 unzip time
-  wine64-tools icoutils file fonts-wine loadlin fasm
+  wine64-tools icoutils file fonts-wine loadlin
 )
 
 say() { printf 'setup: %s\n' "$*"; }
