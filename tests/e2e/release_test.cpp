@@ -83,8 +83,8 @@ std::string listingOf(const UnpackedRelease& release, const std::string& file)
 std::string textInTheSystemsViewer()
 {
     for (const ULONGLONG start = test::nowMs(); test::nowMs() - start < stepTimeoutMs; Sleep(100)) {
-        if (const HWND notepad = FindWindowA("Notepad", nullptr)) {
-            const std::string text = windowText(FindWindowExA(notepad, nullptr, "Edit", nullptr));
+        if (HWND notepad = FindWindowA("Notepad", nullptr)) {
+            std::string text = windowText(FindWindowExA(notepad, nullptr, "Edit", nullptr));
             if (!text.empty()) {
                 return text;
             }
