@@ -165,7 +165,11 @@ constexpr std::string_view debugTableNames[] = {"debug directory",
                                                 "globals",
                                                 "publics",
                                                 "type stream headers",
-                                                "debug header streams"};
+                                                "debug header streams",
+                                                "address ranges",
+                                                "range lists",
+                                                "location lists",
+                                                "call frames"};
 static_assert(std::size(debugTableNames) == debugTableCount);
 
 // -i and -x: the letters a..t name the debug tables.

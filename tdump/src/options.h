@@ -174,11 +174,12 @@ enum ExeTable : unsigned {
     tableAll = 2047,
 };
 
-// The debug tables -i and -x choose, by the letters a..t in this order.
+// The debug tables -i and -x choose, by the letters a..x in this order.
+// CodeView's and DWARF's tables share a letter where they mean the same.
 enum class DebugTable : unsigned {
     Directory,            // a: a PE image's debug directory
-    Symbols,              // b: symbol records of objects and modules
-    Lines,                // c: line numbers
+    Symbols,              // b: symbol records; DWARF's units and their entries
+    Lines,                // c: line numbers; DWARF's line programs
     FileChecksums,        // d: the source files and their checksums
     StringTable,          // e: the names the line tables refer to
     InlineeLines,         // f: where inlined functions come from
@@ -196,8 +197,12 @@ enum class DebugTable : unsigned {
     Publics,              // r: public symbols
     TypeStreamHeaders,    // s: the type streams' headers
     DebugHeaderStreams,   // t: the DBI stream's optional debug streams
+    AddressRanges,        // u: DWARF's .debug_aranges
+    RangeLists,           // v: DWARF's .debug_ranges and .debug_rnglists
+    LocationLists,        // w: DWARF's .debug_loc and .debug_loclists
+    CallFrames,           // x: DWARF's .debug_frame
 };
-constexpr unsigned debugTableCount = 20;
+constexpr unsigned debugTableCount = 24;
 
 // "a=debug directory b=symbols ...": which letter is which table.
 std::string debugTableLetters();

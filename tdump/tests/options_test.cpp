@@ -57,7 +57,7 @@ TEST(CommandLine, RealArguments)
     EXPECT_TRUE(withoutTypes.debugTableSelected(DebugTable::Symbols));
     EXPECT_FALSE(withoutTypes.debugTableSelected(DebugTable::Types));
     EXPECT_TRUE(parse({"-d", "in"}).options.debugTableSelected(DebugTable::DebugHeaderStreams));
-    EXPECT_NE(parse({"-i?", "in"}).options.switches[0].remark.find("t=debug header streams"),
+    EXPECT_NE(parse({"-i?", "in"}).options.switches[0].remark.find("x=call frames"),
               std::string::npos);
     EXPECT_NE(parse({"-icz", "in"}).options.switches[0].remark.find("\"z\""), std::string::npos);
 }

@@ -867,6 +867,29 @@ void CoffFile::listDebugSections(Output& out, const Options& options) const
     if (shown == 0) {
         out << "  (no debug sections)\n";
     }
+    const dwarf::Sections dwarfs = dwarfSections(std::nullopt);
+    if (!dwarfs.all().empty()) {
+        dwarf::list(dwarfs, out, options);
+    }
+}
+
+dwarf::Sections CoffFile::dwarfSections(std::optional<std::uint64_t> imageBase) const
+{
+    std::vector<dwarf::Section> found;
+    for (const SectionHeader& s : sections_) {
+        if (!dwarf::isDwarfSectionName(s.name)) {
+            continue;
+        }
+        // An image's raw data is padded to the file alignment; what is
+        // loaded is the virtual size.
+        std::uint64_t size = s.rawSize;
+        if (imageBase && s.virtualSize != 0) {
+            size = std::min<std::uint64_t>(size, s.virtualSize);
+        }
+        found.push_back(
+            {s.name, view_.sub(s.rawPointer, size), imageBase ? *imageBase + s.virtualAddress : 0});
+    }
+    return dwarf::Sections(std::move(found), header_.machine);
 }
 
 std::uint32_t sectionCrc(View view, std::uint64_t offset, std::uint32_t size)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "dwarf/dwarf.h"
 #include "options.h"
 #include "output.h"
 
@@ -151,8 +152,12 @@ public:
     void listRawContents(Output& out, const Options& options) const;
     // Verifies the checksums that section definition symbols carry.
     void listChecksums(Output& out, const Options& options) const;
-    // The debug sections (.debug*) and, for CodeView ones, their records.
+    // The debug sections (.debug*) and, for CodeView ones, their records;
+    // then the DWARF tables of the DWARF ones.
     void listDebugSections(Output& out, const Options& options) const;
+    // The DWARF sections; an image passes its base, which places them at
+    // their virtual addresses.
+    dwarf::Sections dwarfSections(std::optional<std::uint64_t> imageBase) const;
 
     // The name of symbol index, or nullopt when it is outside the table.
     std::optional<std::string> symbolName(std::uint32_t index) const;

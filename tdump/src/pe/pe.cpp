@@ -1067,6 +1067,14 @@ void PeImage::listDebugDirectory(Output& out, const Options& options) const
     }
 }
 
+void PeImage::listDwarf(Output& out, const Options& options) const
+{
+    const dwarf::Sections sections = coff_.dwarfSections(imageBase_);
+    if (!sections.all().empty()) {
+        dwarf::list(sections, out, options);
+    }
+}
+
 void PeImage::listBaseRelocations(Output& out, RelocationDetail detail) const
 {
     const bool entries = detail == RelocationDetail::Entries;

@@ -56,6 +56,8 @@ public:
     void listDelayImports(Output& out, const Options& options, ImportDetail detail,
                           std::string_view filter) const;
     void listDebugDirectory(Output& out, const Options& options) const;
+    // The DWARF tables of the .debug_* sections MinGW-w64's linkers keep.
+    void listDwarf(Output& out, const Options& options) const;
     // Block by block; with entries, every relocation of every block.
     void listBaseRelocations(Output& out, RelocationDetail detail) const;
     // The exports as the lines of a module definition file.

@@ -45,6 +45,7 @@ public:
         }
         if (wanted.hasAny({Display::Debug, Display::DebugTables})) {
             image_.listDebugDirectory(out, options);
+            image_.listDwarf(out, options);
         }
         if (wanted.has(Display::Relocations)) {
             image_.listBaseRelocations(out, RelocationDetail::Entries);
