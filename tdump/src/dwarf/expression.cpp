@@ -4,6 +4,11 @@
 
 namespace tdump::dwarf {
 
+std::string registerName(std::uint16_t, std::uint64_t number)
+{
+    return "reg" + std::to_string(number);
+}
+
 void writeExpression(Output& out, View bytes, const ExpressionShape&)
 {
     std::array<std::uint8_t, 1> byte{};

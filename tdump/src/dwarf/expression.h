@@ -4,6 +4,7 @@
 // lists, and the expressions of call-frame instructions.
 
 #include <cstdint>
+#include <string>
 
 #include "bytes.h"
 #include "output.h"
@@ -17,6 +18,10 @@ struct ExpressionShape {
     unsigned version = 4;      // of the unit or table holding the expression
     std::uint16_t machine = 0; // COFF machine, for register names
 };
+
+// The name DWARF's register number stands for on the machine ("RSP",
+// "XMM3", "X29"), or "reg<number>" when it names none there.
+std::string registerName(std::uint16_t machine, std::uint64_t number);
 
 // Writes the operations of the expression in bytes on the current line,
 // separated by ", " ("DW_OP_breg7 RSP+8, DW_OP_deref"); damage (an unknown
