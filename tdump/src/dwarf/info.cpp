@@ -1,12 +1,1232 @@
 #include "dwarf/dwarf.h"
 
-namespace tdump::dwarf {
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <map>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
-void listInfo(const Sections& sections, Output& out, const Options&)
+#include "demangle/demangle.h"
+#include "dwarf/cursor.h"
+#include "dwarf/expression.h"
+#include "dwarf/names.h"
+
+namespace tdump::dwarf {
+namespace {
+
+// The attributes, forms and tags this reader acts on (DW_AT_*, DW_FORM_*,
+// DW_TAG_*, DW_UT_*).
+namespace at {
+constexpr std::uint64_t sibling = 0x01, location = 0x02, name = 0x03, byteSize = 0x0B,
+                        stringLength = 0x19, lowPc = 0x11, highPc = 0x12, lowerBound = 0x22,
+                        returnAddr = 0x2A, segment = 0x2E, upperBound = 0x2F, abstractOrigin = 0x31,
+                        count = 0x37, dataMemberLocation = 0x38, declColumn = 0x39, declFile = 0x3A,
+                        declLine = 0x3B, frameBase = 0x40, specification = 0x47, staticLink = 0x48,
+                        type = 0x49, useLocation = 0x4A, vtableElemLocation = 0x4D,
+                        allocated = 0x4E, associated = 0x4F, dataLocation = 0x50, callColumn = 0x57,
+                        callFile = 0x58, callLine = 0x59, linkageName = 0x6E, strOffsetsBase = 0x72,
+                        addrBase = 0x73, callValue = 0x7E, callDataLocation = 0x80,
+                        callDataValue = 0x81, callTarget = 0x83, callTargetClobbered = 0x84,
+                        mipsLinkageName = 0x2007, gnuCallSiteValue = 0x2111,
+                        gnuCallSiteDataValue = 0x2112, gnuCallSiteTarget = 0x2113,
+                        gnuCallSiteTargetClobbered = 0x2114, gnuAddrBase = 0x2133;
+} // namespace at
+
+namespace form {
+constexpr std::uint64_t addr = 0x01, block2 = 0x03, block4 = 0x04, data2 = 0x05, data4 = 0x06,
+                        data8 = 0x07, string = 0x08, block = 0x09, block1 = 0x0A, data1 = 0x0B,
+                        flag = 0x0C, sdata = 0x0D, strp = 0x0E, udata = 0x0F, refAddr = 0x10,
+                        ref1 = 0x11, ref2 = 0x12, ref4 = 0x13, ref8 = 0x14, refUdata = 0x15,
+                        indirect = 0x16, secOffset = 0x17, exprloc = 0x18, flagPresent = 0x19,
+                        strx = 0x1A, addrx = 0x1B, refSup4 = 0x1C, strpSup = 0x1D, data16 = 0x1E,
+                        lineStrp = 0x1F, refSig8 = 0x20, implicitConst = 0x21, loclistx = 0x22,
+                        rnglistx = 0x23, refSup8 = 0x24, strx1 = 0x25, strx2 = 0x26, strx3 = 0x27,
+                        strx4 = 0x28, addrx1 = 0x29, addrx2 = 0x2A, addrx3 = 0x2B, addrx4 = 0x2C,
+                        gnuAddrIndex = 0x1F01, gnuStrIndex = 0x1F02, gnuRefAlt = 0x1F20,
+                        gnuStrpAlt = 0x1F21;
+} // namespace form
+
+namespace tag {
+constexpr std::uint64_t arrayType = 0x01, classType = 0x02, enumerationType = 0x04,
+                        formalParameter = 0x05, pointerType = 0x0F, referenceType = 0x10,
+                        stringType = 0x12, structureType = 0x13, subroutineType = 0x15,
+                        typedefType = 0x16, unionType = 0x17, unspecifiedParameters = 0x18,
+                        ptrToMemberType = 0x1F, subrangeType = 0x21, baseType = 0x24,
+                        constType = 0x26, volatileType = 0x35, restrictType = 0x37,
+                        namespaceEntry = 0x39, unspecifiedType = 0x3B, rvalueReferenceType = 0x42,
+                        atomicType = 0x47;
+} // namespace tag
+
+namespace unitType {
+constexpr std::uint8_t type = 0x02, skeleton = 0x04, splitCompile = 0x05, splitType = 0x06;
+}
+
+constexpr std::size_t stringLimit = 4096;
+// Deeper entries are listed at this depth: real programs nest a few dozen
+// levels at most.
+constexpr unsigned maxIndentedDepth = 64;
+constexpr std::size_t maxAbbreviations = std::size_t{1} << 16;
+constexpr std::size_t maxAttributesPerAbbreviation = 256;
+constexpr std::size_t maxCachedTables = 256;
+// Entries of one unit whose tags and parents are kept for naming types.
+constexpr std::size_t maxIndexedEntries = std::size_t{1} << 22;
+// Links followed to compose one type's name, and children read for it.
+constexpr unsigned maxTypeChain = 16;
+constexpr unsigned maxTypeChildren = 64;
+constexpr std::size_t maxBlockBytesShown = 24;
+
+struct AttributeSpec {
+    std::uint64_t name;
+    std::uint64_t form;
+    std::int64_t implicitConst;
+};
+
+struct Abbreviation {
+    std::uint64_t code;
+    std::uint64_t tag;
+    bool children;
+    std::uint32_t first; // of its attributes in AbbreviationTable::specs
+    std::uint32_t count;
+};
+
+// The abbreviations at one offset of .debug_abbrev, sorted by code.
+struct AbbreviationTable {
+    std::vector<Abbreviation> entries;
+    std::vector<AttributeSpec> specs;
+    std::string damage; // why the reading stopped early, empty when whole
+    std::uint64_t damageOffset = 0;
+
+    const Abbreviation* find(std::uint64_t code) const
+    {
+        // Producers number their abbreviations 1, 2, 3, ...
+        if (code - 1 < entries.size() && entries[code - 1].code == code) {
+            return &entries[code - 1];
+        }
+        const auto found =
+            std::lower_bound(entries.begin(), entries.end(), code,
+                             [](const Abbreviation& a, std::uint64_t c) { return a.code < c; });
+        return found != entries.end() && found->code == code ? &*found : nullptr;
+    }
+};
+
+AbbreviationTable readAbbreviations(const Section* section, std::uint64_t offset)
 {
-    if (const Section* section = sections.find(".debug_info")) {
-        heading(out, ".debug_info");
-        out << "  " << dec(section->view.size()) << " bytes, not decoded yet\n";
+    AbbreviationTable table;
+    if (section == nullptr) {
+        table.damage = "the unit's abbreviations are missing: there is no .debug_abbrev";
+        return table;
+    }
+    Cursor c(section->view, offset);
+    if (offset >= section->view.size()) {
+        table.damage = "an abbreviation offset past the end of .debug_abbrev";
+        table.damageOffset = section->view.base() + section->view.size();
+        return table;
+    }
+    const auto fail = [&](std::string_view why) {
+        table.damage = "the abbreviations end early: " + std::string(why);
+        table.damageOffset = c.fileOffset();
+    };
+    while (true) {
+        const auto code = c.uleb();
+        if (!code) {
+            fail(c.failure());
+            break;
+        }
+        if (*code == 0) {
+            break;
+        }
+        if (table.entries.size() == maxAbbreviations) {
+            fail("more than " + std::to_string(maxAbbreviations) + " abbreviations");
+            break;
+        }
+        const auto tagValue = c.uleb();
+        const auto children = tagValue ? c.u8() : std::nullopt;
+        if (!children) {
+            fail(c.failure());
+            break;
+        }
+        Abbreviation a{*code, *tagValue, *children != 0,
+                       static_cast<std::uint32_t>(table.specs.size()), 0};
+        bool whole = true;
+        while (whole) {
+            const auto name = c.uleb();
+            const auto formValue = name ? c.uleb() : std::nullopt;
+            if (!formValue) {
+                fail(c.failure());
+                whole = false;
+                break;
+            }
+            if (*name == 0 && *formValue == 0) {
+                break;
+            }
+            std::int64_t implicitConst = 0;
+            if (*formValue == form::implicitConst) {
+                const auto value = c.sleb();
+                if (!value) {
+                    fail(c.failure());
+                    whole = false;
+                    break;
+                }
+                implicitConst = *value;
+            }
+            if (a.count == maxAttributesPerAbbreviation) {
+                fail("an abbreviation of more than " +
+                     std::to_string(maxAttributesPerAbbreviation) + " attributes");
+                whole = false;
+                break;
+            }
+            table.specs.push_back({*name, *formValue, implicitConst});
+            ++a.count;
+        }
+        if (!whole) {
+            break;
+        }
+        table.entries.push_back(a);
+    }
+    std::stable_sort(table.entries.begin(), table.entries.end(),
+                     [](const Abbreviation& a, const Abbreviation& b) { return a.code < b.code; });
+    return table;
+}
+
+struct Unit {
+    std::uint64_t offset = 0; // of its header
+    std::uint64_t end = 0;    // of its entries, within the section
+    unsigned version = 0;
+    unsigned offsetSize = 4;
+    unsigned addressSize = 8;
+    std::uint8_t type = 1;
+    const AbbreviationTable* abbreviations = nullptr;
+    std::uint64_t strOffsetsBase = 0;
+    std::uint64_t addrBase = 0;
+};
+
+// An attribute's value as its form holds it; strings and indexed
+// addresses are looked up only when listed.
+struct Value {
+    enum class Kind {
+        Address,
+        AddressIndex,
+        String,       // inline: text
+        StringOffset, // into .debug_str, .debug_line_str, ...
+        StringIndex,  // into .debug_str_offsets
+        Unsigned,
+        Signed,
+        Reference, // an offset in .debug_info
+        Signature,
+        Flag,
+        SectionOffset,
+        ListIndex,
+        Block, // number: offset in .debug_info, length: its size
+    };
+    Kind kind = Kind::Unsigned;
+    std::uint64_t form = 0;
+    std::uint64_t number = 0;
+    std::uint64_t length = 0;
+    std::string_view text;
+};
+
+// One entry of the unit being listed, for naming what references point at.
+struct IndexedEntry {
+    std::uint64_t offset;
+    std::uint32_t parent; // index, or noParent
+    std::uint64_t tag;
+};
+constexpr std::uint32_t noParent = std::numeric_limits<std::uint32_t>::max();
+
+// What naming an entry needs of it.
+struct Facts {
+    std::uint64_t tag = 0;
+    std::string name;
+    std::string linkageName;
+    std::optional<std::uint64_t> type;
+    std::optional<std::uint64_t> origin; // specification or abstract origin
+    std::optional<std::uint64_t> count;
+    std::optional<std::uint64_t> upperBound;
+};
+
+// A type's name in two parts, around where a declarator goes: "void (*)(int)"
+// is "void " and "(int)" around the "(*)" of a pointer.
+struct TypeName {
+    std::string before;
+    std::string after;
+    std::uint64_t tag = 0;
+};
+
+bool isTypeTag(std::uint64_t t)
+{
+    switch (t) {
+    case tag::arrayType:
+    case tag::classType:
+    case tag::enumerationType:
+    case tag::pointerType:
+    case tag::referenceType:
+    case tag::stringType:
+    case tag::structureType:
+    case tag::subroutineType:
+    case tag::typedefType:
+    case tag::unionType:
+    case tag::ptrToMemberType:
+    case tag::baseType:
+    case tag::constType:
+    case tag::volatileType:
+    case tag::restrictType:
+    case tag::unspecifiedType:
+    case tag::rvalueReferenceType:
+    case tag::atomicType:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool holdsExpression(std::uint64_t attribute)
+{
+    switch (attribute) {
+    case at::location:
+    case at::stringLength:
+    case at::returnAddr:
+    case at::segment:
+    case at::dataMemberLocation:
+    case at::frameBase:
+    case at::staticLink:
+    case at::useLocation:
+    case at::vtableElemLocation:
+    case at::allocated:
+    case at::associated:
+    case at::dataLocation:
+    case at::callValue:
+    case at::callDataLocation:
+    case at::callDataValue:
+    case at::callTarget:
+    case at::callTargetClobbered:
+    case at::gnuCallSiteValue:
+    case at::gnuCallSiteDataValue:
+    case at::gnuCallSiteTarget:
+    case at::gnuCallSiteTargetClobbered:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Source positions read best in decimal, as editors show them.
+bool isSourcePosition(std::uint64_t attribute)
+{
+    return attribute == at::declLine || attribute == at::declColumn || attribute == at::callLine ||
+           attribute == at::callColumn || attribute == at::declFile || attribute == at::callFile;
+}
+
+// Digits that show a constant of the form: as many as its bytes hold.
+int digits(std::uint64_t f)
+{
+    switch (f) {
+    case form::data1:
+        return 2;
+    case form::data2:
+        return 4;
+    case form::data4:
+        return 8;
+    case form::data8:
+        return 16;
+    default:
+        return 1;
+    }
+}
+
+std::string numbered(std::string_view name, std::uint64_t value)
+{
+    return name.empty() ? "0x" + toHex(value) : std::string(name);
+}
+
+// What ended the reading of a unit's entries early.
+struct Damage {
+    std::string what;
+    std::uint64_t fileOffset;
+};
+
+class InfoLister {
+public:
+    InfoLister(const Sections& sections, Output& out, const Options& options)
+        : sections_(sections), out_(out), options_(options), info_(*sections.find(".debug_info")),
+          abbrev_(sections.find(".debug_abbrev"))
+    {
+    }
+
+    void list();
+
+private:
+    struct Lookup {
+        explicit Lookup(const Section* s) : section(s)
+        {
+            if (s != nullptr) {
+                cursor.emplace(s->view);
+            }
+        }
+        const Section* section;
+        std::optional<Cursor> cursor;
+    };
+    struct Text {
+        std::string_view text;
+        std::string_view damage; // when the text could not be read
+    };
+
+    bool readHeader(Cursor& c, Unit& u, std::uint64_t& next);
+    const AbbreviationTable& abbreviations(std::uint64_t offset);
+    bool readValue(Cursor& c, const Unit& u, const AttributeSpec& spec, Value& v);
+    template <class OnEntry, class OnAttribute>
+    std::optional<Damage> walk(Cursor& c, const Unit& u, OnEntry onEntry, OnAttribute onAttribute);
+    void index(Cursor& c, Unit& u);
+    void listEntries(Cursor& c, const Unit& u);
+    void listValue(const Unit& u, const AttributeSpec& spec, const Value& v,
+                   std::optional<std::uint64_t>& lowPc, std::uint64_t fileOffset);
+    void listReference(const Unit& u, const AttributeSpec& spec, const Value& v,
+                       std::uint64_t fileOffset);
+    void listBlock(const Unit& u, const AttributeSpec& spec, const Value& v);
+
+    Text text(const Unit& u, const Value& v);
+    Text stringAt(Lookup& in, std::uint64_t offset);
+    std::optional<std::uint64_t> indexed(Lookup& in, std::uint64_t base, std::uint64_t index,
+                                         unsigned size, std::string_view& damage);
+
+    std::optional<std::size_t> indexOf(std::uint64_t offset) const;
+    std::optional<Facts> facts(const Unit& u, std::uint64_t offset);
+    const TypeName& typeName(const Unit& u, std::uint64_t offset, unsigned chain);
+    TypeName composeTypeName(const Unit& u, std::uint64_t offset, unsigned chain);
+    std::string qualifiedName(const Unit& u, std::size_t entry, std::string name);
+    std::string referenceName(const Unit& u, std::uint64_t offset);
+
+    const Sections& sections_;
+    Output& out_;
+    const Options& options_;
+    const Section& info_;
+    const Section* abbrev_;
+    Lookup str_{sections_.find(".debug_str")};
+    Lookup lineStr_{sections_.find(".debug_line_str")};
+    Lookup strOffsets_{sections_.find(".debug_str_offsets")};
+    Lookup addr_{sections_.find(".debug_addr")};
+    Cursor lookupCursor_{info_.view};
+    std::map<std::uint64_t, AbbreviationTable> tables_;
+    std::string failure_; // why readValue failed
+    // The unit being listed: its entries and the names of those referenced.
+    std::vector<IndexedEntry> entries_;
+    std::unordered_map<std::uint64_t, TypeName> typeNames_;
+};
+
+const AbbreviationTable& InfoLister::abbreviations(std::uint64_t offset)
+{
+    if (const auto found = tables_.find(offset); found != tables_.end()) {
+        return found->second;
+    }
+    if (tables_.size() == maxCachedTables) {
+        tables_.clear();
+    }
+    return tables_.emplace(offset, readAbbreviations(abbrev_, offset)).first->second;
+}
+
+bool InfoLister::readHeader(Cursor& c, Unit& u, std::uint64_t& next)
+{
+    u.offset = c.offset();
+    const auto length = c.initialLength();
+    if (!length) {
+        report(out_, "a unit header that cannot be read: " + std::string(c.failure()),
+               c.fileOffset());
+        return false;
+    }
+    u.offsetSize = length->offsetSize;
+    const bool cut = length->length > c.remaining();
+    next = cut ? info_.view.size() : c.offset() + length->length;
+    u.end = next;
+    const auto version = c.u16();
+    out_ << "  Unit at " << hex(u.offset) << ": ";
+    if (!version) {
+        out_ << "cut short\n";
+        report(out_, "the unit header ends early", c.fileOffset());
+        return false;
+    }
+    u.version = *version;
+    if (u.version < 2 || u.version > 5) {
+        out_ << "version " << dec(u.version) << '\n';
+        report(out_, "a unit of a DWARF version this program does not read", u.offset);
+        return false;
+    }
+    std::optional<std::uint64_t> abbrevOffset;
+    std::optional<std::uint8_t> addressSize;
+    std::optional<std::uint64_t> signature;
+    std::optional<std::uint64_t> typeOffset;
+    std::optional<std::uint64_t> dwoId;
+    bool whole = true;
+    if (u.version == 5) {
+        const auto type = c.u8();
+        addressSize = c.u8();
+        abbrevOffset = c.offsetField(u.offsetSize);
+        u.type = type.value_or(0);
+        if (u.type == unitType::type || u.type == unitType::splitType) {
+            signature = c.u64();
+            typeOffset = c.offsetField(u.offsetSize);
+            whole = typeOffset.has_value();
+        } else if (u.type == unitType::skeleton || u.type == unitType::splitCompile) {
+            dwoId = c.u64();
+            whole = dwoId.has_value();
+        }
+        whole = whole && type && addressSize && abbrevOffset;
+    } else {
+        abbrevOffset = c.offsetField(u.offsetSize);
+        addressSize = c.u8();
+        whole = abbrevOffset && addressSize;
+    }
+    out_ << "version " << dec(u.version);
+    if (u.version == 5) {
+        out_ << ' ' << numbered(unitTypeName(u.type), u.type);
+    }
+    out_ << ", " << (u.offsetSize == 8 ? "64" : "32") << "-bit, length " << hex(length->length)
+         << '\n';
+    if (!whole) {
+        report(out_, "the unit header ends early", c.fileOffset());
+        return false;
+    }
+    out_ << "    abbreviations at " << hex(*abbrevOffset) << ", addresses of " << dec(*addressSize)
+         << " bytes";
+    if (signature) {
+        out_ << ", signature " << hex(*signature, 16) << ", type at "
+             << hex(u.offset + *typeOffset);
+    }
+    if (dwoId) {
+        out_ << ", DWO id " << hex(*dwoId, 16);
+    }
+    out_ << '\n';
+    if (cut) {
+        report(out_, "the unit's length runs past the end of .debug_info", u.offset);
+    }
+    if (*addressSize == 0 || *addressSize > 8) {
+        report(out_, "an address size other than 1 to 8 bytes", c.fileOffset());
+        return false;
+    }
+    u.addressSize = *addressSize;
+    u.abbreviations = &abbreviations(*abbrevOffset);
+    if (!u.abbreviations->damage.empty()) {
+        report(out_, u.abbreviations->damage, u.abbreviations->damageOffset);
+    }
+    return true;
+}
+
+bool InfoLister::readValue(Cursor& c, const Unit& u, const AttributeSpec& spec, Value& v)
+{
+    using Kind = Value::Kind;
+    v = Value{};
+    v.form = spec.form;
+    std::uint64_t f = spec.form;
+    if (f == form::indirect) {
+        const auto actual = c.uleb();
+        if (!actual) {
+            failure_ = c.failure();
+            return false;
+        }
+        if (*actual == form::indirect || *actual == form::implicitConst) {
+            failure_ = "an indirect form that names form 0x" + toHex(*actual);
+            return false;
+        }
+        f = *actual;
+        v.form = f;
+    }
+    const auto take = [&](std::optional<std::uint64_t> number, Kind kind) {
+        if (!number) {
+            failure_ = c.failure();
+            return false;
+        }
+        v.kind = kind;
+        v.number = *number;
+        return true;
+    };
+    const auto reference = [&](std::optional<std::uint64_t> number) {
+        return take(number, Kind::Reference) && (v.number += u.offset, true);
+    };
+    const auto block = [&](std::optional<std::uint64_t> length) {
+        if (!length) {
+            failure_ = c.failure();
+            return false;
+        }
+        v.kind = Kind::Block;
+        v.number = c.offset();
+        v.length = *length;
+        if (!c.skip(*length)) {
+            failure_ = "a block that runs past the end of the section";
+            return false;
+        }
+        return true;
+    };
+    switch (f) {
+    case form::addr:
+        return take(c.fixed(u.addressSize), Kind::Address);
+    case form::addrx:
+    case form::gnuAddrIndex:
+        return take(c.uleb(), Kind::AddressIndex);
+    case form::addrx1:
+    case form::addrx2:
+    case form::addrx3:
+    case form::addrx4:
+        return take(c.fixed(static_cast<unsigned>(f - form::addrx1 + 1)), Kind::AddressIndex);
+    case form::string: {
+        const auto s = c.string(stringLimit);
+        if (!s) {
+            failure_ = c.failure();
+            return false;
+        }
+        v.kind = Kind::String;
+        v.text = *s;
+        return true;
+    }
+    case form::strp:
+    case form::lineStrp:
+    case form::strpSup:
+    case form::gnuStrpAlt:
+        return take(c.offsetField(u.offsetSize), Kind::StringOffset);
+    case form::strx:
+    case form::gnuStrIndex:
+        return take(c.uleb(), Kind::StringIndex);
+    case form::strx1:
+    case form::strx2:
+    case form::strx3:
+    case form::strx4:
+        return take(c.fixed(static_cast<unsigned>(f - form::strx1 + 1)), Kind::StringIndex);
+    case form::data1:
+        return take(c.fixed(1), Kind::Unsigned);
+    case form::data2:
+        return take(c.fixed(2), Kind::Unsigned);
+    case form::data4:
+        return take(c.fixed(4), Kind::Unsigned);
+    case form::data8:
+        return take(c.fixed(8), Kind::Unsigned);
+    case form::udata:
+        return take(c.uleb(), Kind::Unsigned);
+    case form::sdata: {
+        const auto s = c.sleb();
+        return take(s ? std::optional<std::uint64_t>(static_cast<std::uint64_t>(*s)) : std::nullopt,
+                    Kind::Signed);
+    }
+    case form::implicitConst:
+        v.kind = Kind::Signed;
+        v.number = static_cast<std::uint64_t>(spec.implicitConst);
+        return true;
+    case form::data16:
+        return block(16);
+    case form::ref1:
+        return reference(c.fixed(1));
+    case form::ref2:
+        return reference(c.fixed(2));
+    case form::ref4:
+        return reference(c.fixed(4));
+    case form::ref8:
+        return reference(c.fixed(8));
+    case form::refUdata:
+        return reference(c.uleb());
+    case form::refAddr:
+        // Version 2 wrote it in the size of an address.
+        return take(c.fixed(u.version == 2 ? u.addressSize : u.offsetSize), Kind::Reference);
+    case form::refSup4:
+        return take(c.fixed(4), Kind::SectionOffset);
+    case form::refSup8:
+        return take(c.fixed(8), Kind::SectionOffset);
+    case form::gnuRefAlt:
+        return take(c.offsetField(u.offsetSize), Kind::SectionOffset);
+    case form::refSig8:
+        return take(c.u64(), Kind::Signature);
+    case form::flag:
+        return take(c.fixed(1), Kind::Flag);
+    case form::flagPresent:
+        v.kind = Kind::Flag;
+        v.number = 1;
+        return true;
+    case form::secOffset:
+        return take(c.offsetField(u.offsetSize), Kind::SectionOffset);
+    case form::loclistx:
+    case form::rnglistx:
+        return take(c.uleb(), Kind::ListIndex);
+    case form::block1:
+        return block(c.fixed(1));
+    case form::block2:
+        return block(c.fixed(2));
+    case form::block4:
+        return block(c.fixed(4));
+    case form::block:
+    case form::exprloc:
+        return block(c.uleb());
+    default:
+        failure_ = "an unknown form 0x" + toHex(f);
+        return false;
+    }
+}
+
+// Reads the unit's entries from c, calling onEntry(offset, depth,
+// abbreviation, or nullptr for a null entry) and onAttribute(spec, value,
+// fileOffset); either returns false to stop. Damage that leaves the rest of
+// the unit unreadable ends the walk and is returned.
+template <class OnEntry, class OnAttribute>
+std::optional<Damage> InfoLister::walk(Cursor& c, const Unit& u, OnEntry onEntry,
+                                       OnAttribute onAttribute)
+{
+    unsigned depth = 0;
+    Value value;
+    while (c.offset() < u.end && !out_.budget().exhausted()) {
+        out_.budget().charge(entryCost);
+        const std::uint64_t offset = c.offset();
+        const auto code = c.uleb();
+        if (!code) {
+            return Damage{"an entry that cannot be read: " + std::string(c.failure()),
+                          info_.view.base() + offset};
+        }
+        const Abbreviation* a = *code == 0 ? nullptr : u.abbreviations->find(*code);
+        if (*code != 0 && a == nullptr) {
+            return Damage{"abbreviation code " + std::to_string(*code) +
+                              ", which the unit's abbreviations do not hold",
+                          info_.view.base() + offset};
+        }
+        if (!onEntry(offset, depth, a)) {
+            return std::nullopt;
+        }
+        if (a == nullptr) {
+            depth -= depth > 0 ? 1 : 0;
+            continue;
+        }
+        for (std::uint32_t i = 0; i < a->count; ++i) {
+            const AttributeSpec& spec = u.abbreviations->specs[a->first + i];
+            const std::uint64_t fileOffset = c.fileOffset();
+            if (!readValue(c, u, spec, value)) {
+                return Damage{"an attribute that cannot be read: " + failure_, fileOffset};
+            }
+            out_.budget().charge(1);
+            if (!onAttribute(spec, value, fileOffset)) {
+                return std::nullopt;
+            }
+        }
+        if (c.offset() > u.end) {
+            return Damage{"an entry that runs past the end of its unit",
+                          info_.view.base() + offset};
+        }
+        depth += a->children ? 1 : 0;
+    }
+    return std::nullopt;
+}
+
+// Notes the unit's entries (offset, parent, tag) for naming what references
+// point at, and the bases its string and address indexes count from, which
+// the unit's first entry may give after an attribute that needs them.
+void InfoLister::index(Cursor& c, Unit& u)
+{
+    entries_.clear();
+    typeNames_.clear();
+    u.strOffsetsBase = u.version >= 5 ? 2 * std::uint64_t{u.offsetSize} : 0;
+    u.addrBase = 0;
+    std::vector<std::uint32_t> parents;
+    const auto onEntry = [&](std::uint64_t offset, unsigned depth, const Abbreviation* a) {
+        if (a == nullptr) {
+            return true;
+        }
+        if (entries_.size() == maxIndexedEntries) {
+            return false;
+        }
+        parents.resize(std::min<std::size_t>(depth, parents.size()));
+        const std::uint32_t parent =
+            depth > 0 && parents.size() == depth ? parents.back() : noParent;
+        entries_.push_back({offset, parent, a->tag});
+        if (a->children) {
+            parents.push_back(static_cast<std::uint32_t>(entries_.size() - 1));
+        }
+        return true;
+    };
+    const auto onAttribute = [&](const AttributeSpec& spec, const Value& v, std::uint64_t) {
+        if (entries_.size() == 1 && v.kind == Value::Kind::SectionOffset) {
+            if (spec.name == at::strOffsetsBase) {
+                u.strOffsetsBase = v.number;
+            } else if (spec.name == at::addrBase || spec.name == at::gnuAddrBase) {
+                u.addrBase = v.number;
+            }
+        }
+        return true;
+    };
+    // Damage is reported when the entries are listed.
+    walk(c, u, onEntry, onAttribute);
+}
+
+void InfoLister::listEntries(Cursor& c, const Unit& u)
+{
+    bool tooDeep = false;
+    unsigned attributeIndent = 0;
+    std::optional<std::uint64_t> lowPc;
+    const auto onEntry = [&](std::uint64_t offset, unsigned depth, const Abbreviation* a) {
+        if (depth > maxIndentedDepth && !tooDeep) {
+            tooDeep = true;
+            report(out_,
+                   "entries nested deeper than " + std::to_string(maxIndentedDepth) +
+                       " levels; deeper ones are listed at that depth",
+                   info_.view.base() + offset);
+        }
+        const unsigned indent = 2 * std::min(depth, maxIndentedDepth);
+        out_ << "  " << hex(offset) << "  " << column("", indent);
+        if (a == nullptr) {
+            out_ << "null\n";
+            return true;
+        }
+        out_ << numbered(tagName(a->tag), a->tag) << (a->children ? " (children)\n" : "\n");
+        attributeIndent = indent + 12;
+        lowPc.reset();
+        return true;
+    };
+    const auto onAttribute = [&](const AttributeSpec& spec, const Value& v,
+                                 std::uint64_t fileOffset) {
+        out_ << column("", attributeIndent)
+             << column(numbered(attributeName(spec.name), spec.name), 22) << ' '
+             << column(numbered(formName(v.form), v.form), 14) << ' ';
+        listValue(u, spec, v, lowPc, fileOffset);
+        return true;
+    };
+    if (const auto damage = walk(c, u, onEntry, onAttribute)) {
+        report(out_, damage->what + "; the rest of the unit is not read", damage->fileOffset);
+    }
+}
+
+void InfoLister::listValue(const Unit& u, const AttributeSpec& spec, const Value& v,
+                           std::optional<std::uint64_t>& lowPc, std::uint64_t fileOffset)
+{
+    using Kind = Value::Kind;
+    const int addressDigits = static_cast<int>(2 * u.addressSize);
+    std::string_view damage;
+    switch (v.kind) {
+    case Kind::Address:
+    case Kind::AddressIndex: {
+        std::optional<std::uint64_t> address = v.number;
+        if (v.kind == Kind::AddressIndex) {
+            address = indexed(addr_, u.addrBase, v.number, u.addressSize, damage);
+            out_ << "[" << hex(v.number, 1) << "] ";
+        }
+        if (address) {
+            out_ << hex(*address, addressDigits);
+            if (spec.name == at::lowPc) {
+                lowPc = address;
+            }
+        }
+        break;
+    }
+    case Kind::String:
+    case Kind::StringOffset:
+    case Kind::StringIndex: {
+        const Text t = text(u, v);
+        damage = t.damage;
+        if (damage.empty()) {
+            const bool linkage = spec.name == at::linkageName || spec.name == at::mipsLinkageName;
+            out_ << '"' << (linkage ? displayName(t.text, options_.demangle()) : printable(t.text))
+                 << '"';
+        }
+        break;
+    }
+    case Kind::Unsigned:
+        if (const std::string_view name = attributeValueName(spec.name, v.number); !name.empty()) {
+            out_ << name;
+        } else if (isSourcePosition(spec.name)) {
+            out_ << dec(v.number);
+        } else {
+            out_ << hex(v.number, digits(v.form));
+            if (spec.name == at::highPc && lowPc) {
+                out_ << " (ends at " << hex(*lowPc + v.number, addressDigits) << ')';
+            }
+        }
+        break;
+    case Kind::Signed: {
+        const auto s = static_cast<std::int64_t>(v.number);
+        if (const std::string_view name = attributeValueName(spec.name, v.number);
+            s >= 0 && !name.empty()) {
+            out_ << name;
+        } else {
+            out_ << (s < 0 ? "-" : "") << dec(s < 0 ? 0 - v.number : v.number);
+        }
+        break;
+    }
+    case Kind::Reference:
+        listReference(u, spec, v, fileOffset);
+        return;
+    case Kind::Signature:
+        out_ << "signature " << hex(v.number, 16);
+        break;
+    case Kind::Flag:
+        out_ << (v.number != 0 ? "true" : "false");
+        break;
+    case Kind::SectionOffset:
+        out_ << hex(v.number);
+        break;
+    case Kind::ListIndex:
+        out_ << "index " << hex(v.number, 1);
+        break;
+    case Kind::Block:
+        listBlock(u, spec, v);
+        break;
+    }
+    out_ << '\n';
+    if (!damage.empty()) {
+        report(out_, damage, fileOffset);
+    }
+}
+
+void InfoLister::listReference(const Unit& u, const AttributeSpec& spec, const Value& v,
+                               std::uint64_t fileOffset)
+{
+    out_ << hex(v.number);
+    const bool inUnit = v.number >= u.offset && v.number < u.end;
+    if (v.form != form::refAddr && !inUnit) {
+        out_ << '\n';
+        report(out_, "a reference outside its unit", fileOffset);
+        return;
+    }
+    if (v.number >= info_.view.size()) {
+        out_ << '\n';
+        report(out_, "a reference past the end of .debug_info", fileOffset);
+        return;
+    }
+    if (inUnit && spec.name != at::sibling) {
+        const std::string name = referenceName(u, v.number);
+        if (!name.empty()) {
+            out_ << " \"" << name << '"';
+        }
+    }
+    out_ << '\n';
+}
+
+void InfoLister::listBlock(const Unit& u, const AttributeSpec& spec, const Value& v)
+{
+    const View bytes = info_.view.sub(v.number, v.length);
+    if (v.form == form::exprloc || (v.form != form::data16 && holdsExpression(spec.name))) {
+        writeExpression(out_, bytes, {u.addressSize, u.offsetSize, u.version, sections_.machine()});
+        return;
+    }
+    std::array<std::uint8_t, maxBlockBytesShown> shown{};
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(v.length, shown.size()));
+    if (!bytes.read(0, std::span(shown.data(), count))) {
+        return;
+    }
+    const char* separator = "";
+    for (std::size_t i = 0; i < count; ++i) {
+        out_ << separator << hex(shown[i], 2);
+        separator = " ";
+    }
+    if (v.length > count) {
+        out_ << " ... (" << dec(v.length) << " bytes)";
+    }
+}
+
+InfoLister::Text InfoLister::stringAt(Lookup& in, std::uint64_t offset)
+{
+    if (!in.cursor) {
+        return {{}, "a string in a section the file does not have"};
+    }
+    if (offset >= in.section->view.size()) {
+        return {{},
+                in.section->name == ".debug_line_str"
+                    ? "a string offset past the end of .debug_line_str"
+                    : "a string offset past the end of .debug_str"};
+    }
+    in.cursor->seek(offset);
+    const auto s = in.cursor->string(stringLimit);
+    if (!s) {
+        return {{}, "a string that runs past the end of its section"};
+    }
+    return {*s, {}};
+}
+
+std::optional<std::uint64_t> InfoLister::indexed(Lookup& in, std::uint64_t base,
+                                                 std::uint64_t index, unsigned size,
+                                                 std::string_view& damage)
+{
+    const std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() / 8;
+    if (!in.cursor || index > limit || base > limit ||
+        !in.section->view.has(base + index * size, size)) {
+        damage = in.section == nullptr ? "an index into a section the file does not have"
+                 : in.section->name == ".debug_addr"
+                     ? "an address index past the end of .debug_addr"
+                     : "a string index past the end of .debug_str_offsets";
+        return std::nullopt;
+    }
+    in.cursor->seek(base + index * size);
+    return in.cursor->fixed(size);
+}
+
+InfoLister::Text InfoLister::text(const Unit& u, const Value& v)
+{
+    switch (v.kind) {
+    case Value::Kind::String:
+        return {v.text, {}};
+    case Value::Kind::StringOffset:
+        if (v.form == form::strpSup || v.form == form::gnuStrpAlt) {
+            return {{}, "a string in a supplementary file"};
+        }
+        return stringAt(v.form == form::lineStrp ? lineStr_ : str_, v.number);
+    default: {
+        std::string_view damage;
+        const auto offset = indexed(strOffsets_, u.strOffsetsBase, v.number, u.offsetSize, damage);
+        return offset ? stringAt(str_, *offset) : Text{{}, damage};
+    }
+    }
+}
+
+std::optional<std::size_t> InfoLister::indexOf(std::uint64_t offset) const
+{
+    const auto found =
+        std::lower_bound(entries_.begin(), entries_.end(), offset,
+                         [](const IndexedEntry& e, std::uint64_t o) { return e.offset < o; });
+    if (found == entries_.end() || found->offset != offset) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(found - entries_.begin());
+}
+
+// Reads what naming the entry at offset (in .debug_info) needs.
+std::optional<Facts> InfoLister::facts(const Unit& u, std::uint64_t offset)
+{
+    Cursor& c = lookupCursor_;
+    c.seek(offset);
+    const auto code = c.uleb();
+    const Abbreviation* a = code ? u.abbreviations->find(*code) : nullptr;
+    if (a == nullptr) {
+        return std::nullopt;
+    }
+    Facts f;
+    f.tag = a->tag;
+    Value v;
+    for (std::uint32_t i = 0; i < a->count; ++i) {
+        const AttributeSpec& spec = u.abbreviations->specs[a->first + i];
+        if (!readValue(c, u, spec, v)) {
+            break;
+        }
+        const bool isText = v.kind == Value::Kind::String || v.kind == Value::Kind::StringOffset ||
+                            v.kind == Value::Kind::StringIndex;
+        switch (spec.name) {
+        case at::name:
+            if (isText) {
+                f.name = text(u, v).text;
+            }
+            break;
+        case at::linkageName:
+        case at::mipsLinkageName:
+            if (isText) {
+                f.linkageName = text(u, v).text;
+            }
+            break;
+        case at::type:
+            if (v.kind == Value::Kind::Reference) {
+                f.type = v.number;
+            }
+            break;
+        case at::specification:
+        case at::abstractOrigin:
+            if (v.kind == Value::Kind::Reference) {
+                f.origin = v.number;
+            }
+            break;
+        case at::count:
+            if (v.kind == Value::Kind::Unsigned || v.kind == Value::Kind::Signed) {
+                f.count = v.number;
+            }
+            break;
+        case at::upperBound:
+            if (v.kind == Value::Kind::Unsigned || v.kind == Value::Kind::Signed) {
+                f.upperBound = v.number;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return f;
+}
+
+const TypeName& InfoLister::typeName(const Unit& u, std::uint64_t offset, unsigned chain)
+{
+    if (const auto found = typeNames_.find(offset); found != typeNames_.end()) {
+        return found->second;
+    }
+    TypeName name = composeTypeName(u, offset, chain);
+    return typeNames_.insert_or_assign(offset, std::move(name)).first->second;
+}
+
+// The name of the type at offset as C and C++ write it: "const char *",
+// "int[4]", "void (*)(void *)", qualified by the namespaces and classes
+// around it.
+TypeName InfoLister::composeTypeName(const Unit& u, std::uint64_t offset, unsigned chain)
+{
+    const auto index = indexOf(offset);
+    const auto f = index && chain < maxTypeChain ? facts(u, offset) : std::nullopt;
+    if (!f) {
+        return {};
+    }
+    const auto inner = [&]() -> TypeName {
+        if (!f->type) {
+            return {"void", "", 0};
+        }
+        return typeName(u, *f->type, chain + 1);
+    };
+    const auto children = [&](auto each) {
+        for (std::size_t i = *index + 1, n = 0; i < entries_.size() && n < maxTypeChildren; ++i) {
+            const std::uint32_t parent = entries_[i].parent;
+            if (parent == noParent || parent < *index) {
+                break;
+            }
+            if (parent == *index) {
+                ++n;
+                each(entries_[i]);
+            }
+        }
+    };
+    switch (f->tag) {
+    case tag::pointerType:
+    case tag::referenceType:
+    case tag::rvalueReferenceType: {
+        const std::string_view sign = f->tag == tag::pointerType     ? "*"
+                                      : f->tag == tag::referenceType ? "&"
+                                                                     : "&&";
+        TypeName t = inner();
+        const bool glued = t.before.ends_with('*') || t.before.ends_with('&');
+        // A pointer to a function or an array goes in parentheses between
+        // the two: "int (*)[4]"; one to such a pointer joins it: "void (**)()".
+        if (t.tag == tag::subroutineType || t.tag == tag::arrayType) {
+            const bool spaced = glued || t.before.ends_with(' ');
+            return {t.before + (spaced ? "(" : " (") + std::string(sign), ")" + t.after, f->tag};
+        }
+        return {t.before + (glued || !t.after.empty() ? "" : " ") + std::string(sign), t.after,
+                f->tag};
+    }
+    case tag::constType:
+    case tag::volatileType:
+    case tag::restrictType: {
+        const std::string_view word = f->tag == tag::constType      ? "const"
+                                      : f->tag == tag::volatileType ? "volatile"
+                                                                    : "restrict";
+        TypeName t = inner();
+        if (t.tag == tag::pointerType || t.tag == tag::referenceType ||
+            t.tag == tag::rvalueReferenceType) {
+            const bool glued = t.before.ends_with('*') || t.before.ends_with('&');
+            return {t.before + (glued ? "" : " ") + std::string(word), t.after, t.tag};
+        }
+        return {std::string(word) + " " + t.before, t.after, f->tag};
+    }
+    case tag::arrayType: {
+        TypeName t = inner();
+        std::string dimensions;
+        children([&](const IndexedEntry& e) {
+            if (e.tag != tag::subrangeType) {
+                return;
+            }
+            const auto range = facts(u, e.offset);
+            dimensions += '[';
+            if (range && range->count) {
+                dimensions += std::to_string(*range->count);
+            } else if (range && range->upperBound) {
+                dimensions += std::to_string(*range->upperBound + 1);
+            }
+            dimensions += ']';
+        });
+        return {t.before, (dimensions.empty() ? "[]" : dimensions) + t.after, f->tag};
+    }
+    case tag::subroutineType: {
+        const TypeName result = inner();
+        std::string parameters = "(";
+        children([&](const IndexedEntry& e) {
+            if (e.tag != tag::formalParameter && e.tag != tag::unspecifiedParameters) {
+                return;
+            }
+            if (parameters.size() > 1) {
+                parameters += ", ";
+            }
+            if (e.tag == tag::unspecifiedParameters) {
+                parameters += "...";
+                return;
+            }
+            const auto p = facts(u, e.offset);
+            const TypeName& t = p && p->type ? typeName(u, *p->type, chain + 1) : TypeName{};
+            parameters += t.before + t.after;
+        });
+        const std::string returned = result.before + result.after;
+        const bool glued = returned.ends_with('*') || returned.ends_with('&');
+        return {returned + (glued ? "" : " "), parameters + ")", f->tag};
+    }
+    default:
+        return {qualifiedName(u, *index, f->name), "", f->tag};
+    }
+}
+
+// name with the names of the namespaces, classes, structures, unions and
+// enumerations the entry is in before it ("probe::Point").
+std::string InfoLister::qualifiedName(const Unit& u, std::size_t entry, std::string name)
+{
+    std::uint32_t parent = entries_[entry].parent;
+    for (unsigned i = 0; i < maxTypeChain && parent != noParent; ++i) {
+        const std::uint64_t t = entries_[parent].tag;
+        if (t != tag::namespaceEntry && t != tag::structureType && t != tag::classType &&
+            t != tag::unionType && t != tag::enumerationType) {
+            break;
+        }
+        const auto f = facts(u, entries_[parent].offset);
+        const std::string outer = f && !f->name.empty()      ? f->name
+                                  : t == tag::namespaceEntry ? "(anonymous namespace)"
+                                                             : "";
+        name = outer + "::" + name;
+        parent = entries_[parent].parent;
+    }
+    return name;
+}
+
+// What a reference shows of its target: a type's full name, another entry's
+// linkage name or else its name, or those of the declaration or abstract
+// entry it completes.
+std::string InfoLister::referenceName(const Unit& u, std::uint64_t offset)
+{
+    for (unsigned i = 0; i < maxTypeChain; ++i) {
+        const auto f = facts(u, offset);
+        if (!f) {
+            return {};
+        }
+        if (isTypeTag(f->tag)) {
+            const TypeName& t = typeName(u, offset, 0);
+            return printable(t.before + t.after);
+        }
+        if (!f->linkageName.empty()) {
+            return displayName(f->linkageName, options_.demangle());
+        }
+        if (!f->name.empty() || !f->origin) {
+            return printable(f->name);
+        }
+        offset = *f->origin;
+    }
+    return {};
+}
+
+void InfoLister::list()
+{
+    heading(out_, ".debug_info");
+    Cursor c(info_.view);
+    while (!c.atEnd() && !out_.budget().exhausted()) {
+        Unit u;
+        std::uint64_t next = 0;
+        const bool readable = readHeader(c, u, next);
+        if (readable) {
+            const std::uint64_t first = c.offset();
+            index(c, u);
+            c.seek(first);
+            listEntries(c, u);
+        }
+        if (next <= u.offset) {
+            return;
+        }
+        c.seek(next);
+    }
+}
+
+} // namespace
+
+void listInfo(const Sections& sections, Output& out, const Options& options)
+{
+    if (sections.find(".debug_info") != nullptr) {
+        InfoLister(sections, out, options).list();
     }
 }
 
