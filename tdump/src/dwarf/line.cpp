@@ -941,6 +941,7 @@ bool ProgramLister::extended(Cursor& cursor)
     }
     default:
         report(out_, "extended opcode 0x" + toHex(opcode, 2) + " is unknown; skipped", at);
+        cursor.seek(end);
         break;
     }
     if (cursor.offset() != end) {
