@@ -302,9 +302,16 @@ BuiltObject makeObject(std::uint16_t machine, const std::vector<ObjectSection>& 
     b.put16(0, machine);
     b.put16(2, static_cast<std::uint16_t>(sections.size()));
     std::size_t at = 20 + sections.size() * 40;
+    std::string strings;
     for (std::size_t k = 0; k < sections.size(); ++k) {
         const ObjectSection& s = sections[k];
-        putSection(b, 20 + k * 40, s.name, 0, 0, static_cast<std::uint32_t>(s.data.size()),
+        // A longer name is "/" and the decimal offset of the name in the string table.
+        std::string name = s.name;
+        if (name.size() > 8) {
+            name = "/" + std::to_string(4 + strings.size());
+            strings += s.name + '\0';
+        }
+        putSection(b, 20 + k * 40, name, 0, 0, static_cast<std::uint32_t>(s.data.size()),
                    static_cast<std::uint32_t>(at), 0xC0300040);
         for (std::size_t i = 0; i < s.data.size(); ++i) {
             b.put8(at + i, s.data[i]);
@@ -314,7 +321,6 @@ BuiltObject makeObject(std::uint16_t machine, const std::vector<ObjectSection>& 
     object.symbolTable = at;
     b.put32(8, static_cast<std::uint32_t>(at));
     b.put32(12, static_cast<std::uint32_t>(symbols.size()));
-    std::string strings;
     for (const ObjectSymbol& symbol : symbols) {
         if (symbol.name.size() > 8) {
             b.put32(at, 0);
