@@ -54,7 +54,8 @@ ByteList sleb(std::int64_t value)
     ByteList bytes;
     while (true) {
         const auto low = static_cast<std::uint8_t>(value & 0x7F);
-        value >>= 7;
+        // An arithmetic shift, written on non-negative values only.
+        value = value < 0 ? ~(~value >> 7) : value >> 7;
         if ((value == 0 && (low & 0x40) == 0) || (value == -1 && (low & 0x40) != 0)) {
             bytes.push_back(low);
             return bytes;
@@ -228,7 +229,7 @@ TEST(DwarfLines, Version5EntryFormatsAndTheirForms)
     append(t, uleb(0x2001));
     append(t, {0x09});
     append(t, uleb(2));
-    for (std::uint32_t file = 0; file < 2; ++file) {
+    for (std::uint64_t file = 0; file < 2; ++file) {
         appendLittle(t, file * 4, 4);       // "x.c", "y.c"
         append(t, uleb(file == 0 ? 1 : 7)); // 7 names no directory
         appendLittle(t, 0x5F000000 + file, 4);
@@ -279,38 +280,26 @@ TEST(DwarfLines, DamagedHeadersAreReportedAndTheNextProgramListed)
         std::string_view what;
         Unit unit;
     };
-    std::vector<Case> cases;
-    {
+    // The good unit with one change.
+    const auto changed = [&](auto change) {
         Unit u = good;
-        u.version = 6;
-        cases.push_back({"version 6, which is not 2 to 5", u});
-    }
-    {
-        Unit u = good;
-        u.headerLength = 0x1000;
-        cases.push_back({"the header length (0x1000) runs past the unit", u});
-    }
-    {
-        Unit u = good;
-        u.lineRange = 0;
-        cases.push_back({"line_range is 0: the rows cannot be computed", u});
-    }
-    {
-        Unit u = good;
-        u.opcodeBase = 0;
-        cases.push_back({"opcode_base is 0: the opcodes cannot be told apart", u});
-    }
-    {
-        Unit u = good;
-        u.tables = bytesOf("src\0\0a.c\0\x80\x80"sv);
-        u.program.clear();
-        cases.push_back({"the file a.c is cut short", u});
-    }
-    {
-        Unit u = good;
-        u.tables = bytesOf("src\0\0a.c\0\2\0\0\0"sv);
-        cases.push_back({"directory 2 names no directory", u});
-    }
+        change(u);
+        return u;
+    };
+    const std::vector<Case> cases = {
+        {"version 6, which is not 2 to 5", changed([](Unit& u) { u.version = 6; })},
+        {"the header length (0x1000) runs past the unit",
+         changed([](Unit& u) { u.headerLength = 0x1000; })},
+        {"line_range is 0: the rows cannot be computed", changed([](Unit& u) { u.lineRange = 0; })},
+        {"opcode_base is 0: the opcodes cannot be told apart",
+         changed([](Unit& u) { u.opcodeBase = 0; })},
+        {"the file a.c is cut short", changed([](Unit& u) {
+             u.tables = bytesOf("src\0\0a.c\0\x80\x80"sv);
+             u.program.clear();
+         })},
+        {"directory 2 names no directory",
+         changed([](Unit& u) { u.tables = bytesOf("src\0\0a.c\0\2\0\0\0"sv); })},
+    };
     for (const Case& c : cases) {
         ByteList section = c.unit.bytes();
         append(section, good.bytes());

@@ -13,6 +13,7 @@
 
 #include "dwarf/cursor.h"
 #include "dwarf/dwarf.h"
+#include "dwarf/names.h"
 
 namespace tdump::dwarf {
 namespace {
@@ -72,7 +73,7 @@ constexpr std::array<std::string_view, 6> contentNames = {
     "DW_LNCT_MD5",
 };
 
-// The forms an entry field may take (DW_FORM_*), with their names.
+// The forms an entry field may take (DW_FORM_*).
 constexpr std::uint64_t formBlock2 = 0x03;
 constexpr std::uint64_t formBlock4 = 0x04;
 constexpr std::uint64_t formData2 = 0x05;
@@ -87,24 +88,11 @@ constexpr std::uint64_t formStrp = 0x0E;
 constexpr std::uint64_t formUdata = 0x0F;
 constexpr std::uint64_t formData16 = 0x1E;
 constexpr std::uint64_t formLineStrp = 0x1F;
-constexpr std::pair<std::uint64_t, std::string_view> formNames[] = {
-    {formBlock2, "DW_FORM_block2"}, {formBlock4, "DW_FORM_block4"},
-    {formData2, "DW_FORM_data2"},   {formData4, "DW_FORM_data4"},
-    {formData8, "DW_FORM_data8"},   {formString, "DW_FORM_string"},
-    {formBlock, "DW_FORM_block"},   {formBlock1, "DW_FORM_block1"},
-    {formData1, "DW_FORM_data1"},   {formSdata, "DW_FORM_sdata"},
-    {formStrp, "DW_FORM_strp"},     {formUdata, "DW_FORM_udata"},
-    {formData16, "DW_FORM_data16"}, {formLineStrp, "DW_FORM_line_strp"},
-};
-
-std::string formName(std::uint64_t form)
+// DW_FORM_ and the form's name, or its number when it has none.
+std::string formLabel(std::uint64_t form)
 {
-    for (const auto& [value, name] : formNames) {
-        if (value == form) {
-            return std::string(name);
-        }
-    }
-    return "DW_FORM_0x" + toHex(form);
+    const std::string_view name = formName(form);
+    return name.empty() ? "DW_FORM_0x" + toHex(form) : "DW_FORM_" + std::string(name);
 }
 
 std::string contentName(std::uint64_t content)
@@ -440,7 +428,7 @@ std::optional<std::vector<FieldFormat>> ProgramLister::readFormat(Cursor& cursor
     label(out_, std::string(what) + " entry format");
     for (std::size_t i = 0; i < format.size(); ++i) {
         out_ << (i == 0 ? "" : ", ") << contentName(format[i].content) << ' '
-             << formName(format[i].form);
+             << formLabel(format[i].form);
     }
     out_ << '\n';
     return format;
@@ -524,7 +512,7 @@ bool ProgramLister::readField(Cursor& cursor, FieldFormat field, Entry& entry)
         return size && cursor.skip(*size);
     }
     default:
-        report(out_, "a field of " + formName(field.form) + ", which an entry cannot hold", at);
+        report(out_, "a field of " + formLabel(field.form) + ", which an entry cannot hold", at);
         return false;
     }
     if (text) {
