@@ -241,8 +241,11 @@ TEST(PeTables, ExceptionTableAndUnwindInformation)
     image.setDirectory(3, TablesImage::rva(0x700), 16);
     EXPECT_TRUE(Contains(listOf(image, {"-eiEXC"}),
                          "  2 entries\n  Begin     Unwind data\n"
-                         "  00001000  packed 00000051, function length 80\n"
-                         "  7FFF0000  00001040\n"));
+                         "  00001000  packed 00000051: function length 80, RegF 0, RegI 0, H 0, "
+                         "CR 0, frame size 0\n"
+                         "  7FFF0000  00001040\n"
+                         "  ** the unwind data: RVA 0x1040 lies outside every section and the "
+                         "headers"));
 }
 
 TEST(PeTables, PogoAndReproDebugEntries)

@@ -772,28 +772,37 @@ void CoffFile::listChecksums(Output& out, const Options& options) const
     }
 }
 
-codeview::RelocatedFields CoffFile::relocatedFields(Output& out, const SectionHeader& section) const
+std::vector<CoffFile::RelocatedField> CoffFile::relocatedSymbols(Output& out,
+                                                                 const SectionHeader& section) const
 {
     const auto records = relocationRecords(section);
     if (!records) {
         return {};
     }
     // Relocated fields do not overlap, so a section has no more of them
-    // than bytes; the listing of the section reports a damaged table. The
-    // symbols are linker symbols, so they are shown as stored.
+    // than bytes; the listing of the section reports a damaged table.
     const auto [first, count] = *records;
     const std::uint64_t end = first + std::min<std::uint64_t>(count - first, section.rawSize);
-    std::vector<codeview::RelocatedFields::Field> fields;
+    std::vector<RelocatedField> fields;
     for (std::uint64_t i = first; i < end && !out.budget().exhausted(); ++i) {
         out.budget().charge(entryCost);
         std::array<std::uint8_t, relocation::size> raw{};
         if (!view_.read(section.relocPointer + i * relocation::size, raw)) {
             break;
         }
-        if (const auto name = symbolName(le32(&raw[relocation::symbolTableIndex]))) {
-            fields.emplace_back(view_.base() + section.rawPointer +
-                                    le32(&raw[relocation::virtualAddress]),
-                                printable(*name));
+        fields.push_back(
+            {le32(&raw[relocation::virtualAddress]), le32(&raw[relocation::symbolTableIndex])});
+    }
+    return fields;
+}
+
+codeview::RelocatedFields CoffFile::relocatedFields(Output& out, const SectionHeader& section) const
+{
+    // The symbols are linker symbols, so they are shown as stored.
+    std::vector<codeview::RelocatedFields::Field> fields;
+    for (const RelocatedField& field : relocatedSymbols(out, section)) {
+        if (const auto name = symbolName(field.symbol)) {
+            fields.emplace_back(view_.base() + section.rawPointer + field.offset, printable(*name));
         }
     }
     return codeview::RelocatedFields(std::move(fields));

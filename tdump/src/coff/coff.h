@@ -150,6 +150,9 @@ public:
     void listRelocations(Output& out, const Options& options) const;
     void listSymbols(Output& out, const Options& options) const;
     void listRawContents(Output& out, const Options& options) const;
+    // An ARM64 object's function unwind data: the .pdata entries, each named
+    // by its function's symbol, and the .xdata records they point at.
+    void listUnwindData(Output& out, const Options& options) const;
     // Verifies the checksums that section definition symbols carry.
     void listChecksums(Output& out, const Options& options) const;
     // The debug sections (.debug*) and, for CodeView ones, their records;
@@ -187,6 +190,13 @@ private:
     relocationRecords(const SectionHeader& section) const;
     void listSectionRelocations(Output& out, const Options& options,
                                 const SectionHeader& section) const;
+    // Where a section's relocations point (offsets in the section) and the
+    // symbols they name, in the order of the records.
+    struct RelocatedField {
+        std::uint32_t offset;
+        std::uint32_t symbol;
+    };
+    std::vector<RelocatedField> relocatedSymbols(Output& out, const SectionHeader& section) const;
     // The fields of a debug section that its relocations fill in.
     codeview::RelocatedFields relocatedFields(Output& out, const SectionHeader& section) const;
     void listSectionLines(Output& out, const Options& options, const SectionHeader& section) const;

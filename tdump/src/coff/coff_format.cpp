@@ -71,6 +71,7 @@ void listCoffDisplay(const CoffFile& coff, Output& out, const Options& options)
 {
     coff.listFileHeader(out, options);
     coff.listSections(out, options, SectionDetail::WithRelocationsAndLines);
+    coff.listUnwindData(out, options);
     coff.listSymbols(out, options);
 }
 

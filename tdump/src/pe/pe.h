@@ -154,6 +154,10 @@ private:
                       std::uint64_t count, std::uint32_t extraBytes) const;
     // An x64 function's unwind information, under its RUNTIME_FUNCTION line.
     void listUnwindInfo(Output& out, std::uint32_t rva, std::uint64_t referenceOffset) const;
+    // An ARM64 .pdata entry's second word: packed unwind data, or the RVA
+    // of its .xdata record.
+    void listArm64Unwind(Output& out, std::uint32_t unwindWord,
+                         std::uint64_t referenceOffset) const;
 
     View view_;
     std::uint32_t peOffset_;

@@ -8,6 +8,7 @@
 
 #include "display/file_display.h"
 #include "names.h"
+#include "pe/arm64_unwind.h"
 #include "pe/pe.h"
 
 namespace tdump {
@@ -499,14 +500,15 @@ void PeImage::listExceptions(Output& out, const Options& options) const
         const std::uint32_t second = mapped->view.u32(at + functionSecondField).value_or(0);
         if (entrySize == armFunctionSize) {
             out << "  " << hex(begin) << "  ";
-            // Packed entries hold the function length in bits 2..12, in
-            // units of 4 bytes (ARM64) or 2 (Thumb).
-            if ((second & 3) == 0) {
+            if (machine == machineArm64) {
+                listArm64Unwind(out, second, mapped->fileOffset + at + functionSecondField);
+            } else if ((second & 3) == 0) {
                 out << hex(second) << '\n';
             } else {
+                // Packed Thumb entries hold the function length in bits
+                // 2..12, in units of 2 bytes.
                 out << "packed " << hex(second) << ", function length "
-                    << dec(std::uint64_t{(second >> 2) & 0x7FF} * (machine == machineArm64 ? 4 : 2))
-                    << '\n';
+                    << dec(std::uint64_t{(second >> 2) & 0x7FF} * 2) << '\n';
             }
             continue;
         }
@@ -520,6 +522,24 @@ void PeImage::listExceptions(Output& out, const Options& options) const
         }
         listUnwindInfo(out, unwind, mapped->fileOffset + at + 8);
     }
+}
+
+void PeImage::listArm64Unwind(Output& out, std::uint32_t unwindWord,
+                              std::uint64_t referenceOffset) const
+{
+    if (arm64::isPacked(unwindWord)) {
+        arm64::listPacked(out, unwindWord, referenceOffset);
+        return;
+    }
+    out << hex(unwindWord);
+    const auto record = map(unwindWord);
+    if (!record) {
+        out << '\n';
+        report(out, "the unwind data: " + whyUnmapped(unwindWord), referenceOffset);
+        return;
+    }
+    out << "  ";
+    arm64::listRecord(out, record->view, unwindWord, [](std::uint64_t) { return std::string(); });
 }
 
 void PeImage::listUnwindInfo(Output& out, std::uint32_t rva, std::uint64_t referenceOffset) const
