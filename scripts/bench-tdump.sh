@@ -10,6 +10,10 @@
 #   - a program database: a program of 3000 classes and functions built by
 #     clang (MSVC mode) and lld-link, its PDB (about 1.8 MB) listed by tdump
 #     against llvm-pdbutil dump -all, with the peak memory of each
+#   - the DWARF debug information of the DLL (Wine's shell32.dll holds
+#     megabytes of it): the whole debug display, tdump -d (units and entries,
+#     line programs, address and range lists, locations, call frames), against
+#     llvm-dwarfdump --debug-info --debug-line, with the peak memory of each
 # Each command runs 5 times, the two alternating, with its output going to a
 # file; the table shows the medians and how many times faster tdump is.
 # Builds nothing: expects build/native (cmake --preset native && cmake --build --preset native).
@@ -28,7 +32,8 @@ command -v xxd >/dev/null || { echo "bench-tdump: xxd not found" >&2; exit 1; }
 command -v "$objdump" >/dev/null || { echo "bench-tdump: $objdump not found" >&2; exit 1; }
 command -v "$readobj" >/dev/null || { echo "bench-tdump: $readobj not found" >&2; exit 1; }
 pdbutil=${PDBUTIL:-llvm-pdbutil}
-for tool in clang++ lld-link "$pdbutil"; do
+dwarfdump=${DWARFDUMP:-llvm-dwarfdump}
+for tool in clang++ lld-link "$pdbutil" "$dwarfdump"; do
   command -v "$tool" >/dev/null || { echo "bench-tdump: $tool not found" >&2; exit 1; }
 done
 
@@ -62,6 +67,16 @@ lld-link /entry:start /subsystem:console /nodefaultlib /debug /pdb:"$work/big.pd
   /out:"$work/big.exe" "$work/big.obj" >/dev/null
 # Peak resident memory of a command, in KiB, its output to a file.
 peak_kib() { /usr/bin/time -f %M -o "$work/peak" "$@" > "$work/out" 2>/dev/null; cat "$work/peak"; }
+# "peak memory <task>: tdump ... KiB, <tool> ... KiB": tdump run with the
+# arguments before "--", the reference command after it.
+peak_row() {
+  local task=$1 switches=()
+  shift
+  while [ "$1" != -- ]; do switches+=("$1"); shift; done
+  shift
+  echo "peak memory $task: tdump $(peak_kib "$tdump" "${switches[@]}") KiB," \
+    "$(basename "$1") $(peak_kib "$@") KiB"
+}
 
 # Seconds (with milliseconds) that the command takes, its output to a file.
 # The previous output is deleted first, outside the timing: truncating a
@@ -78,7 +93,8 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 listings() { "$tdump" -ee "$dll" > "$work/out.ee" && "$tdump" -em "$dll"; }
 
-declare -a hex_tdump hex_xxd list_tdump list_objdump exe_tdump exe_readobj pdb_tdump pdb_llvm
+declare -a hex_tdump hex_xxd list_tdump list_objdump exe_tdump exe_readobj pdb_tdump pdb_llvm \
+  dwarf_tdump dwarf_llvm
 for ((i = 0; i < runs; i++)); do
   hex_tdump+=("$(seconds "$tdump" -h "$work/random.bin")")
   hex_xxd+=("$(seconds xxd "$work/random.bin")")
@@ -88,6 +104,8 @@ for ((i = 0; i < runs; i++)); do
   exe_readobj+=("$(seconds "$readobj" --all "$dll")")
   pdb_tdump+=("$(seconds "$tdump" "$work/big.pdb")")
   pdb_llvm+=("$(seconds "$pdbutil" dump -all "$work/big.pdb")")
+  dwarf_tdump+=("$(seconds "$tdump" -d "$dll")")
+  dwarf_llvm+=("$(seconds "$dwarfdump" --debug-info --debug-line "$dll")")
 done
 
 row() {
@@ -109,5 +127,8 @@ row "executable display of the DLL" \
 row "program database ($(( $(stat -c %s "$work/big.pdb") / 1024 )) KiB)" \
   "$(printf '%s\n' "${pdb_tdump[@]}" | median)" "$(printf '%s\n' "${pdb_llvm[@]}" | median)" \
   "$(basename "$pdbutil") dump -all"
-echo "peak memory listing the program database: tdump $(peak_kib "$tdump" "$work/big.pdb") KiB," \
-  "$(basename "$pdbutil") $(peak_kib "$pdbutil" dump -all "$work/big.pdb") KiB"
+row "DWARF of the DLL (tdump -d)" \
+  "$(printf '%s\n' "${dwarf_tdump[@]}" | median)" "$(printf '%s\n' "${dwarf_llvm[@]}" | median)" \
+  "$(basename "$dwarfdump") info+line"
+peak_row "listing the program database" "$work/big.pdb" -- "$pdbutil" dump -all "$work/big.pdb"
+peak_row "listing the DLL's DWARF" -d "$dll" -- "$dwarfdump" --debug-info --debug-line "$dll"
