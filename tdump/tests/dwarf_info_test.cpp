@@ -78,8 +78,8 @@ constexpr std::uint64_t atName = 0x03, atByteSize = 0x0B, atLanguage = 0x13, atL
                         atHighPc = 0x12, atProducer = 0x25, atCount = 0x37, atEncoding = 0x3E,
                         atType = 0x49, atStrOffsetsBase = 0x72, atAddrBase = 0x73,
                         atConstValue = 0x1C;
-constexpr std::uint64_t formAddr = 0x01, formData4 = 0x06, formString = 0x08, formData1 = 0x0B,
-                        formStrp = 0x0E, formUdata = 0x0F, formRef4 = 0x13, formSecOffset = 0x17,
+constexpr std::uint64_t formData4 = 0x06, formString = 0x08, formData1 = 0x0B, formStrp = 0x0E,
+                        formUdata = 0x0F, formRef4 = 0x13, formSecOffset = 0x17,
                         formLineStrp = 0x1F, formStrx1 = 0x25, formAddrx = 0x1B,
                         formGnuAddrIndex = 0x1F01, formGnuStrIndex = 0x1F02;
 

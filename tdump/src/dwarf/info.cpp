@@ -21,10 +21,10 @@ namespace {
 // The attributes, forms and tags this reader acts on (DW_AT_*, DW_FORM_*,
 // DW_TAG_*, DW_UT_*).
 namespace at {
-constexpr std::uint64_t sibling = 0x01, location = 0x02, name = 0x03, byteSize = 0x0B,
-                        stringLength = 0x19, lowPc = 0x11, highPc = 0x12, lowerBound = 0x22,
-                        returnAddr = 0x2A, segment = 0x2E, upperBound = 0x2F, abstractOrigin = 0x31,
-                        count = 0x37, dataMemberLocation = 0x38, declColumn = 0x39, declFile = 0x3A,
+constexpr std::uint64_t sibling = 0x01, location = 0x02, name = 0x03, stringLength = 0x19,
+                        lowPc = 0x11, highPc = 0x12, returnAddr = 0x2A, segment = 0x2E,
+                        upperBound = 0x2F, abstractOrigin = 0x31, count = 0x37,
+                        dataMemberLocation = 0x38, declColumn = 0x39, declFile = 0x3A,
                         declLine = 0x3B, frameBase = 0x40, specification = 0x47, staticLink = 0x48,
                         type = 0x49, useLocation = 0x4A, vtableElemLocation = 0x4D,
                         allocated = 0x4E, associated = 0x4F, dataLocation = 0x50, callColumn = 0x57,
@@ -1169,7 +1169,10 @@ std::string InfoLister::qualifiedName(const Unit& u, std::size_t entry, std::str
         const std::string outer = f && !f->name.empty()      ? f->name
                                   : t == tag::namespaceEntry ? "(anonymous namespace)"
                                                              : "";
-        name = outer + "::" + name;
+        std::string qualified = outer;
+        qualified += "::";
+        qualified += name;
+        name = std::move(qualified);
         parent = entries_[parent].parent;
     }
     return name;
