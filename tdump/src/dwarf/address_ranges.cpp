@@ -23,13 +23,13 @@ void listAddressRanges(const Sections& sections, Output& out, const Options&)
             report(out, "a set's length: " + std::string(c.failure()), at);
             return;
         }
-        const std::uint64_t end = tableEnd(out, c, *length, at);
+        const std::uint64_t afterLength = c.offset();
         const auto version = c.u16();
         const auto unit = version ? c.offsetField(length->offsetSize) : std::nullopt;
         const auto addressSize = unit ? c.u8() : std::nullopt;
         const auto segmentSize = addressSize ? c.u8() : std::nullopt;
-        if (!segmentSize || c.offset() > end) {
-            report(out, "the set's header runs past its end", at);
+        if (!segmentSize) {
+            report(out, "a set's header: " + std::string(c.failure()), at);
             return;
         }
         out << "  Set at 0x" << hex(setOffset, 1) << ": length 0x" << hex(length->length, 1) << ", "
@@ -37,6 +37,11 @@ void listAddressRanges(const Sections& sections, Output& out, const Options&)
             << ", unit at 0x" << hex(*unit, 1) << '\n'
             << "    address size " << dec(*addressSize) << ", segment selector size "
             << dec(*segmentSize) << '\n';
+        const std::uint64_t end = tableEnd(out, c.view(), afterLength, *length, at);
+        if (c.offset() > end) {
+            report(out, "the set's header runs past its end", at);
+            return;
+        }
         if (*addressSize == 0 || *addressSize > 8 || *segmentSize > 8) {
             report(out, "addresses and segment selectors of 1 to 8 bytes expected", at);
             c.seek(end);

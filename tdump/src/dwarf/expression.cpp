@@ -264,6 +264,7 @@ public:
                 return false;
             }
             if (c_.offset() > end) {
+                out_ << ' ';
                 damage("the operands of the operation end past the expression", at);
                 return false;
             }

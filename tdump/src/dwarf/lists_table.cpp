@@ -16,9 +16,10 @@ void reportRead(Output& out, const Cursor& c, std::string_view what, std::uint64
 }
 
 // The expression of length bytes at the cursor, on the current line; the
-// cursor moves past it. false after reporting when it runs past end.
+// cursor moves past it, after separator. false after reporting when it
+// runs past end.
 bool writeLocation(Output& out, Cursor& c, std::uint64_t length, std::uint64_t end,
-                   const ExpressionShape& shape)
+                   const ExpressionShape& shape, std::string_view separator)
 {
     if (length > end - std::min(end, c.offset())) {
         out << '\n';
@@ -26,6 +27,7 @@ bool writeLocation(Output& out, Cursor& c, std::uint64_t length, std::uint64_t e
                c.fileOffset());
         return false;
     }
+    out << separator;
     if (length == 0) {
         out << "empty";
         return true;
@@ -98,8 +100,7 @@ void listEntries(Output& out, Cursor& c, std::uint64_t end, std::span<const List
             out << ", 0x" << hex(*second, 1);
         }
         if (kind.located) {
-            out << ": ";
-            if (!writeLocation(out, c, *length, end, shape)) {
+            if (!writeLocation(out, c, *length, end, shape, ": ")) {
                 return;
             }
         }
@@ -114,15 +115,15 @@ void listEntries(Output& out, Cursor& c, std::uint64_t end, std::span<const List
 
 } // namespace
 
-std::uint64_t tableEnd(Output& out, const Cursor& c, const InitialLength& length,
-                       std::uint64_t lengthAt)
+std::uint64_t tableEnd(Output& out, const View& section, std::uint64_t afterLength,
+                       const InitialLength& length, std::uint64_t lengthAt)
 {
-    if (length.length > c.remaining()) {
+    if (length.length > section.size() - std::min(section.size(), afterLength)) {
         report(out, "the length 0x" + toHex(length.length) + " runs past the end of the section",
                lengthAt);
-        return c.view().size();
+        return section.size();
     }
-    return c.offset() + length.length;
+    return afterLength + length.length;
 }
 
 void listListTables(const Section& section, Output& out, std::span<const ListEntryKind> kinds,
@@ -137,13 +138,13 @@ void listListTables(const Section& section, Output& out, std::span<const ListEnt
             reportRead(out, c, "a table's length", at);
             return;
         }
-        const std::uint64_t end = tableEnd(out, c, *length, at);
+        const std::uint64_t afterLength = c.offset();
         const auto version = c.u16();
         const auto addressSize = version ? c.u8() : std::nullopt;
         const auto segmentSize = addressSize ? c.u8() : std::nullopt;
         const auto count = segmentSize ? c.u32() : std::nullopt;
-        if (!count || c.offset() > end) {
-            report(out, "the table's header runs past its end", at);
+        if (!count) {
+            reportRead(out, c, "a table's header", at);
             return;
         }
         out << "  Table at 0x" << hex(tableOffset, 1) << ": length 0x" << hex(length->length, 1)
@@ -151,6 +152,11 @@ void listListTables(const Section& section, Output& out, std::span<const ListEnt
             << '\n'
             << "    address size " << dec(*addressSize) << ", segment selector size "
             << dec(*segmentSize) << ", " << dec(*count) << " offsets\n";
+        const std::uint64_t end = tableEnd(out, c.view(), afterLength, *length, at);
+        if (c.offset() > end) {
+            report(out, "the table's header runs past its end", at);
+            return;
+        }
         if (*version != 5 || *addressSize == 0 || *addressSize > 8) {
             report(out, "a table of version 5 with addresses of 1 to 8 bytes expected", at);
             c.seek(end);
@@ -218,8 +224,7 @@ void listAddressPairLists(const Section& section, Output& out, const Sections& s
                 reportRead(out, c, "an expression's length", c.fileOffset());
                 return;
             }
-            out << "  ";
-            if (!writeLocation(out, c, *length, c.view().size(), shape)) {
+            if (!writeLocation(out, c, *length, c.view().size(), shape, "  ")) {
                 return;
             }
         }

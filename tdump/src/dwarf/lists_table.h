@@ -26,11 +26,11 @@ struct ListEntryKind {
     bool located = false;
 };
 
-// Where a table or set whose length was read at lengthAt ends: after that
-// length, or at the end of the section when the length runs past it
-// (reported).
-std::uint64_t tableEnd(Output& out, const Cursor& c, const InitialLength& length,
-                       std::uint64_t lengthAt);
+// Where a table or set ends whose length, read at lengthAt (a file offset),
+// ends at afterLength: after that length, or at the end of the section
+// when the length runs past it (reported).
+std::uint64_t tableEnd(Output& out, const View& section, std::uint64_t afterLength,
+                       const InitialLength& length, std::uint64_t lengthAt);
 
 // Lists the DWARF 5 tables of section: each header and its offsets, then its
 // lists one after the other, each up to its end-of-list entry (code 0).
