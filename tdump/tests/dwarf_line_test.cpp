@@ -104,6 +104,7 @@ struct Unit {
     ByteList program;
     std::optional<std::uint32_t> unitLength;
     std::optional<std::uint32_t> headerLength;
+    bool dwarf64 = false; // 64-bit DWARF: 8-byte lengths and offsets
 
     ByteList bytes() const
     {
@@ -128,12 +129,18 @@ struct Unit {
             unit.push_back(8); // address size
             unit.push_back(0); // segment selector size
         }
-        appendLittle(
-            unit, headerLength.value_or(static_cast<std::uint32_t>(afterHeaderLength.size())), 4);
+        const unsigned offsetSize = dwarf64 ? 8 : 4;
+        appendLittle(unit,
+                     headerLength.value_or(static_cast<std::uint32_t>(afterHeaderLength.size())),
+                     offsetSize);
         append(unit, afterHeaderLength);
         append(unit, program);
         ByteList bytes;
-        appendLittle(bytes, unitLength.value_or(static_cast<std::uint32_t>(unit.size())), 4);
+        if (dwarf64) {
+            appendLittle(bytes, 0xFFFFFFFF, 4);
+        }
+        appendLittle(bytes, unitLength.value_or(static_cast<std::uint32_t>(unit.size())),
+                     offsetSize);
         append(bytes, unit);
         return bytes;
     }
@@ -193,11 +200,12 @@ TEST(DwarfLines, EveryOpcodeMakesTheRowsItShould)
     EXPECT_TRUE(Contains(text, "        1  src\n"));
     EXPECT_TRUE(Contains(text, "        1    1  00000000  00000000  a.c\n"
                                "        2    0  00000000  00000000  b.h\n"));
-    EXPECT_TRUE(Contains(text, "    0000000140001000      10      0     1  is_stmt\n"
-                               "    0000000140001002      13      0     1  is_stmt\n"
-                               "    0000000140001002      13      7     1  basic_block  "
-                               "prologue_end  epilogue_begin  discriminator 5  isa 2\n"
-                               "    0000000140001116      13      7     2  isa 2\n"));
+    const std::string rows = "    0000000140001000      10      0     1  is_stmt\n"
+                             "    0000000140001002      13      0     1  is_stmt\n"
+                             "    0000000140001002      13      7     1  basic_block  "
+                             "prologue_end  epilogue_begin  discriminator 5  isa 2\n"
+                             "    0000000140001116      13      7     2  isa 2\n";
+    EXPECT_TRUE(Contains(text, rows));
     EXPECT_TRUE(Contains(text, "  isa 2\n"
                                "  ** extended opcode 0x7F is unknown; skipped"));
     EXPECT_TRUE(Contains(text,
@@ -205,6 +213,14 @@ TEST(DwarfLines, EveryOpcodeMakesTheRowsItShould)
                          "    0000000140002000       1      0     1  is_stmt\n"
                          "    0000000140002000       1      0     1  is_stmt  end_sequence\n"));
     EXPECT_EQ(reports(text).size(), 1u) << text;
+
+    // The same program in 64-bit DWARF: lengths of eight bytes.
+    Unit wide = unit;
+    wide.dwarf64 = true;
+    const std::string wideText = lines(wide.bytes());
+    EXPECT_TRUE(Contains(wideText, " (64-bit DWARF)\n"));
+    EXPECT_TRUE(Contains(wideText, rows));
+    EXPECT_EQ(reports(wideText).size(), 1u) << wideText;
 
     // With -v, each opcode before the rows it makes.
     const std::string verbose = lines(unit.bytes(), {}, {"-ic", "-v"});
