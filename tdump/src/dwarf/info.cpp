@@ -337,6 +337,21 @@ int digits(std::uint64_t f)
     }
 }
 
+// How a type name shows an unnamed structure, class, union or enumeration.
+std::string_view unnamedTypeName(std::uint64_t t)
+{
+    switch (t) {
+    case tag::structureType:
+        return "<unnamed struct>";
+    case tag::classType:
+        return "<unnamed class>";
+    case tag::unionType:
+        return "<unnamed union>";
+    default:
+        return "<unnamed enum>";
+    }
+}
+
 std::string numbered(std::string_view name, std::uint64_t value)
 {
     return name.empty() ? "0x" + toHex(value) : std::string(name);
@@ -1149,6 +1164,14 @@ TypeName InfoLister::composeTypeName(const Unit& u, std::uint64_t offset, unsign
         const bool glued = returned.ends_with('*') || returned.ends_with('&');
         return {returned + (glued ? "" : " "), parameters + ")", f->tag};
     }
+    case tag::structureType:
+    case tag::classType:
+    case tag::unionType:
+    case tag::enumerationType:
+        if (f->name.empty()) {
+            return {std::string(unnamedTypeName(f->tag)), "", f->tag};
+        }
+        return {qualifiedName(u, *index, f->name), "", f->tag};
     default:
         return {qualifiedName(u, *index, f->name), "", f->tag};
     }
