@@ -266,9 +266,9 @@ std::string instruction(const CodeKind& kind, const std::uint8_t* b, bool epilog
 }
 
 // Lists the codes from index start up to the end code, as the prologue
-// (unwind order) or an epilogue (execution order) runs them. codes is at
-// the view's offset codesAt; false when the sequence is malformed.
-bool listCodes(Output& out, View record, std::uint64_t codesAt, std::uint32_t codeBytes,
+// (unwind order) or an epilogue (execution order) runs them. The codes are at
+// the view's offset codesAt.
+void listCodes(Output& out, View record, std::uint64_t codesAt, std::uint32_t codeBytes,
                std::uint32_t start, bool epilogue)
 {
     std::array<std::uint8_t, 4> b{};
@@ -282,14 +282,14 @@ bool listCodes(Output& out, View record, std::uint64_t codesAt, std::uint32_t co
             report(out,
                    "unwind code 0x" + toHex(b[0], 2) + " at index " + number(i) + " is reserved",
                    record.base() + at);
-            return false;
+            return;
         }
         if (kind->length > codeBytes - i) {
             report(out,
                    std::string(kind->name) + " at index " + number(i) + " needs " +
                        number(kind->length) + " bytes, " + number(codeBytes - i) + " are left",
                    record.base() + at);
-            return false;
+            return;
         }
         (void)record.read(at, std::span(b.data(), kind->length));
         std::string bytes;
@@ -301,7 +301,7 @@ bool listCodes(Output& out, View record, std::uint64_t codesAt, std::uint32_t co
             out << "        " << bytes << '\n';
             report(out, "save_any_reg at index " + number(i) + " has a reserved form",
                    record.base() + at);
-            return false;
+            return;
         }
         out << "        " << column(bytes, 12);
         if (text.empty()) {
@@ -310,7 +310,7 @@ bool listCodes(Output& out, View record, std::uint64_t codesAt, std::uint32_t co
             out << column(kind->name, 15) << text << '\n';
         }
         if (kind->value == end) {
-            return true;
+            return;
         }
         i += kind->length;
     }
@@ -318,7 +318,6 @@ bool listCodes(Output& out, View record, std::uint64_t codesAt, std::uint32_t co
         report(out, "the unwind codes from index " + number(start) + " have no end code",
                record.base() + codesAt + start);
     }
-    return false;
 }
 
 struct Header {
