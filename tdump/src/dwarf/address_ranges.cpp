@@ -32,9 +32,8 @@ void listAddressRanges(const Sections& sections, Output& out, const Options&)
             report(out, "a set's header: " + std::string(c.failure()), at);
             return;
         }
-        out << "  Set at 0x" << hex(setOffset, 1) << ": length 0x" << hex(length->length, 1) << ", "
-            << dec(length->offsetSize * 8) << "-bit DWARF, version " << dec(*version)
-            << ", unit at 0x" << hex(*unit, 1) << '\n'
+        writeTableStart(out, "Set", setOffset, *length, *version);
+        out << ", unit at 0x" << hex(*unit, 1) << '\n'
             << "    address size " << dec(*addressSize) << ", segment selector size "
             << dec(*segmentSize) << '\n';
         const std::uint64_t end = tableEnd(out, c.view(), afterLength, *length, at);

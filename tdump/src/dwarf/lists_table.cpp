@@ -50,19 +50,29 @@ std::optional<std::uint64_t> readOperand(Cursor& c, ListOperand operand, unsigne
     return 0;
 }
 
+// Charges the entry at the cursor to the budget, and heads a new list when
+// one starts there; false when the budget is spent.
+bool beginEntry(Output& out, const Cursor& c, bool& listStart)
+{
+    if (out.budget().exhausted()) {
+        return false;
+    }
+    out.budget().charge(entryCost);
+    if (listStart) {
+        out << "  List at 0x" << hex(c.offset(), 1) << '\n';
+        listStart = false;
+    }
+    return true;
+}
+
 // The lists of a DWARF 5 table from the cursor to end.
 void listEntries(Output& out, Cursor& c, std::uint64_t end, std::span<const ListEntryKind> kinds,
                  const ExpressionShape& shape)
 {
     bool listStart = true;
     while (c.offset() < end) {
-        if (out.budget().exhausted()) {
+        if (!beginEntry(out, c, listStart)) {
             return;
-        }
-        out.budget().charge(entryCost);
-        if (listStart) {
-            out << "  List at 0x" << hex(c.offset(), 1) << '\n';
-            listStart = false;
         }
         const std::uint64_t at = c.fileOffset();
         const auto code = c.u8();
@@ -126,6 +136,14 @@ std::uint64_t tableEnd(Output& out, const View& section, std::uint64_t afterLeng
     return afterLength + length.length;
 }
 
+void writeTableStart(Output& out, std::string_view what, std::uint64_t offset,
+                     const InitialLength& length, unsigned version)
+{
+    out << "  " << what << " at 0x" << hex(offset, 1) << ": length 0x" << hex(length.length, 1)
+        << ", " << dec(std::uint64_t{length.offsetSize} * 8) << "-bit DWARF, version "
+        << dec(version);
+}
+
 void listListTables(const Section& section, Output& out, std::span<const ListEntryKind> kinds,
                     std::uint16_t machine)
 {
@@ -147,10 +165,8 @@ void listListTables(const Section& section, Output& out, std::span<const ListEnt
             reportRead(out, c, "a table's header", at);
             return;
         }
-        out << "  Table at 0x" << hex(tableOffset, 1) << ": length 0x" << hex(length->length, 1)
-            << ", " << dec(length->offsetSize * 8) << "-bit DWARF, version " << dec(*version)
-            << '\n'
-            << "    address size " << dec(*addressSize) << ", segment selector size "
+        writeTableStart(out, "Table", tableOffset, *length, *version);
+        out << "\n    address size " << dec(*addressSize) << ", segment selector size "
             << dec(*segmentSize) << ", " << dec(*count) << " offsets\n";
         const std::uint64_t end = tableEnd(out, c.view(), afterLength, *length, at);
         if (c.offset() > end) {
@@ -192,13 +208,8 @@ void listAddressPairLists(const Section& section, Output& out, const Sections& s
     Cursor c(section.view);
     bool listStart = true;
     while (!c.atEnd()) {
-        if (out.budget().exhausted()) {
+        if (!beginEntry(out, c, listStart)) {
             return;
-        }
-        out.budget().charge(entryCost);
-        if (listStart) {
-            out << "  List at 0x" << hex(c.offset(), 1) << '\n';
-            listStart = false;
         }
         const std::uint64_t at = c.fileOffset();
         const auto begin = c.fixed(size);

@@ -32,6 +32,11 @@ struct ListEntryKind {
 std::uint64_t tableEnd(Output& out, const View& section, std::uint64_t afterLength,
                        const InitialLength& length, std::uint64_t lengthAt);
 
+// Starts the line of a table's or set's header: what it is, where, its
+// length and format, its version.
+void writeTableStart(Output& out, std::string_view what, std::uint64_t offset,
+                     const InitialLength& length, unsigned version);
+
 // Lists the DWARF 5 tables of section: each header and its offsets, then its
 // lists one after the other, each up to its end-of-list entry (code 0).
 void listListTables(const Section& section, Output& out, std::span<const ListEntryKind> kinds,
