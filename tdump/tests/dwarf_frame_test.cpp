@@ -225,9 +225,10 @@ TEST(DwarfFrameDamage, InstructionsThatCannotBeDecodedEndTheirEntryOnly)
     const std::size_t cut = frame.size() + 24;
     append(frame, fde(0, 0x2000, 0x10, {0x04, 0x01, 0x00}));
     const std::size_t overLong = frame.size() + 24;
-    Entry leb{0x0E};
-    leb.insert(leb.end(), 10, 0x80);
-    leb.push_back(0x01);
+    // def_cfa_offset with eleven bytes of LEB128.
+    Entry leb(12, 0x80);
+    leb.front() = 0x0E;
+    leb.back() = 0x01;
     append(frame, fde(0, 0x3000, 0x10, leb));
     const std::size_t expression = frame.size() + 24;
     append(frame, fde(0, 0x4000, 0x10, {0x10, 3, 5, 0x77, 0x08}));

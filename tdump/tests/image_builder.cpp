@@ -308,7 +308,9 @@ BuiltObject makeObject(std::uint16_t machine, const std::vector<ObjectSection>& 
         // A longer name is "/" and the decimal offset of the name in the string table.
         std::string name = s.name;
         if (name.size() > 8) {
-            name = "/" + std::to_string(4 + strings.size());
+            // Built a piece at a time: "/" + to_string() trips g++ 12's -Wrestrict at -O3.
+            name = "/";
+            name += std::to_string(4 + strings.size());
             strings += s.name + '\0';
         }
         putSection(b, 20 + k * 40, name, 0, 0, static_cast<std::uint32_t>(s.data.size()),

@@ -265,10 +265,10 @@ private:
     // Reads an operand; a failure is kept in problem_ and later reads give 0.
     Value read(Operand operand)
     {
-        if (!problem_.empty()) {
-            return {0, c_.view().sub(0, 0)};
-        }
         Value value{0, c_.view().sub(0, 0)};
+        if (!problem_.empty()) {
+            return value;
+        }
         std::optional<std::uint64_t> number;
         switch (operand) {
         case Operand::none:
