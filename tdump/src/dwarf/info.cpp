@@ -77,6 +77,7 @@ constexpr std::size_t maxIndexedEntries = std::size_t{1} << 22;
 // Links followed to compose one type's name, and children read for it.
 constexpr unsigned maxTypeChain = 16;
 constexpr unsigned maxTypeChildren = 64;
+constexpr std::size_t maxTypeScan = 4096;
 constexpr std::size_t maxBlockBytesShown = 24;
 
 struct AttributeSpec {
@@ -1081,7 +1082,11 @@ TypeName InfoLister::composeTypeName(const Unit& u, std::uint64_t offset, unsign
         return typeName(u, *f->type, chain + 1);
     };
     const auto children = [&](auto each) {
-        for (std::size_t i = *index + 1, n = 0; i < entries_.size() && n < maxTypeChildren; ++i) {
+        // Only so many entries after the type are looked at for its
+        // children: real types have a few, while a damaged unit may nest
+        // any number of entries below one.
+        const std::size_t end = std::min(entries_.size(), *index + 1 + maxTypeScan);
+        for (std::size_t i = *index + 1, n = 0; i < end && n < maxTypeChildren; ++i) {
             const std::uint32_t parent = entries_[i].parent;
             if (parent == noParent || parent < *index) {
                 break;
