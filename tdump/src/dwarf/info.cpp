@@ -1212,7 +1212,9 @@ std::string InfoLister::qualifiedName(const Unit& u, std::size_t entry, std::str
 std::string InfoLister::referenceName(const Unit& u, std::uint64_t offset)
 {
     for (unsigned i = 0; i < maxTypeChain; ++i) {
-        const auto f = facts(u, offset);
+        // Only an entry of this unit: an offset between entries would read
+        // as nonsense.
+        const auto f = indexOf(offset) ? facts(u, offset) : std::nullopt;
         if (!f) {
             return {};
         }
