@@ -155,13 +155,24 @@ TEST(DwarfExpressions, DamageEndsTheExpressionAndTheListGoesOn)
     EXPECT_EQ(reports(text).size(), cases.size() + 1) << text;
 }
 
+// The header of an address range set after its length: version 2, the
+// unit's offset, 8-byte addresses without segments, then the padding that
+// takes the tuples to 16 bytes from the set's start.
+void appendSetHeader(Data& to, std::uint32_t unit)
+{
+    appendLittle(to, 2, 2);
+    appendLittle(to, unit, 4);
+    appendLittle(to, 8, 2);
+    appendLittle(to, 0xEEEEEEEEu, 4);
+}
+
 TEST(DwarfAddressRanges, SetsWithPaddingAndDamage)
 {
     Data aranges;
     // A set of version 2 for the unit at 0x40: 12 bytes of header, padded
     // to 16, two tuples and the terminating one.
     appendLittle(aranges, 12 + 48, 4);
-    append(aranges, {2, 0, 0x40, 0, 0, 0, 8, 0, 0xEE, 0xEE, 0xEE, 0xEE});
+    appendSetHeader(aranges, 0x40);
     appendLittle(aranges, 0x1000, 8);
     appendLittle(aranges, 0x20, 8);
     appendLittle(aranges, 0x2000, 8);
@@ -170,12 +181,12 @@ TEST(DwarfAddressRanges, SetsWithPaddingAndDamage)
     // A set without its terminating tuple, then one whose length runs past
     // the section.
     appendLittle(aranges, 12 + 16, 4);
-    append(aranges, {2, 0, 0, 0, 0, 0, 8, 0, 0, 0, 0, 0});
+    appendSetHeader(aranges, 0);
     appendLittle(aranges, 0x3000, 8);
     appendLittle(aranges, 0x10, 8);
     const std::size_t tooLong = aranges.size();
     appendLittle(aranges, 0x1000, 4);
-    append(aranges, {2, 0, 0, 0, 0, 0, 8, 0, 0, 0, 0, 0});
+    appendSetHeader(aranges, 0);
     appendLittle(aranges, 0x4000, 8);
     appendLittle(aranges, 0x10, 8);
     const std::string text = listSections({{".debug_aranges", aranges}}, "-iu");
