@@ -353,9 +353,15 @@ std::string_view unnamedTypeName(std::uint64_t t)
     }
 }
 
-std::string numbered(std::string_view name, std::uint64_t value)
+// The name in a column of width, or the number when it has no name. Known
+// names go out as they are: one listing writes millions of them.
+void writeNamed(Output& out, std::string_view name, std::uint64_t value, std::size_t width = 0)
 {
-    return name.empty() ? "0x" + toHex(value) : std::string(name);
+    if (name.empty()) {
+        out << column("0x" + toHex(value), width);
+    } else {
+        out << column(name, width);
+    }
 }
 
 // What ended the reading of a unit's entries early.
@@ -496,7 +502,8 @@ bool InfoLister::readHeader(Cursor& c, Unit& u, std::uint64_t& next)
     }
     out_ << "version " << dec(u.version);
     if (u.version == 5) {
-        out_ << ' ' << numbered(unitTypeName(u.type), u.type);
+        out_ << ' ';
+        writeNamed(out_, unitTypeName(u.type), u.type);
     }
     out_ << ", " << (u.offsetSize == 8 ? "64" : "32") << "-bit, length " << hex(length->length)
          << '\n';
@@ -786,16 +793,19 @@ void InfoLister::listEntries(Cursor& c, const Unit& u)
             out_ << "null\n";
             return true;
         }
-        out_ << numbered(tagName(a->tag), a->tag) << (a->children ? " (children)\n" : "\n");
+        writeNamed(out_, tagName(a->tag), a->tag);
+        out_ << (a->children ? " (children)\n" : "\n");
         attributeIndent = indent + 12;
         lowPc.reset();
         return true;
     };
     const auto onAttribute = [&](const AttributeSpec& spec, const Value& v,
                                  std::uint64_t fileOffset) {
-        out_ << column("", attributeIndent)
-             << column(numbered(attributeName(spec.name), spec.name), 22) << ' '
-             << column(numbered(formName(v.form), v.form), 14) << ' ';
+        out_ << column("", attributeIndent);
+        writeNamed(out_, attributeName(spec.name), spec.name, 22);
+        out_ << ' ';
+        writeNamed(out_, formName(v.form), v.form, 14);
+        out_ << ' ';
         listValue(u, spec, v, lowPc, fileOffset);
         return true;
     };
