@@ -156,6 +156,30 @@ TEST(Arm64Unwind, RecordWithScopesCodesAndHandler)
     EXPECT_TRUE(reports(text).empty());
 }
 
+TEST(Arm64Unwind, SaveNextNamesThePairItStores)
+{
+    // Pairs after d8, d9; after x27, x28 (the last integer pair, so d8, d9
+    // and d10, d11 follow); and a save_next with no pair save after it.
+    Arm64Image image;
+    image.entry(0, TablesImage::rva(0x800));
+    image.wordAt(0x800, xdataHeader(96, false, false, 1, 4));
+    image.wordAt(0x804, 20 | 9u << 22u);
+    image.bytesAt(0x808, {0xE6, 0xE6, 0xD8, 0x02, 0xE6, 0xE6, 0xCE, 0x03, 0xE4, 0xE6, 0xE4, 0xE3,
+                          0xE3, 0xE3, 0xE3, 0xE3});
+    EXPECT_TRUE(Contains(image.listing(),
+                         "      Prologue, last instruction first\n"
+                         "        E6          save_next      stp d12, d13, [sp, #48]\n"
+                         "        E6          save_next      stp d10, d11, [sp, #32]\n"
+                         "        D8 02       save_fregp     stp d8, d9, [sp, #16]\n"
+                         "        E6          save_next      stp d10, d11, [sp, #32]\n"
+                         "        E6          save_next      stp d8, d9, [sp, #16]\n"
+                         "        CE 03       save_regp_x    stp x27, x28, [sp, #-32]!\n"
+                         "        E4          end\n"
+                         "      Epilogue at +0x50, codes from index 9\n"
+                         "        E6          save_next\n"
+                         "        E4          end\n"));
+}
+
 TEST(Arm64Unwind, DamageIsReportedAndTheTableGoesOn)
 {
     Arm64Image image;

@@ -254,8 +254,6 @@ std::string instruction(const CodeKind& kind, const std::uint8_t* b, bool epilog
         return (epilogue ? "sub sp, x29, #" : "add x29, sp, #") + number(std::uint64_t{b[1]} * 8);
     case nop:
         return "nop";
-    case saveNext:
-        return epilogue ? "ldp (the next register pair)" : "stp (the next register pair)";
     case saveAnyReg:
         return anyRegisterText(epilogue, b[1], b[2]).value_or("");
     case pacSignLr:
@@ -263,6 +261,68 @@ std::string instruction(const CodeKind& kind, const std::uint8_t* b, bool epilog
     default:
         return "";
     }
+}
+
+// save_next stores the pair after the one the save before it in the
+// prologue stored, 16 bytes further on; after x27, x28 come d8, d9. The
+// codes run in unwind order, so that save is the first pair save after a
+// run of save_next codes: the text of the save_next at index i, found by
+// walking on to it; empty when the run does not end in a pair save.
+std::string nextPairText(View record, std::uint64_t codesAt, std::uint32_t codeBytes,
+                         std::uint32_t i, bool epilogue)
+{
+    unsigned distance = 0;
+    std::array<std::uint8_t, 2> b{};
+    for (; i < codeBytes; ++i, ++distance) {
+        b = {};
+        (void)record.read(codesAt + i,
+                          std::span(b.data(), std::min<std::uint32_t>(2, codeBytes - i)));
+        if (b[0] != saveNext) {
+            break;
+        }
+    }
+    const CodeKind* base = i < codeBytes ? codeKind(b[0]) : nullptr;
+    if (base == nullptr || base->length > codeBytes - i) {
+        return "";
+    }
+    const unsigned x = ((b[0] & 3u) << 2u) | (b[1] >> 6u);
+    const unsigned fx = ((b[0] & 1u) << 2u) | (b[1] >> 6u);
+    const std::uint64_t scaled = std::uint64_t{b[1] & 0x3Fu} * 8;
+    unsigned intReg = 0;
+    unsigned floatReg = 0;
+    std::uint64_t offset = 0; // of the base pair; a pre-decrement leaves it at sp
+    switch (base->value) {
+    case saveR19R20X:
+        intReg = 19;
+        break;
+    case saveRegP:
+        intReg = 19 + x;
+        offset = scaled;
+        break;
+    case saveRegPX:
+        intReg = 19 + x;
+        break;
+    case saveFRegP:
+        floatReg = 8 + fx;
+        offset = scaled;
+        break;
+    case saveFRegPX:
+        floatReg = 8 + fx;
+        break;
+    default:
+        return "";
+    }
+    offset += std::uint64_t{distance} * 16;
+    if (intReg != 0) {
+        const unsigned intPairsLeft = intReg <= 27 ? (27 - intReg) / 2 : 0;
+        if (distance <= intPairsLeft) {
+            return intPairStore(epilogue, intReg + 2 * distance, offset, false);
+        }
+        floatReg = 8 + 2 * (distance - intPairsLeft - 1);
+    } else {
+        floatReg += 2 * distance;
+    }
+    return storeText(epilogue, true, pairText("d", floatReg, floatReg + 1), offset, false);
 }
 
 // Lists the codes from index start up to the end code, as the prologue
@@ -296,7 +356,9 @@ void listCodes(Output& out, View record, std::uint64_t codesAt, std::uint32_t co
         for (unsigned k = 0; k < kind->length; ++k) {
             bytes += toHex(b[k], 2) + ' ';
         }
-        const std::string text = instruction(*kind, b.data(), epilogue);
+        const std::string text = kind->value == saveNext
+                                     ? nextPairText(record, codesAt, codeBytes, i, epilogue)
+                                     : instruction(*kind, b.data(), epilogue);
         if (kind->value == saveAnyReg && text.empty()) {
             out << "        " << bytes << '\n';
             report(out, "save_any_reg at index " + number(i) + " has a reserved form",
