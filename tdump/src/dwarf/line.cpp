@@ -136,7 +136,6 @@ struct FileColumns {
 // The fixed part of a program's header, and the counts its rows are
 // checked against.
 struct Header {
-    std::uint64_t offset = 0; // of the unit in .debug_line
     InitialLength length;
     std::uint16_t version = 0;
     std::uint8_t addressSize = 0;
@@ -237,7 +236,6 @@ private:
 void ProgramLister::list(std::uint64_t offset, InitialLength length, View unit)
 {
     header_ = Header{};
-    header_.offset = offset;
     header_.length = length;
     out_ << "\nLine program at 0x" << hex(offset) << '\n';
     Cursor cursor(unit);
