@@ -168,6 +168,41 @@ TEST(DwarfInfo, AWholeUnitWithIndexedStringsAndComposedTypeNames)
     EXPECT_TRUE(Contains(text, "      structure_type"));
 }
 
+TEST(DwarfInfo, TypeUnitsAnd64BitUnits)
+{
+    constexpr std::uint64_t tagTypeUnit = 0x41;
+    Dwarf abbrev;
+    abbrev.abbreviation(1, tagTypeUnit, true, {})
+        .abbreviation(2, tagBase, false, {{atName, formStrp}})
+        .u8(0);
+    Dwarf info;
+    // A version 5 type unit: its signature, then where its type is.
+    const std::size_t typeUnit = info.size();
+    info.u32(0).u16(5).u8(2).u8(8).u32(0).little(0x0123456789ABCDEF, 8).u32(25);
+    info.uleb(1).uleb(2).u32(1).u8(0);
+    info.close(typeUnit);
+    // A 64-bit version 4 unit: its offsets, strp's among them, of 8 bytes.
+    const std::size_t wide = info.size();
+    info.u32(0xFFFFFFFF).little(0, 8).u16(4).little(0, 8).u8(8);
+    info.uleb(1).uleb(2).little(5, 8).u8(0);
+    const std::size_t wideLength = info.size() - wide - 12;
+    for (unsigned i = 0; i < 8; ++i) {
+        info.bytes[wide + 4 + i] = static_cast<std::uint8_t>(wideLength >> (8 * i));
+    }
+    Dwarf str;
+    str.text("").text("int").text("long");
+
+    const std::string text = listDwarf(
+        {{".debug_abbrev", abbrev.bytes}, {".debug_info", info.bytes}, {".debug_str", str.bytes}});
+    EXPECT_TRUE(reports(text).empty()) << text;
+    EXPECT_TRUE(Contains(text, "version 5 type, 32-bit"));
+    EXPECT_TRUE(Contains(text, "signature 0123456789ABCDEF, type at 00000019"));
+    EXPECT_TRUE(Contains(text, "base_type"));
+    EXPECT_TRUE(Contains(text, "\"int\""));
+    EXPECT_TRUE(Contains(text, "version 4, 64-bit"));
+    EXPECT_TRUE(Contains(text, "\"long\""));
+}
+
 // The abbreviations every damaged case uses: a compile unit named by a
 // string, and a variable whose one attribute has the form under test.
 Dwarf damageAbbreviations(std::uint64_t variableForm)
