@@ -237,7 +237,7 @@ TEST(DwarfInfo, DamagedAttributesAreReportedAndTheListingGoesOn)
         {"line string offset",
          formLineStrp,
          {0x99, 0x09, 0, 0},
-         "string in a section the file does not have"},
+         "string offset past the end of .debug_line_str"},
         {"string index",
          formGnuStrIndex,
          {0x30},
@@ -260,6 +260,7 @@ TEST(DwarfInfo, DamagedAttributesAreReportedAndTheListingGoesOn)
             listDwarf({{".debug_abbrev", damageAbbreviations(c.variableForm).bytes},
                        {".debug_info", info.bytes},
                        {".debug_str", {0, 'x', 0}},
+                       {".debug_line_str", {0, 'y', 0}},
                        {".debug_str_offsets", std::vector<std::uint8_t>(8)},
                        {".debug_addr", std::vector<std::uint8_t>(8)}});
         ASSERT_EQ(reports(text).size(), 1u) << text;
