@@ -25,11 +25,6 @@ constexpr std::uint16_t sProcIdEnd = 0x114F;
 constexpr std::uint16_t lfFieldList = 0x1203;
 constexpr std::uint16_t lfMember = 0x150D;
 
-void append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& more)
-{
-    to.insert(to.end(), more.begin(), more.end());
-}
-
 // An S_LOCAL record: type, flags (none), name.
 std::vector<std::uint8_t> localRecord(std::uint32_t type, std::string_view name)
 {

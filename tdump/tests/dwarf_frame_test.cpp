@@ -20,18 +20,6 @@ namespace {
 
 using Entry = std::vector<std::uint8_t>;
 
-void append(Entry& to, const Entry& more)
-{
-    to.insert(to.end(), more.begin(), more.end());
-}
-
-void appendLittle(Entry& to, std::uint64_t value, unsigned size)
-{
-    for (unsigned i = 0; i < size; ++i) {
-        to.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
 // An entry of 32-bit DWARF (64-bit with dwarf64): its length, then the CIE
 // id or CIE pointer, then body.
 Entry entry(std::uint64_t id, const Entry& body, bool dwarf64 = false)

@@ -20,22 +20,10 @@ namespace {
 using ByteList = std::vector<std::uint8_t>;
 using namespace std::string_view_literals;
 
-void append(ByteList& to, const ByteList& more)
-{
-    to.insert(to.end(), more.begin(), more.end());
-}
-
 // Tables written as text, NULs and all.
 ByteList bytesOf(std::string_view text)
 {
     return {text.begin(), text.end()};
-}
-
-void appendLittle(ByteList& to, std::uint64_t value, unsigned size)
-{
-    for (unsigned i = 0; i < size; ++i) {
-        to.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
 }
 
 ByteList uleb(std::uint64_t value)

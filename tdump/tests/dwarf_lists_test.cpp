@@ -20,18 +20,6 @@ namespace {
 
 using Data = std::vector<std::uint8_t>;
 
-void append(Data& to, const Data& more)
-{
-    to.insert(to.end(), more.begin(), more.end());
-}
-
-void appendLittle(Data& to, std::uint64_t value, unsigned size)
-{
-    for (unsigned i = 0; i < size; ++i) {
-        to.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
 // A .debug_loc list of one entry [0x10, 0x20) holding expression, then the
 // end of the list.
 Data locationList(const Data& expression)

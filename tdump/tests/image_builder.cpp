@@ -43,6 +43,18 @@ void Bytes::append(const std::vector<std::uint8_t>& more)
     data.insert(data.end(), more.begin(), more.end());
 }
 
+void append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& more)
+{
+    to.insert(to.end(), more.begin(), more.end());
+}
+
+void appendLittle(std::vector<std::uint8_t>& to, std::uint64_t value, unsigned size)
+{
+    for (unsigned i = 0; i < size; ++i) {
+        to.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+}
+
 std::uint32_t Bytes::get32(std::size_t at) const
 {
     return static_cast<std::uint32_t>(data[at] | (data[at + 1] << 8) | (data[at + 2] << 16)) |

@@ -26,6 +26,11 @@ public:
     std::vector<std::uint8_t> data;
 };
 
+// Debug records built a field at a time: more bytes, and the low size bytes
+// of value, little-endian.
+void append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& more);
+void appendLittle(std::vector<std::uint8_t>& to, std::uint64_t value, unsigned size);
+
 // A PE32+ DLL for x86-64 with three sections:
 //   .text  RVA 0x1000: code bytes
 //   .rdata RVA 0x2000: exports (alpha, ordinal 2 without a name, _Z5gammai,
