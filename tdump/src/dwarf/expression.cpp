@@ -231,7 +231,7 @@ void writeValue(Output& out, std::uint64_t value)
     out << "0x" << hex(value, 1);
 }
 
-// The width of a sign-extended fixed-size constant.
+// A constant of bytes bytes (1 to 8), sign-extended.
 std::int64_t signExtend(std::uint64_t value, unsigned bytes)
 {
     const unsigned shift = 64 - 8 * bytes;

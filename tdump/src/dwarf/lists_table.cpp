@@ -1,5 +1,6 @@
 #include "dwarf/lists_table.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -15,9 +16,9 @@ void reportRead(Output& out, const Cursor& c, std::string_view what, std::uint64
     report(out, std::string(what) + ": " + std::string(c.failure()), fileOffset);
 }
 
-// The expression of length bytes at the cursor, on the current line; the
-// cursor moves past it, after separator. false after reporting when it
-// runs past end.
+// Writes separator, then the expression of length bytes at the cursor on
+// the current line, and moves the cursor past it; false after reporting an
+// expression that runs past end.
 bool writeLocation(Output& out, Cursor& c, std::uint64_t length, std::uint64_t end,
                    const ExpressionShape& shape, std::string_view separator)
 {
