@@ -144,15 +144,25 @@ std::string number(std::uint64_t value)
     return std::to_string(value);
 }
 
+// A register by its kind's letter and number, built a piece at a time
+// (MinGW-w64 g++ 12 -O3 -Wrestrict mistakes a one-letter literal before a
+// temporary string for an overlapping copy).
+std::string registerName(std::string_view prefix, unsigned n)
+{
+    std::string name(prefix);
+    name += number(n);
+    return name;
+}
+
 // x29 keeps its number in pairs, as the instructions name it; x30 is lr.
 std::string intRegister(unsigned n)
 {
-    return n == 30 ? std::string("lr") : "x" + number(n);
+    return n == 30 ? std::string("lr") : registerName("x", n);
 }
 
 std::string pairText(std::string_view prefix, unsigned first, unsigned second)
 {
-    return std::string(prefix) + number(first) + ", " + std::string(prefix) + number(second);
+    return registerName(prefix, first) + ", " + registerName(prefix, second);
 }
 
 // A store (prologue) or load (epilogue) of registers at [sp, #offset], or,
@@ -199,9 +209,9 @@ std::optional<std::string> anyRegisterText(bool epilogue, std::uint8_t b1, std::
     }
     const std::uint64_t unit = pair || writeback || kind == 2 ? 16 : 8;
     const std::uint64_t offset = std::uint64_t{b2 & 0x3Fu} * unit;
-    std::string registers = std::string(prefixes[kind]) + number(reg);
+    std::string registers = registerName(prefixes[kind], reg);
     if (pair) {
-        registers += ", " + std::string(prefixes[kind]) + number(reg + 1);
+        registers += ", " + registerName(prefixes[kind], reg + 1);
     }
     return storeText(epilogue, pair, registers, offset, writeback);
 }
@@ -241,9 +251,9 @@ std::string instruction(const CodeKind& kind, const std::uint8_t* b, bool epilog
     case saveFRegPX:
         return storeText(epilogue, true, pairText("d", 8 + low1, 9 + low1), scaledX, true);
     case saveFReg:
-        return storeText(epilogue, false, "d" + number(8 + low1), scaled, false);
+        return storeText(epilogue, false, registerName("d", 8 + low1), scaled, false);
     case saveFRegX:
-        return storeText(epilogue, false, "d" + number(8 + (b[1] >> 5u)),
+        return storeText(epilogue, false, registerName("d", 8 + (b[1] >> 5u)),
                          (std::uint64_t{b[1] & 0x1Fu} + 1) * 8, true);
     case allocL:
         return stackAdjust(
@@ -443,7 +453,7 @@ std::vector<std::string> packedPrologue(std::uint32_t word, std::string& problem
         const auto reg = static_cast<unsigned>(8 + 2 * i);
         if (i == (floatCount + 1) / 2 - 1 && floatCount % 2 == 1) {
             lines.push_back(
-                storeText(false, false, "d" + number(reg), at(intSize + 16 * i), false));
+                storeText(false, false, registerName("d", reg), at(intSize + 16 * i), false));
         } else if (i == 0 && intSize == 0) {
             lines.push_back(
                 storeText(false, true, pairText("d", reg, reg + 1), at(saveSize), true));
