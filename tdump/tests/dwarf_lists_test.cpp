@@ -29,7 +29,7 @@ Data locationList(const Data& expression)
     appendLittle(bytes, 0x20, 8);
     appendLittle(bytes, expression.size(), 2);
     append(bytes, expression);
-    appendLittle(bytes, 0, 16);
+    bytes.insert(bytes.end(), 16, 0); // the end: two zero addresses
     return bytes;
 }
 
@@ -165,7 +165,7 @@ TEST(DwarfAddressRanges, SetsWithPaddingAndDamage)
     appendLittle(aranges, 0x20, 8);
     appendLittle(aranges, 0x2000, 8);
     appendLittle(aranges, 0x8, 8);
-    appendLittle(aranges, 0, 16);
+    aranges.insert(aranges.end(), 16, 0); // the terminating tuple
     // A set without its terminating tuple, then one whose length runs past
     // the section.
     appendLittle(aranges, 12 + 16, 4);
@@ -201,8 +201,8 @@ TEST(DwarfRangeLists, BothLayoutsAndTheirDamage)
     appendLittle(ranges, 0x20, 8);
     appendLittle(ranges, ~std::uint64_t{0}, 8); // base address selection
     appendLittle(ranges, 0x140001000, 8);
-    appendLittle(ranges, 0, 16);
-    appendLittle(ranges, 0x30, 8); // a list the section ends in
+    ranges.insert(ranges.end(), 16, 0); // the end of the list
+    appendLittle(ranges, 0x30, 8);      // a list the section ends in
     appendLittle(ranges, 0x40, 8);
     Data rnglists = listTable({0x8, 0xC}, {
                                               0x04, 0x10, 0x20,                   // offset_pair
