@@ -63,13 +63,12 @@ TEST(DwarfCursor, FieldsAndStringsAcrossTheWindowsEdge)
 {
     // The cursor reads 4 KiB at a time: a field and a string that straddle
     // the edge, and a string longer than a window, still come out whole.
-    std::vector<std::uint8_t> data(4094, 0);
-    data.insert(data.end(), {0x11, 0x22, 0x33, 0x44});
     const std::string longText(5000, 'x');
-    data.insert(data.end(), longText.begin(), longText.end());
-    data.push_back(0);
-    data.insert(data.end(), {'e', 'n', 'd'});
-    Bytes bytes(data);
+    std::string data(4094, '\0');
+    data += "\x11\x22\x33\x44" + longText;
+    data += '\0';
+    data += "end";
+    Bytes bytes(std::vector<std::uint8_t>(data.begin(), data.end()));
     Cursor cursor = bytes.cursor(4094);
     EXPECT_EQ(cursor.u32(), 0x44332211u);
     EXPECT_EQ(cursor.string(10000), longText);
