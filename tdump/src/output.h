@@ -32,6 +32,12 @@ public:
     std::string text;
 };
 
+// For what is read but not listed: tables read only for what others need.
+class DiscardSink final : public Sink {
+public:
+    void write(std::string_view) override {}
+};
+
 // Writes to a stream the caller owns, on a thread of its own, so that the
 // listing is built on while the system takes the part before: for a file
 // display, writing costs as much as building. What write() is given is

@@ -229,21 +229,22 @@ TEST(DwarfRangeLists, BothLayoutsAndTheirDamage)
                                "  List at 0x30\n"
                                "    0000000000000030  0000000000000040\n"
                                "  ** the last list runs to the end of the section"));
-    EXPECT_TRUE(Contains(text, "  Table at 0x0: length 0x41, 32-bit DWARF, version 5\n"
-                               "    address size 8, segment selector size 0, 2 offsets\n"
-                               "    offsets[0]  0x8 (list at 0x14)\n"
-                               "    offsets[1]  0xC (list at 0x18)\n"
-                               "  List at 0x14\n"
-                               "    DW_RLE_offset_pair      0x10, 0x20\n"
-                               "    DW_RLE_end_of_list\n"
-                               "  List at 0x18\n"
-                               "    DW_RLE_base_addressx    0x2\n"
-                               "    DW_RLE_startx_endx      0x3, 0x4\n"
-                               "    DW_RLE_startx_length    0x5, 0x10\n"
-                               "    DW_RLE_base_address     0x1000\n"
-                               "    DW_RLE_start_end        0x2000, 0x2100\n"
-                               "    DW_RLE_start_length     0x3000, 0x8\n"
-                               "    DW_RLE_end_of_list\n"));
+    EXPECT_TRUE(Contains(
+        text, "  Table at 0x0: length 0x41, 32-bit DWARF, version 5\n"
+              "    address size 8, segment selector size 0, 2 offsets\n"
+              "    offsets[0]  0x8 (list at 0x14)\n"
+              "    offsets[1]  0xC (list at 0x18)\n"
+              "  List at 0x14\n"
+              "    DW_RLE_offset_pair      0x10, 0x20\n"
+              "    DW_RLE_end_of_list\n"
+              "  List at 0x18\n"
+              "    DW_RLE_base_addressx    0x2\n"
+              "    DW_RLE_startx_endx      0x3, 0x4\n"
+              "    DW_RLE_startx_length    0x5, 0x10\n"
+              "    DW_RLE_base_address     0x1000\n"
+              "    DW_RLE_start_end        0x2000, 0x2100  [0000000000002000, 0000000000002100)\n"
+              "    DW_RLE_start_length     0x3000, 0x8  [0000000000003000, 0000000000003008)\n"
+              "    DW_RLE_end_of_list\n"));
     EXPECT_TRUE(Contains(text, "    DW_RLE_offset_pair      0x1, 0x2\n"
                                "  ** unknown entry kind 0x09"));
     EXPECT_TRUE(Contains(text, "** the last list runs to the end of the table without"));
@@ -273,21 +274,90 @@ TEST(DwarfLocationLists, EveryEntryKindAndTheirDamage)
     loc.push_back(0x50);
     const std::string text =
         listSections({{".debug_loclists", loclists}, {".debug_loc", loc}}, "-iw");
-    EXPECT_TRUE(Contains(text, "  List at 0xC\n"
-                               "    DW_LLE_offset_pair      0x10, 0x20: DW_OP_reg0 RAX\n"
-                               "    DW_LLE_GNU_view_pair    0x1, 0x2\n"
-                               "    DW_LLE_startx_length    0x1, 0x8: DW_OP_lit1, "
-                               "DW_OP_stack_value\n"
-                               "    DW_LLE_default_location: DW_OP_reg3 RBX\n"
-                               "    DW_LLE_base_address     0x1000\n"
-                               "    DW_LLE_start_length     0x2000, 0x4: empty\n"
-                               "    DW_LLE_end_of_list\n"));
+    EXPECT_TRUE(Contains(
+        text, "  List at 0xC\n"
+              "    DW_LLE_offset_pair      0x10, 0x20: DW_OP_reg0 RAX\n"
+              "    DW_LLE_GNU_view_pair    0x1, 0x2\n"
+              "    DW_LLE_startx_length    0x1, 0x8: DW_OP_lit1, "
+              "DW_OP_stack_value\n"
+              "    DW_LLE_default_location: DW_OP_reg3 RBX\n"
+              "    DW_LLE_base_address     0x1000\n"
+              "    DW_LLE_start_length     0x2000, 0x4  [0000000000002000, 0000000000002004): "
+              "empty\n"
+              "    DW_LLE_end_of_list\n"));
     EXPECT_TRUE(Contains(text, "    DW_LLE_offset_pair      0x10, 0x20\n"
                                "  ** the expression's length 0x10 runs past the end"));
     EXPECT_TRUE(Contains(text, "** DW_LLE_offset_pair: an over-long LEB128"));
     EXPECT_TRUE(Contains(text, "    0000000000000010  0000000000000020\n"
                                "  ** the expression's length 0x40 runs past the end"));
     EXPECT_EQ(reports(text).size(), 3u) << text;
+}
+
+// Lists are read where .debug_info says they start: GCC writes the view
+// numbers of a location list before it, which nothing in .debug_loc marks.
+TEST(DwarfListReferences, ListsWhereTheUnitsPointAndTheirDamage)
+{
+    const Data abbrev = {
+        1, 0x11, 1, 0x11, 0x01, 0x8C, 0x01, 0x17, 0, 0, // unit: low_pc, loclists_base
+        2, 0x34, 0, 0x02, 0x17, 0xB7, 0x42, 0x17, 0, 0, // location, GNU_locviews
+        3, 0x34, 0, 0x02, 0x17, 0,    0,                // location only
+        4, 0x34, 0, 0x02, 0x22, 0,    0,                // location by its index
+        0,
+    };
+    // A version 4 unit based at 0x1000: a variable with views at 0 and its
+    // list at 5, another whose list lies past the section.
+    Data entries = {1};
+    appendLittle(entries, 0x1000, 8);
+    appendLittle(entries, 0, 4);
+    entries.push_back(2);
+    appendLittle(entries, 5, 4);
+    appendLittle(entries, 0, 4);
+    entries.push_back(3);
+    appendLittle(entries, 0x1000, 4);
+    entries.push_back(0);
+    Data info;
+    appendLittle(info, 7 + entries.size(), 4);
+    append(info, {4, 0, 0, 0, 0, 0, 8});
+    append(info, entries);
+    Data loc = {0, 0, 1, 2, 3}; // views: the third pair runs into the list
+    append(loc, locationList({0x50}));
+    append(loc, {0xAB, 0xAB, 0xAB, 0xAB}); // nothing points here
+    const std::string text = listSections(
+        {{".debug_abbrev", abbrev}, {".debug_info", info}, {".debug_loc", loc}}, "-iw");
+    EXPECT_TRUE(Contains(text, "  Views at 0x0 (of the list at 0x5)\n"
+                               "    view 0, 0\n"
+                               "    view 1, 2\n"
+                               "  ** a view pair that runs into the next list"));
+    EXPECT_TRUE(Contains(text, "  List at 0x5\n"
+                               "    0000000000000010  0000000000000020  "
+                               "[0000000000001010, 0000000000001020)  DW_OP_reg0 RAX\n"
+                               "    end\n"
+                               "  0x28 to 0x2C: bytes no list starts in\n"));
+    EXPECT_TRUE(Contains(text, "** a list at 0x1000, past the end of the section"));
+    EXPECT_EQ(reports(text).size(), 2u) << text;
+
+    // A version 5 unit based at 0x2000 whose lists are found by their index
+    // in the table at its DW_AT_loclists_base: 0 is there, 5 is not.
+    Data entries5 = {1};
+    appendLittle(entries5, 0x2000, 8);
+    appendLittle(entries5, 12, 4);
+    append(entries5, {4, 0, 4, 5, 0});
+    Data info5;
+    appendLittle(info5, 8 + entries5.size(), 4);
+    append(info5, {5, 0, 1, 8, 0, 0, 0, 0});
+    append(info5, entries5);
+    const Data loclists =
+        listTable({8}, {0xEE, 0xEE, 0xEE, 0xEE, 0x04, 0x10, 0x20, 0x01, 0x50, 0x00});
+    const std::string text5 = listSections(
+        {{".debug_abbrev", abbrev}, {".debug_info", info5}, {".debug_loclists", loclists}}, "-iw");
+    EXPECT_TRUE(Contains(text5, "    offsets[0]  0x8 (list at 0x14)\n"
+                                "  0x10 to 0x14: bytes no list starts in\n"
+                                "  List at 0x14\n"
+                                "    DW_LLE_offset_pair      0x10, 0x20  "
+                                "[0000000000002010, 0000000000002020): DW_OP_reg0 RAX\n"
+                                "    DW_LLE_end_of_list\n"));
+    EXPECT_TRUE(Contains(text5, "** a location list index 5 past the unit's offsets table"));
+    EXPECT_EQ(reports(text5).size(), 1u) << text5;
 }
 
 } // namespace

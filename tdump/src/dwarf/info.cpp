@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "demangle/demangle.h"
 #include "dwarf/cursor.h"
 #include "dwarf/expression.h"
+#include "dwarf/lists_table.h"
 #include "dwarf/names.h"
 
 namespace tdump::dwarf {
@@ -33,7 +35,9 @@ constexpr std::uint64_t sibling = 0x01, location = 0x02, name = 0x03, stringLeng
                         callDataValue = 0x81, callTarget = 0x83, callTargetClobbered = 0x84,
                         mipsLinkageName = 0x2007, gnuCallSiteValue = 0x2111,
                         gnuCallSiteDataValue = 0x2112, gnuCallSiteTarget = 0x2113,
-                        gnuCallSiteTargetClobbered = 0x2114, gnuAddrBase = 0x2133;
+                        gnuCallSiteTargetClobbered = 0x2114, gnuAddrBase = 0x2133,
+                        startScope = 0x2C, ranges = 0x55, rnglistsBase = 0x74, loclistsBase = 0x8C,
+                        gnuLocviews = 0x2137;
 } // namespace at
 
 namespace form {
@@ -79,6 +83,8 @@ constexpr unsigned maxTypeChain = 16;
 constexpr unsigned maxTypeChildren = 64;
 constexpr std::size_t maxTypeScan = 4096;
 constexpr std::size_t maxBlockBytesShown = 24;
+// List references kept from .debug_info: far more than real programs have.
+constexpr std::size_t maxListReferences = std::size_t{1} << 22;
 
 struct AttributeSpec {
     std::uint64_t name;
@@ -379,6 +385,8 @@ public:
     }
 
     void list();
+    // The list references of every unit; damage to them goes to reports.
+    void collect(std::vector<ListReference>& references, Output& reports);
 
 private:
     struct Lookup {
@@ -408,6 +416,7 @@ private:
     void listReference(const Unit& u, const AttributeSpec& spec, const Value& v,
                        std::uint64_t fileOffset);
     void listBlock(const Unit& u, const AttributeSpec& spec, const Value& v);
+    void collectUnit(Cursor& c, Unit& u, std::vector<ListReference>& references, Output& reports);
 
     Text text(const Unit& u, const Value& v);
     Text stringAt(Lookup& in, std::uint64_t offset);
@@ -1264,7 +1273,156 @@ void InfoLister::list()
     }
 }
 
+// A list reference as the entry holds it: an offset, or an index into the
+// unit's offsets table (resolved once the unit's bases are known).
+struct PendingReference {
+    ListReference reference;
+    bool indexed = false;
+    std::uint64_t fileOffset = 0;
+};
+
+void InfoLister::collectUnit(Cursor& c, Unit& u, std::vector<ListReference>& references,
+                             Output& reports)
+{
+    using Kind = ListReference::Kind;
+    std::vector<PendingReference> pending;
+    std::optional<std::size_t> entryLocations;
+    std::optional<std::size_t> entryViews;
+    std::optional<Value> lowPc;
+    std::uint64_t loclistsBase = u.version >= 5 ? 12 : 0;
+    std::uint64_t rnglistsBase = loclistsBase;
+    std::size_t entries = 0;
+    const auto pair = [&] {
+        if (entryLocations && entryViews) {
+            pending[*entryViews].reference.locations = pending[*entryLocations].reference.offset;
+        }
+        entryLocations.reset();
+        entryViews.reset();
+    };
+    const auto onEntry = [&](std::uint64_t, unsigned, const Abbreviation* a) {
+        pair();
+        entries += a != nullptr ? 1 : 0;
+        return references.size() + pending.size() < maxListReferences;
+    };
+    const auto onAttribute = [&](const AttributeSpec& spec, const Value& v, std::uint64_t at) {
+        if (entries == 1) {
+            if (spec.name == at::lowPc) {
+                lowPc = v;
+            } else if (spec.name == at::addrBase || spec.name == at::gnuAddrBase) {
+                u.addrBase = v.number;
+            } else if (spec.name == at::loclistsBase) {
+                loclistsBase = v.number;
+            } else if (spec.name == at::rnglistsBase) {
+                rnglistsBase = v.number;
+            }
+        }
+        const bool offset = v.form == form::secOffset ||
+                            (u.version < 4 && (v.form == form::data4 || v.form == form::data8));
+        std::optional<Kind> kind;
+        if (spec.name == at::gnuLocviews && offset) {
+            kind = Kind::views;
+            entryViews = pending.size();
+        } else if ((spec.name == at::ranges || spec.name == at::startScope) &&
+                   (offset || v.form == form::rnglistx)) {
+            kind = Kind::ranges;
+        } else if (holdsExpression(spec.name) && (offset || v.form == form::loclistx)) {
+            kind = Kind::locations;
+            entryLocations = pending.size();
+        }
+        if (kind) {
+            pending.push_back({{v.number, *kind, static_cast<std::uint8_t>(u.version),
+                                static_cast<std::uint8_t>(u.addressSize),
+                                static_cast<std::uint8_t>(u.offsetSize), 0, std::nullopt},
+                               v.kind == Value::Kind::ListIndex,
+                               at});
+        }
+        return true;
+    };
+    u.addrBase = 0;
+    if (const auto damage = walk(c, u, onEntry, onAttribute)) {
+        report(reports, damage->what + "; its lists are found up to there", damage->fileOffset);
+    }
+    pair();
+    std::uint64_t base = 0;
+    if (lowPc && lowPc->kind == Value::Kind::Address) {
+        base = lowPc->number;
+    } else if (lowPc && lowPc->kind == Value::Kind::AddressIndex) {
+        std::string_view damage;
+        base = indexed(addr_, u.addrBase, lowPc->number, u.addressSize, damage).value_or(0);
+    }
+    Lookup loclists(sections_.find(".debug_loclists"));
+    Lookup rnglists(sections_.find(".debug_rnglists"));
+    for (PendingReference& p : pending) {
+        ListReference& r = p.reference;
+        r.base = base;
+        if (p.indexed) {
+            const bool ranges = r.kind == Kind::ranges;
+            Lookup& in = ranges ? rnglists : loclists;
+            const std::uint64_t tableBase = ranges ? rnglistsBase : loclistsBase;
+            // The table's count of offsets is the header's last field.
+            std::optional<std::uint64_t> count;
+            if (in.cursor && tableBase >= 4 && tableBase <= in.section->view.size()) {
+                in.cursor->seek(tableBase - 4);
+                count = in.cursor->u32();
+            }
+            std::string_view damage;
+            const auto offset = count && r.offset < *count
+                                    ? indexed(in, tableBase, r.offset, u.offsetSize, damage)
+                                    : std::nullopt;
+            if (!offset) {
+                report(reports,
+                       std::string(ranges ? "a range" : "a location") + " list index " +
+                           std::to_string(r.offset) + " past the unit's offsets table",
+                       p.fileOffset);
+                continue;
+            }
+            r.offset = tableBase + *offset;
+        }
+        references.push_back(r);
+    }
+}
+
+void InfoLister::collect(std::vector<ListReference>& references, Output& reports)
+{
+    Cursor c(info_.view);
+    while (!c.atEnd() && !out_.budget().exhausted() && references.size() < maxListReferences) {
+        Unit u;
+        std::uint64_t next = 0;
+        if (readHeader(c, u, next)) {
+            collectUnit(c, u, references, reports);
+        }
+        if (next <= u.offset) {
+            break;
+        }
+        c.seek(next);
+    }
+    // Units of version 5 point into sections of their own.
+    const auto key = [](const ListReference& r) {
+        return std::tuple(r.offset, r.kind, r.version == 5);
+    };
+    std::sort(references.begin(), references.end(),
+              [&](const ListReference& a, const ListReference& b) { return key(a) < key(b); });
+    references.erase(std::unique(references.begin(), references.end(),
+                                 [&](const ListReference& a, const ListReference& b) {
+                                     return key(a) == key(b);
+                                 }),
+                     references.end());
+}
+
 } // namespace
+
+std::vector<ListReference> collectListReferences(const Sections& sections, Output& out)
+{
+    std::vector<ListReference> references;
+    if (sections.find(".debug_info") != nullptr) {
+        DiscardSink discard;
+        constexpr std::size_t quietCapacity = 4096;
+        Output quiet(discard, out.budget(), quietCapacity);
+        const Options options;
+        InfoLister(sections, quiet, options).collect(references, out);
+    }
+    return references;
+}
 
 void listInfo(const Sections& sections, Output& out, const Options& options)
 {

@@ -51,39 +51,47 @@ std::optional<std::uint64_t> readOperand(Cursor& c, ListOperand operand, unsigne
     return 0;
 }
 
-// Charges the entry at the cursor to the budget, and heads a new list when
-// one starts there; false when the budget is spent.
-bool beginEntry(Output& out, const Cursor& c, bool& listStart)
+// Charges the entry at the cursor to the budget; false when it is spent.
+bool beginEntry(Output& out)
 {
     if (out.budget().exhausted()) {
         return false;
     }
     out.budget().charge(entryCost);
-    if (listStart) {
-        out << "  List at 0x" << hex(c.offset(), 1) << '\n';
-        listStart = false;
-    }
     return true;
 }
 
-// The lists of a DWARF 5 table from the cursor to end.
-void listEntries(Output& out, Cursor& c, std::uint64_t end, std::span<const ListEntryKind> kinds,
-                 const ExpressionShape& shape)
+// Writes the addresses an entry gives: begin and end from base, when the
+// base is known.
+void writeAddresses(Output& out, bool known, std::uint64_t base, std::uint64_t begin,
+                    std::uint64_t end, int digits)
 {
-    bool listStart = true;
+    if (known) {
+        out << "  [" << hex(base + begin, digits) << ", " << hex(base + end, digits) << ')';
+    }
+}
+
+// One list of a DWARF 5 table at the cursor, up to its end-of-list entry;
+// false when the listing of the table stops (damage, or the budget spent).
+bool listTableList(Output& out, Cursor& c, std::uint64_t end, std::span<const ListEntryKind> kinds,
+                   const ExpressionShape& shape, std::optional<std::uint64_t> unitBase)
+{
+    const int digits = static_cast<int>(shape.addressSize * 2);
+    bool known = unitBase.has_value();
+    std::uint64_t base = unitBase.value_or(0);
     while (c.offset() < end) {
-        if (!beginEntry(out, c, listStart)) {
-            return;
+        if (!beginEntry(out)) {
+            return false;
         }
         const std::uint64_t at = c.fileOffset();
         const auto code = c.u8();
         if (!code) {
             reportRead(out, c, "an entry", at);
-            return;
+            return false;
         }
         if (*code >= kinds.size() || kinds[*code].name.empty()) {
             report(out, "unknown entry kind 0x" + toHex(*code, 2), at);
-            return;
+            return false;
         }
         const ListEntryKind& kind = kinds[*code];
         out << "    ";
@@ -102,7 +110,7 @@ void listEntries(Output& out, Cursor& c, std::uint64_t end, std::span<const List
             } else {
                 report(out, std::string(kind.name) + " runs past the end of the table", at);
             }
-            return;
+            return false;
         }
         if (kind.first != ListOperand::none) {
             out << " 0x" << hex(*first, 1);
@@ -110,17 +118,176 @@ void listEntries(Output& out, Cursor& c, std::uint64_t end, std::span<const List
         if (kind.second != ListOperand::none) {
             out << ", 0x" << hex(*second, 1);
         }
+        // The addresses the entry gives, where it does not name them by
+        // their index in .debug_addr (which leaves the base unknown).
+        if (kind.name.ends_with("_offset_pair")) {
+            writeAddresses(out, known, base, *first, *second, digits);
+        } else if (kind.name.ends_with("_start_end")) {
+            writeAddresses(out, true, 0, *first, *second, digits);
+        } else if (kind.name.ends_with("_start_length")) {
+            writeAddresses(out, true, 0, *first, *first + *second, digits);
+        } else if (kind.name.ends_with("_base_address")) {
+            known = true;
+            base = *first;
+        } else if (kind.name.ends_with("_base_addressx")) {
+            known = false;
+        }
         if (kind.located) {
             if (!writeLocation(out, c, *length, end, shape, ": ")) {
-                return;
+                return false;
             }
         }
         out << '\n';
-        listStart = *code == 0;
+        if (*code == 0) {
+            return true;
+        }
     }
-    if (!listStart) {
-        report(out, "the last list runs to the end of the table without an end-of-list entry",
-               c.view().base() + end);
+    report(out, "the last list runs to the end of the table without an end-of-list entry",
+           c.view().base() + end);
+    return false;
+}
+
+// One list of .debug_loc or .debug_ranges at the cursor, up to its pair of
+// zeros; false when the listing stops.
+bool listPairList(Output& out, Cursor& c, bool located, const ExpressionShape& shape,
+                  std::optional<std::uint64_t> unitBase)
+{
+    bool known = unitBase.has_value();
+    std::uint64_t base = unitBase.value_or(0);
+    const unsigned size = shape.addressSize;
+    const std::uint64_t baseSelection = size == 8 ? ~std::uint64_t{0} : 0xFFFFFFFFu;
+    const int digits = static_cast<int>(size * 2);
+    while (!c.atEnd()) {
+        if (!beginEntry(out)) {
+            return false;
+        }
+        const std::uint64_t at = c.fileOffset();
+        const auto begin = c.fixed(size);
+        const auto end = begin ? c.fixed(size) : std::nullopt;
+        if (!end) {
+            reportRead(out, c, "an entry", at);
+            return false;
+        }
+        if (*begin == 0 && *end == 0) {
+            out << "    end\n";
+            return true;
+        }
+        if (*begin == baseSelection) {
+            out << "    base address      " << hex(*end, digits) << '\n';
+            known = true;
+            base = *end;
+            continue;
+        }
+        out << "    " << hex(*begin, digits) << "  " << hex(*end, digits);
+        writeAddresses(out, known, base, *begin, *end, digits);
+        if (located) {
+            const auto length = c.u16();
+            if (!length) {
+                out << '\n';
+                reportRead(out, c, "an expression's length", c.fileOffset());
+                return false;
+            }
+            if (!writeLocation(out, c, *length, c.view().size(), shape, "  ")) {
+                return false;
+            }
+        }
+        out << '\n';
+    }
+    report(out, "the last list runs to the end of the section without an end-of-list entry",
+           c.fileOffset());
+    return false;
+}
+
+// The view numbers GCC writes before a location list: pairs of ULEB128s,
+// up to next (the next list anything references).
+void listViews(Output& out, Cursor& c, std::uint64_t next)
+{
+    while (c.offset() < next && beginEntry(out)) {
+        const std::uint64_t at = c.fileOffset();
+        const auto begin = c.uleb();
+        const auto end = begin ? c.uleb() : std::nullopt;
+        if (!end) {
+            reportRead(out, c, "a view pair", at);
+            return;
+        }
+        if (c.offset() > next) {
+            report(out, "a view pair that runs into the next list", at);
+            return;
+        }
+        out << "    view " << dec(*begin) << ", " << dec(*end) << '\n';
+    }
+}
+
+// The lists of [from, to) of section: at the offsets the references give
+// when there are any (bytes between that none references named, not
+// decoded), else one after the other. listOne(cursor, reference or null)
+// lists one list.
+template <class ListOne>
+void listLists(Output& out, Cursor& c, std::uint64_t from, std::uint64_t to,
+               std::span<const ListReference> references, ListOne listOne)
+{
+    if (references.empty()) {
+        c.seek(from);
+        while (c.offset() < to) {
+            out << "  List at 0x" << hex(c.offset(), 1) << '\n';
+            if (!listOne(c, nullptr)) {
+                return;
+            }
+        }
+        return;
+    }
+    std::uint64_t covered = from;
+    for (std::size_t i = 0; i < references.size() && !out.budget().exhausted(); ++i) {
+        const ListReference& r = references[i];
+        if (r.offset > covered) {
+            out << "  0x" << hex(covered, 1) << " to 0x" << hex(r.offset, 1)
+                << ": bytes no list starts in\n";
+        }
+        c.seek(r.offset);
+        const std::uint64_t next = i + 1 < references.size()
+                                       ? std::min(to, std::max(references[i + 1].offset, r.offset))
+                                       : to;
+        if (r.kind == ListReference::Kind::views) {
+            out << "  Views at 0x" << hex(r.offset, 1);
+            if (r.locations) {
+                out << " (of the list at 0x" << hex(*r.locations, 1) << ')';
+            }
+            out << '\n';
+            listViews(out, c, next);
+        } else {
+            out << "  List at 0x" << hex(r.offset, 1) << '\n';
+            listOne(c, &r);
+        }
+        covered = std::max(covered, std::min(c.offset(), to));
+    }
+    if (covered < to && !out.budget().exhausted()) {
+        out << "  0x" << hex(covered, 1) << " to 0x" << hex(to, 1) << ": bytes no list starts in\n";
+    }
+}
+
+std::optional<std::uint64_t> baseOf(const ListReference* r)
+{
+    return r != nullptr ? std::optional<std::uint64_t>(r->base) : std::nullopt;
+}
+
+// The references into [from, to).
+std::span<const ListReference> within(std::span<const ListReference> references, std::uint64_t from,
+                                      std::uint64_t to)
+{
+    const auto below = [](const ListReference& r, std::uint64_t offset) {
+        return r.offset < offset;
+    };
+    const auto first = std::lower_bound(references.begin(), references.end(), from, below);
+    const auto last = std::lower_bound(first, references.end(), to, below);
+    return {first, last};
+}
+
+// References past the end of the section, which no table holds.
+void reportPastEnd(Output& out, const Section& section, std::span<const ListReference> references)
+{
+    for (const ListReference& r : within(references, section.view.size(), ~std::uint64_t{0})) {
+        report(out, "a list at 0x" + toHex(r.offset) + ", past the end of the section",
+               section.view.base() + section.view.size());
     }
 }
 
@@ -146,7 +313,7 @@ void writeTableStart(Output& out, std::string_view what, std::uint64_t offset,
 }
 
 void listListTables(const Section& section, Output& out, std::span<const ListEntryKind> kinds,
-                    std::uint16_t machine)
+                    std::uint16_t machine, std::span<const ListReference> references)
 {
     Cursor c(section.view);
     while (!c.atEnd() && !out.budget().exhausted()) {
@@ -192,60 +359,45 @@ void listListTables(const Section& section, Output& out, std::span<const ListEnt
             out << "    offsets[" << dec(i) << "]  0x" << hex(offset, 1) << " (list at 0x"
                 << hex(base + offset, 1) << ")\n";
         }
-        c.seek(base + shown * length->offsetSize);
-        listEntries(out, c, end, kinds, {*addressSize, length->offsetSize, *version, machine});
+        const std::uint64_t lists = base + shown * length->offsetSize;
+        const ExpressionShape shape{*addressSize, length->offsetSize, *version, machine};
+        listLists(out, c, lists, end, within(references, lists, end),
+                  [&](Cursor& list, const ListReference* r) {
+                      return listTableList(out, list, end, kinds, shape, baseOf(r));
+                  });
         c.seek(end);
     }
+    reportPastEnd(out, section, references);
+}
+
+std::vector<ListReference> referencesInto(std::span<const ListReference> references, bool ranges,
+                                          bool version5)
+{
+    std::vector<ListReference> chosen;
+    for (const ListReference& r : references) {
+        if ((r.kind == ListReference::Kind::ranges) == ranges && (r.version == 5) == version5) {
+            chosen.push_back(r);
+        }
+    }
+    return chosen;
 }
 
 void listAddressPairLists(const Section& section, Output& out, const Sections& sections,
-                          bool located)
+                          bool located, std::span<const ListReference> references)
 {
-    const unsigned size = sections.addressSize();
-    const std::uint64_t baseSelection = size == 8 ? ~std::uint64_t{0} : 0xFFFFFFFFu;
     // The lists do not say which version wrote them; 4 reads them all.
-    const ExpressionShape shape{size, 4, 4, sections.machine()};
-    const int digits = static_cast<int>(size * 2);
+    const ExpressionShape shape{sections.addressSize(), 4, 4, sections.machine()};
     Cursor c(section.view);
-    bool listStart = true;
-    while (!c.atEnd()) {
-        if (!beginEntry(out, c, listStart)) {
-            return;
-        }
-        const std::uint64_t at = c.fileOffset();
-        const auto begin = c.fixed(size);
-        const auto end = begin ? c.fixed(size) : std::nullopt;
-        if (!end) {
-            reportRead(out, c, "an entry", at);
-            return;
-        }
-        if (*begin == 0 && *end == 0) {
-            out << "    end\n";
-            listStart = true;
-            continue;
-        }
-        if (*begin == baseSelection) {
-            out << "    base address      " << hex(*end, digits) << '\n';
-            continue;
-        }
-        out << "    " << hex(*begin, digits) << "  " << hex(*end, digits);
-        if (located) {
-            const auto length = c.u16();
-            if (!length) {
-                out << '\n';
-                reportRead(out, c, "an expression's length", c.fileOffset());
-                return;
-            }
-            if (!writeLocation(out, c, *length, c.view().size(), shape, "  ")) {
-                return;
-            }
-        }
-        out << '\n';
-    }
-    if (!listStart) {
-        report(out, "the last list runs to the end of the section without an end-of-list entry",
-               c.fileOffset());
-    }
+    listLists(out, c, 0, section.view.size(), within(references, 0, section.view.size()),
+              [&](Cursor& list, const ListReference* r) {
+                  if (r == nullptr) {
+                      return listPairList(out, list, located, shape, std::nullopt);
+                  }
+                  const ExpressionShape unitShape{r->addressSize, r->offsetSize, r->version,
+                                                  sections.machine()};
+                  return listPairList(out, list, located, unitShape, r->base);
+              });
+    reportPastEnd(out, section, references);
 }
 
 } // namespace tdump::dwarf

@@ -27,13 +27,16 @@ constexpr auto locationEntryKinds = std::to_array<ListEntryKind>({
 
 void listLocationLists(const Sections& sections, Output& out, const Options&)
 {
+    const auto references = collectListReferences(sections, out);
     if (const Section* section = sections.find(".debug_loc")) {
         heading(out, ".debug_loc");
-        listAddressPairLists(*section, out, sections, true);
+        listAddressPairLists(*section, out, sections, true,
+                             referencesInto(references, false, false));
     }
     if (const Section* section = sections.find(".debug_loclists")) {
         heading(out, ".debug_loclists");
-        listListTables(*section, out, locationEntryKinds, sections.machine());
+        listListTables(*section, out, locationEntryKinds, sections.machine(),
+                       referencesInto(references, false, true));
     }
 }
 

@@ -24,13 +24,16 @@ constexpr auto rangeEntryKinds = std::to_array<ListEntryKind>({
 
 void listRangeLists(const Sections& sections, Output& out, const Options&)
 {
+    const auto references = collectListReferences(sections, out);
     if (const Section* section = sections.find(".debug_ranges")) {
         heading(out, ".debug_ranges");
-        listAddressPairLists(*section, out, sections, false);
+        listAddressPairLists(*section, out, sections, false,
+                             referencesInto(references, true, false));
     }
     if (const Section* section = sections.find(".debug_rnglists")) {
         heading(out, ".debug_rnglists");
-        listListTables(*section, out, rangeEntryKinds, sections.machine());
+        listListTables(*section, out, rangeEntryKinds, sections.machine(),
+                       referencesInto(references, true, true));
     }
 }
 

@@ -300,11 +300,8 @@ std::string nameAt(View view, std::uint64_t offset)
     return text ? printable(text->text) : std::string("(unreadable)");
 }
 
-// Where the tables -i and -x leave out are written while they are read.
-class DiscardSink final : public Sink {
-public:
-    void write(std::string_view) override {}
-};
+// Where the tables -i and -x leave out are written while they are read
+// (a DiscardSink).
 constexpr std::size_t quietCapacity = 4096;
 
 // A public symbol's name, demangled unless -m asks for it as stored.
