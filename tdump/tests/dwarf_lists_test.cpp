@@ -293,6 +293,21 @@ TEST(DwarfLocationLists, EveryEntryKindAndTheirDamage)
     EXPECT_EQ(reports(text).size(), 3u) << text;
 }
 
+// A unit of .debug_info: its length, then header (from the version on) and
+// entries, which start with the unit entry: its abbreviation, then low_pc
+// and loclists_base as given.
+Data unit(const Data& header, std::uint64_t lowPc, std::uint32_t loclistsBase, const Data& entries)
+{
+    Data info;
+    appendLittle(info, header.size() + 13 + entries.size(), 4);
+    append(info, header);
+    info.push_back(1);
+    appendLittle(info, lowPc, 8);
+    appendLittle(info, loclistsBase, 4);
+    append(info, entries);
+    return info;
+}
+
 // Lists are read where .debug_info says they start: GCC writes the view
 // numbers of a location list before it, which nothing in .debug_loc marks.
 TEST(DwarfListReferences, ListsWhereTheUnitsPointAndTheirDamage)
@@ -306,19 +321,8 @@ TEST(DwarfListReferences, ListsWhereTheUnitsPointAndTheirDamage)
     };
     // A version 4 unit based at 0x1000: a variable with views at 0 and its
     // list at 5, another whose list lies past the section.
-    Data entries = {1};
-    appendLittle(entries, 0x1000, 8);
-    appendLittle(entries, 0, 4);
-    entries.push_back(2);
-    appendLittle(entries, 5, 4);
-    appendLittle(entries, 0, 4);
-    entries.push_back(3);
-    appendLittle(entries, 0x1000, 4);
-    entries.push_back(0);
-    Data info;
-    appendLittle(info, 7 + entries.size(), 4);
-    append(info, {4, 0, 0, 0, 0, 0, 8});
-    append(info, entries);
+    const Data info =
+        unit({4, 0, 0, 0, 0, 0, 8}, 0x1000, 0, {2, 5, 0, 0, 0, 0, 0, 0, 0, 3, 0x00, 0x10, 0, 0, 0});
     Data loc = {0, 0, 1, 2, 3}; // views: the third pair runs into the list
     append(loc, locationList({0x50}));
     append(loc, {0xAB, 0xAB, 0xAB, 0xAB}); // nothing points here
@@ -338,14 +342,7 @@ TEST(DwarfListReferences, ListsWhereTheUnitsPointAndTheirDamage)
 
     // A version 5 unit based at 0x2000 whose lists are found by their index
     // in the table at its DW_AT_loclists_base: 0 is there, 5 is not.
-    Data entries5 = {1};
-    appendLittle(entries5, 0x2000, 8);
-    appendLittle(entries5, 12, 4);
-    append(entries5, {4, 0, 4, 5, 0});
-    Data info5;
-    appendLittle(info5, 8 + entries5.size(), 4);
-    append(info5, {5, 0, 1, 8, 0, 0, 0, 0});
-    append(info5, entries5);
+    const Data info5 = unit({5, 0, 1, 8, 0, 0, 0, 0}, 0x2000, 12, {4, 0, 4, 5, 0});
     const Data loclists =
         listTable({8}, {0xEE, 0xEE, 0xEE, 0xEE, 0x04, 0x10, 0x20, 0x01, 0x50, 0x00});
     const std::string text5 = listSections(
