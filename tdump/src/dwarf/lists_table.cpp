@@ -253,7 +253,9 @@ void listLists(Output& out, Cursor& c, std::uint64_t from, std::uint64_t to,
                 out << " (of the list at 0x" << hex(*r.locations, 1) << ')';
             }
             out << '\n';
-            listViews(out, c, next);
+            // Views of no pairs start where the list after them does.
+            const bool empty = i > 0 && references[i - 1].offset == r.offset;
+            listViews(out, c, empty ? r.offset : next);
         } else {
             out << "  List at 0x" << hex(r.offset, 1) << '\n';
             listOne(c, &r);
