@@ -370,6 +370,14 @@ void writeNamed(Output& out, std::string_view name, std::uint64_t value, std::si
     }
 }
 
+// An entry's DW_AT_low_pc once read: where a DW_AT_high_pc that is a
+// length ends. (Not an optional: MinGW-w64 g++ 12 -O3 takes its value for
+// uninitialized where listValue is inlined.)
+struct EntryStart {
+    bool known = false;
+    std::uint64_t address = 0;
+};
+
 // What ended the reading of a unit's entries early.
 struct Damage {
     std::string what;
@@ -411,8 +419,8 @@ private:
     std::optional<Damage> walk(Cursor& c, const Unit& u, OnEntry onEntry, OnAttribute onAttribute);
     void index(Cursor& c, Unit& u);
     void listEntries(Cursor& c, const Unit& u);
-    void listValue(const Unit& u, const AttributeSpec& spec, const Value& v,
-                   std::optional<std::uint64_t>& lowPc, std::uint64_t fileOffset);
+    void listValue(const Unit& u, const AttributeSpec& spec, const Value& v, EntryStart& lowPc,
+                   std::uint64_t fileOffset);
     void listReference(const Unit& u, const AttributeSpec& spec, const Value& v,
                        std::uint64_t fileOffset);
     void listBlock(const Unit& u, const AttributeSpec& spec, const Value& v);
@@ -787,7 +795,7 @@ void InfoLister::listEntries(Cursor& c, const Unit& u)
 {
     bool tooDeep = false;
     unsigned attributeIndent = 0;
-    std::optional<std::uint64_t> lowPc;
+    EntryStart lowPc;
     const auto onEntry = [&](std::uint64_t offset, unsigned depth, const Abbreviation* a) {
         if (depth > maxIndentedDepth && !tooDeep) {
             tooDeep = true;
@@ -805,7 +813,7 @@ void InfoLister::listEntries(Cursor& c, const Unit& u)
         writeNamed(out_, tagName(a->tag), a->tag);
         out_ << (a->children ? " (children)\n" : "\n");
         attributeIndent = indent + 12;
-        lowPc.reset();
+        lowPc = {};
         return true;
     };
     const auto onAttribute = [&](const AttributeSpec& spec, const Value& v,
@@ -824,7 +832,7 @@ void InfoLister::listEntries(Cursor& c, const Unit& u)
 }
 
 void InfoLister::listValue(const Unit& u, const AttributeSpec& spec, const Value& v,
-                           std::optional<std::uint64_t>& lowPc, std::uint64_t fileOffset)
+                           EntryStart& lowPc, std::uint64_t fileOffset)
 {
     using Kind = Value::Kind;
     const int addressDigits = static_cast<int>(2 * u.addressSize);
@@ -840,7 +848,7 @@ void InfoLister::listValue(const Unit& u, const AttributeSpec& spec, const Value
         if (address) {
             out_ << hex(*address, addressDigits);
             if (spec.name == at::lowPc) {
-                lowPc = address;
+                lowPc = {true, *address};
             }
         }
         break;
@@ -864,8 +872,8 @@ void InfoLister::listValue(const Unit& u, const AttributeSpec& spec, const Value
             out_ << dec(v.number);
         } else {
             out_ << hex(v.number, digits(v.form));
-            if (spec.name == at::highPc && lowPc) {
-                out_ << " (ends at " << hex(*lowPc + v.number, addressDigits) << ')';
+            if (spec.name == at::highPc && lowPc.known) {
+                out_ << " (ends at " << hex(lowPc.address + v.number, addressDigits) << ')';
             }
         }
         break;
