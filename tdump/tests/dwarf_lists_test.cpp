@@ -336,7 +336,7 @@ TEST(DwarfListReferences, ListsWhereTheUnitsPointAndTheirDamage)
                                "    0000000000000010  0000000000000020  "
                                "[0000000000001010, 0000000000001020)  DW_OP_reg0 RAX\n"
                                "    end\n"
-                               "  0x28 to 0x2C: bytes no list starts in\n"));
+                               "  0x28 to 0x2C: not referenced by .debug_info\n"));
     EXPECT_TRUE(Contains(text, "** a list at 0x1000, past the end of the section"));
     EXPECT_EQ(reports(text).size(), 2u) << text;
 
@@ -348,7 +348,7 @@ TEST(DwarfListReferences, ListsWhereTheUnitsPointAndTheirDamage)
     const std::string text5 = listSections(
         {{".debug_abbrev", abbrev}, {".debug_info", info5}, {".debug_loclists", loclists}}, "-iw");
     EXPECT_TRUE(Contains(text5, "    offsets[0]  0x8 (list at 0x14)\n"
-                                "  0x10 to 0x14: bytes no list starts in\n"
+                                "  0x10 to 0x14: not referenced by .debug_info\n"
                                 "  List at 0x14\n"
                                 "    DW_LLE_offset_pair      0x10, 0x20  "
                                 "[0000000000002010, 0000000000002020): DW_OP_reg0 RAX\n"

@@ -218,6 +218,13 @@ void listViews(Output& out, Cursor& c, std::uint64_t next)
     }
 }
 
+// Names bytes [from, to) that no list .debug_info points at covers; they
+// are not decoded.
+void writeUnreferenced(Output& out, std::uint64_t from, std::uint64_t to)
+{
+    out << "  0x" << hex(from, 1) << " to 0x" << hex(to, 1) << ": not referenced by .debug_info\n";
+}
+
 // The lists of [from, to) of section: at the offsets the references give
 // when there are any (bytes between that none references named, not
 // decoded), else one after the other. listOne(cursor, reference or null)
@@ -240,8 +247,7 @@ void listLists(Output& out, Cursor& c, std::uint64_t from, std::uint64_t to,
     for (std::size_t i = 0; i < references.size() && !out.budget().exhausted(); ++i) {
         const ListReference& r = references[i];
         if (r.offset > covered) {
-            out << "  0x" << hex(covered, 1) << " to 0x" << hex(r.offset, 1)
-                << ": bytes no list starts in\n";
+            writeUnreferenced(out, covered, r.offset);
         }
         c.seek(r.offset);
         const std::uint64_t next = i + 1 < references.size()
@@ -263,7 +269,7 @@ void listLists(Output& out, Cursor& c, std::uint64_t from, std::uint64_t to,
         covered = std::max(covered, std::min(c.offset(), to));
     }
     if (covered < to && !out.budget().exhausted()) {
-        out << "  0x" << hex(covered, 1) << " to 0x" << hex(to, 1) << ": bytes no list starts in\n";
+        writeUnreferenced(out, covered, to);
     }
 }
 
