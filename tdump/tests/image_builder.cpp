@@ -53,7 +53,7 @@ void appendLittle(std::vector<std::uint8_t>& to, std::uint64_t value, unsigned s
     // A field wider than the value (16 bytes of zeros ending a list) is zero
     // past its eighth byte: a shift by 64 or more is undefined.
     for (unsigned i = 0; i < size; ++i) {
-        to.push_back(i < 8 ? static_cast<std::uint8_t>(value >> (8 * i)) : 0);
+        to.push_back(static_cast<std::uint8_t>(i < 8 ? value >> (8 * i) : 0));
     }
 }
 
