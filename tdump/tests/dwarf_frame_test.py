@@ -6,9 +6,8 @@ import os
 import re
 import sys
 
-from dwarf_reference import arguments, dwarfdump, fixture_paths, report, tdump
+from dwarf_reference import arguments, dwarfdump, fixture_and_wine_paths, report, tdump
 
-WINE_DLL = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/shell32.dll"
 
 LLVM_ENTRY = re.compile(r"^([0-9a-f]{8,16}) ([0-9a-f]{8,16}) ([0-9a-f]{8,16}) (CIE|FDE)"
                         r"(?: cie=([0-9a-f]+) pc=([0-9a-f]+)\.\.\.([0-9a-f]+))?$")
@@ -175,7 +174,7 @@ def compare(path, a, failures):
 def main():
     a = arguments(__doc__)
     failures = []
-    paths = fixture_paths(a) + ([WINE_DLL] if os.path.exists(WINE_DLL) else [])
+    paths = fixture_and_wine_paths(a)
     # The i686 fixtures have .eh_frame instead, and clang's objects none.
     if sum(compare(path, a, failures) for path in paths) == 0:
         failures.append("no .debug_frame entries to compare")

@@ -12,7 +12,6 @@ import re
 
 import dwarf_reference as ref
 
-WINE_DLL = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/shell32.dll"
 
 LLVM_UNIT = re.compile(r"^0x([0-9a-f]+): (\w+) Unit: .*version = 0x([0-9a-f]+)"
                        r"(?:, unit_type = DW_UT_(\w+))?.*addr_size = 0x([0-9a-f]+)")
@@ -176,9 +175,9 @@ def main():
         names = [unquote(n) for n in linkage_names(demangled[1])]
         if not raw_names or names != expected:
             failures.append(f"{path}: linkage names {names}, expected {expected}")
-    if os.path.exists(WINE_DLL):
-        llvm = parse_llvm(ref.dwarfdump(a, WINE_DLL, "--debug-info"))
-        compare(WINE_DLL, llvm, parse_tdump(ref.tdump(a, WINE_DLL, "-ib", "-m")), failures)
+    if os.path.exists(ref.WINE_DLL):
+        llvm = parse_llvm(ref.dwarfdump(a, ref.WINE_DLL, "--debug-info"))
+        compare(ref.WINE_DLL, llvm, parse_tdump(ref.tdump(a, ref.WINE_DLL, "-ib", "-m")), failures)
     return ref.report(failures)
 
 

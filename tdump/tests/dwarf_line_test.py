@@ -5,9 +5,8 @@ ISA), on the probe fixtures and on Wine's shell32.dll."""
 import os
 import re
 
-from dwarf_reference import arguments, dwarfdump, fixture_paths, report, tdump
+from dwarf_reference import arguments, dwarfdump, fixture_and_wine_paths, report, tdump
 
-WINE_DLL = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/shell32.dll"
 
 # llvm-dwarfdump's header field names, as tdump labels them.
 HEADER_FIELDS = {
@@ -165,7 +164,7 @@ def compare(path, ours, theirs):
 
 def main():
     a = arguments(__doc__)
-    paths = fixture_paths(a) + ([WINE_DLL] if os.path.exists(WINE_DLL) else [])
+    paths = fixture_and_wine_paths(a)
     failures = []
     rows = 0
     for path in paths:

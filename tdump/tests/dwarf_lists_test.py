@@ -20,9 +20,8 @@ import subprocess
 import sys
 from concurrent.futures import ThreadPoolExecutor
 
-from dwarf_reference import arguments, dwarfdump, fixture_paths, report, tdump
+from dwarf_reference import WINE_DLL, arguments, dwarfdump, fixture_paths, report, tdump
 
-WINE_DLL = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/shell32.dll"
 
 HEADING = re.compile(r"^(\.debug_\w+)$")
 

@@ -14,6 +14,10 @@ FIXTURES = [
 ]
 
 
+# A large real input: Wine's shell32.dll, with megabytes of GCC's DWARF 4.
+WINE_DLL = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/shell32.dll"
+
+
 def arguments(description):
     parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--tdump", required=True)
@@ -29,6 +33,11 @@ def run(*command):
 
 def fixture_paths(a):
     return [os.path.join(a.fixtures, name) for name in FIXTURES]
+
+
+def fixture_and_wine_paths(a):
+    """The fixtures, then Wine's DLL when Wine is installed."""
+    return fixture_paths(a) + ([WINE_DLL] if os.path.exists(WINE_DLL) else [])
 
 
 def tdump(a, path, *switches):

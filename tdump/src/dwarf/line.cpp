@@ -73,21 +73,6 @@ constexpr std::array<std::string_view, 6> contentNames = {
     "DW_LNCT_MD5",
 };
 
-// The forms an entry field may take (DW_FORM_*).
-constexpr std::uint64_t formBlock2 = 0x03;
-constexpr std::uint64_t formBlock4 = 0x04;
-constexpr std::uint64_t formData2 = 0x05;
-constexpr std::uint64_t formData4 = 0x06;
-constexpr std::uint64_t formData8 = 0x07;
-constexpr std::uint64_t formString = 0x08;
-constexpr std::uint64_t formBlock = 0x09;
-constexpr std::uint64_t formBlock1 = 0x0A;
-constexpr std::uint64_t formData1 = 0x0B;
-constexpr std::uint64_t formSdata = 0x0D;
-constexpr std::uint64_t formStrp = 0x0E;
-constexpr std::uint64_t formUdata = 0x0F;
-constexpr std::uint64_t formData16 = 0x1E;
-constexpr std::uint64_t formLineStrp = 0x1F;
 // DW_FORM_ and the form's name, or its number when it has none.
 std::string formLabel(std::uint64_t form)
 {
@@ -457,40 +442,40 @@ bool ProgramLister::readField(Cursor& cursor, FieldFormat field, Entry& entry)
     std::optional<std::uint64_t> number;
     std::optional<std::string> text;
     switch (field.form) {
-    case formString:
+    case form::string:
         if (const auto s = cursor.string(nameLimit)) {
             text = std::string(*s);
         }
         break;
-    case formLineStrp:
-    case formStrp:
+    case form::lineStrp:
+    case form::strp:
         if (const auto offset = cursor.offsetField(header_.length.offsetSize)) {
-            text =
-                tableString(field.form == formStrp ? ".debug_str" : ".debug_line_str", *offset, at)
-                    .value_or("");
+            text = tableString(field.form == form::strp ? ".debug_str" : ".debug_line_str", *offset,
+                               at)
+                       .value_or("");
         }
         break;
-    case formUdata:
+    case form::udata:
         number = cursor.uleb();
         break;
-    case formSdata:
+    case form::sdata:
         if (const auto value = cursor.sleb()) {
             number = static_cast<std::uint64_t>(*value);
         }
         break;
-    case formData1:
+    case form::data1:
         number = cursor.u8();
         break;
-    case formData2:
+    case form::data2:
         number = cursor.u16();
         break;
-    case formData4:
+    case form::data4:
         number = cursor.u32();
         break;
-    case formData8:
+    case form::data8:
         number = cursor.u64();
         break;
-    case formData16:
+    case form::data16:
         for (std::uint8_t& byte : entry.md5) {
             const auto value = cursor.u8();
             if (!value) {
@@ -499,14 +484,14 @@ bool ProgramLister::readField(Cursor& cursor, FieldFormat field, Entry& entry)
             byte = *value;
         }
         return true;
-    case formBlock:
-    case formBlock1:
-    case formBlock2:
-    case formBlock4: {
-        const auto size = field.form == formBlock    ? cursor.uleb()
-                          : field.form == formBlock1 ? cursor.fixed(1)
-                          : field.form == formBlock2 ? cursor.fixed(2)
-                                                     : cursor.fixed(4);
+    case form::block:
+    case form::block1:
+    case form::block2:
+    case form::block4: {
+        const auto size = field.form == form::block    ? cursor.uleb()
+                          : field.form == form::block1 ? cursor.fixed(1)
+                          : field.form == form::block2 ? cursor.fixed(2)
+                                                       : cursor.fixed(4);
         return size && cursor.skip(*size);
     }
     default:
