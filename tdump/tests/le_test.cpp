@@ -44,6 +44,24 @@ TEST(LinearExecutable, ListsItsTablesAndTellsLeFromLx)
     EXPECT_TRUE(Contains(switchLine(ex, "-l"), "no effect on an LE executable"));
 }
 
+TEST(LinearExecutable, IteratedPagesListTheirRecordsWhateverTheirPatternsLength)
+{
+    // The one page made iterated: three times an 8-byte pattern, then once
+    // nothing. Patterns are skipped, not read as numbers.
+    Bytes lx = linearExecutable(true);
+    lx.put16(linear::header + linear::pageMap + 6, 1);
+    lx.put32(linear::header + 0x4C, 0x200); // where iterated pages lie
+    lx.put16(0x200, 3);
+    lx.put16(0x202, 8);
+    lx.put16(0x20C, 1);
+    lx.put16(0x20E, 0);
+    const std::string text = listing(lx.data, {"-eiOBJ"});
+    EXPECT_TRUE(Contains(text, "          3 x 8 bytes\n"
+                               "          1 x 0 bytes\n"
+                               "          expanded to 24 bytes\n"));
+    EXPECT_TRUE(reports(text).empty()) << text;
+}
+
 TEST(LinearExecutable, TheDeviceDescriptionBlockIsFoundThroughEntryOne)
 {
     const std::string vxd = listing(linearExecutable(false).data, {"-eiENT"});

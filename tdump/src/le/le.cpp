@@ -275,10 +275,11 @@ public:
     std::uint64_t at() const { return at_; }
     bool ok() const { return ok_; }
 
+    // A field of up to four bytes.
     std::uint32_t take(unsigned bytes)
     {
         std::uint32_t value = 0;
-        if (!ok_ || at_ > end_ || end_ - at_ < bytes) {
+        if (!has(bytes) || bytes > sizeof value) {
             ok_ = false;
             return 0;
         }
@@ -294,7 +295,19 @@ public:
         return value;
     }
 
+    // Moves past bytes that are not read.
+    void skip(std::uint64_t bytes)
+    {
+        if (!has(bytes)) {
+            ok_ = false;
+            return;
+        }
+        at_ += bytes;
+    }
+
 private:
+    bool has(std::uint64_t bytes) const { return ok_ && at_ <= end_ && end_ - at_ >= bytes; }
+
     View view_;
     std::uint64_t at_;
     std::uint64_t end_;
@@ -541,7 +554,7 @@ void LinearExecutable::listIteratedPage(Output& out, std::uint64_t at, std::uint
         const std::uint64_t record = records.at();
         const std::uint32_t iterations = records.take(2);
         const std::uint32_t length = records.take(2);
-        (void)records.take(length);
+        records.skip(length); // the pattern
         if (!records.ok()) {
             report(out, "an iteration record runs past the page's data", file_.base() + record);
             return;
