@@ -27,17 +27,17 @@ constexpr std::uint64_t sibling = 0x01, location = 0x02, name = 0x03, stringLeng
                         lowPc = 0x11, highPc = 0x12, returnAddr = 0x2A, segment = 0x2E,
                         upperBound = 0x2F, abstractOrigin = 0x31, count = 0x37,
                         dataMemberLocation = 0x38, declColumn = 0x39, declFile = 0x3A,
-                        declLine = 0x3B, frameBase = 0x40, specification = 0x47, staticLink = 0x48,
-                        type = 0x49, useLocation = 0x4A, vtableElemLocation = 0x4D,
-                        allocated = 0x4E, associated = 0x4F, dataLocation = 0x50, callColumn = 0x57,
-                        callFile = 0x58, callLine = 0x59, linkageName = 0x6E, strOffsetsBase = 0x72,
-                        addrBase = 0x73, callValue = 0x7E, callDataLocation = 0x80,
-                        callDataValue = 0x81, callTarget = 0x83, callTargetClobbered = 0x84,
-                        mipsLinkageName = 0x2007, gnuCallSiteValue = 0x2111,
-                        gnuCallSiteDataValue = 0x2112, gnuCallSiteTarget = 0x2113,
-                        gnuCallSiteTargetClobbered = 0x2114, gnuAddrBase = 0x2133,
-                        startScope = 0x2C, ranges = 0x55, rnglistsBase = 0x74, loclistsBase = 0x8C,
-                        gnuLocviews = 0x2137;
+                        declLine = 0x3B, frameBase = 0x40, definesDeclaration = 0x47,
+                        staticLink = 0x48, type = 0x49, useLocation = 0x4A,
+                        vtableElemLocation = 0x4D, allocated = 0x4E, associated = 0x4F,
+                        dataLocation = 0x50, callColumn = 0x57, callFile = 0x58, callLine = 0x59,
+                        linkageName = 0x6E, strOffsetsBase = 0x72, addrBase = 0x73,
+                        callValue = 0x7E, callDataLocation = 0x80, callDataValue = 0x81,
+                        callTarget = 0x83, callTargetClobbered = 0x84, mipsLinkageName = 0x2007,
+                        gnuCallSiteValue = 0x2111, gnuCallSiteDataValue = 0x2112,
+                        gnuCallSiteTarget = 0x2113, gnuCallSiteTargetClobbered = 0x2114,
+                        gnuAddrBase = 0x2133, startScope = 0x2C, ranges = 0x55, rnglistsBase = 0x74,
+                        loclistsBase = 0x8C, gnuLocviews = 0x2137;
 } // namespace at
 
 namespace tag {
@@ -236,7 +236,7 @@ struct Facts {
     std::string name;
     std::string linkageName;
     std::optional<std::uint64_t> type;
-    std::optional<std::uint64_t> origin; // specification or abstract origin
+    std::optional<std::uint64_t> origin; // the declaration it defines, or its abstract origin
     std::optional<std::uint64_t> count;
     std::optional<std::uint64_t> upperBound;
 };
@@ -1046,7 +1046,7 @@ std::optional<Facts> InfoLister::facts(const Unit& u, std::uint64_t offset)
                 f.type = v.number;
             }
             break;
-        case at::specification:
+        case at::definesDeclaration:
         case at::abstractOrigin:
             if (v.kind == Value::Kind::Reference) {
                 f.origin = v.number;
